@@ -1,14 +1,14 @@
 // Build step: checks a release file against every layout rule and turns it
 // into a read-only table compiled into the program. A broken release stops
 // the build with the identifier and the rule it breaks.
+#include "release_file.h"
+#include "release_layout.h"
+
 #include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <sstream>
 #include <string>
-
-#include "release_file.h"
-#include "release_layout.h"
 
 namespace {
 

@@ -1,26 +1,26 @@
 // The release as the window shows it and the update session uses it.
 #pragma once
 
+#include "release_layout.h"
+#include "release_table.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
 #include <variant>
 #include <vector>
 
-#include "release_layout.h"
-#include "release_table.h"
-
 namespace kronex {
 
 // Main-image segments always go to these target-0 addresses; the address
 // texts after the module list only repeat them.
-inline constexpr std::array<std::uint16_t, 6> kMainSegmentAddresses = {
-    0x4000, 0xB000, 0xD000, 0x2400, 0x4000, 0x4200};
+inline constexpr std::array<std::uint16_t, 6> kMainSegmentAddresses = {0x4000, 0xB000, 0xD000,
+                                                                       0x2400, 0x4000, 0x4200};
 
 struct LoadedCatalog {
     // What the window shows.
-    std::string releaseDate;     // entry 1
-    std::string releaseCaption;  // entry 2
+    std::string releaseDate;    // entry 1
+    std::string releaseCaption; // entry 2
     std::vector<std::string> moduleLines;
     // What the update session needs.
     std::uint8_t releaseNumber = 0; // entry 3 modulo 256

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <optional>
 
@@ -107,8 +107,8 @@ std::variant<ReleaseTable, ReleaseFileError> parseReleaseFile(std::string text) 
         const std::string_view idText = line.substr(0, tab);
         std::int64_t id = 0;
         const auto [ptr, ec] = std::from_chars(idText.data(), idText.data() + idText.size(), id);
-        if (ec != std::errc{} || ptr != idText.data() + idText.size() || idText.empty() ||
-            id < 1 || id > kMaxIdentifier)
+        if (ec != std::errc{} || ptr != idText.data() + idText.size() || idText.empty() || id < 1 ||
+            id > kMaxIdentifier)
             return ReleaseFileError{lineNo, "the identifier must be a whole number from 1 to " +
                                                 std::to_string(kMaxIdentifier)};
         const std::string_view entryText = line.substr(tab + 1);

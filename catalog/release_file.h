@@ -2,11 +2,11 @@
 // a tab, the text (UTF-8).
 #pragma once
 
+#include "release_table.h"
+
 #include <string>
 #include <string_view>
 #include <variant>
-
-#include "release_table.h"
 
 namespace kronex {
 

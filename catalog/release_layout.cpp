@@ -38,7 +38,9 @@ bool isMarker(std::string_view text) {
            text == kMarkerReleaseEnd;
 }
 
-std::string quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
+std::string quoted(std::string_view text) {
+    return "\"" + std::string(text) + "\"";
+}
 
 // Why `text` is not a hexadecimal line, in words a release author can act on.
 std::string hexLineFault(std::string_view text) {
@@ -49,8 +51,7 @@ std::string hexLineFault(std::string_view text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
         if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')))
-            return "character " + std::to_string(i + 1) +
-                   " is not an upper-case hexadecimal digit";
+            return "character " + std::to_string(i + 1) + " is not an upper-case hexadecimal digit";
     }
     return "the line has " + std::to_string(text.size()) + " characters";
 }
@@ -87,7 +88,7 @@ class Walker {
     bool expect(std::int64_t id, std::string_view marker, const std::string& what) {
         if (t_.entry(id) == marker)
             return true;
-        return fail(id, what + " must be closed by " + quoted(marker) + " here, found " +
+        return fail(id, what + " must be followed by " + quoted(marker) + " here, found " +
                             (t_.entry(id).empty() ? std::string("nothing")
                                                   : quoted(t_.entry(id).substr(0, 40))));
     }
@@ -95,8 +96,9 @@ class Walker {
     bool hexLine(std::int64_t id, const std::string& where) {
         const std::string_view text = t_.entry(id);
         if (!isHexLine(text))
-            return fail(id, where + ": a hexadecimal line must be exactly 512 upper-case "
-                                    "hexadecimal characters (" +
+            return fail(id, where +
+                                ": a hexadecimal line must be exactly 512 upper-case "
+                                "hexadecimal characters (" +
                                 hexLineFault(text) + ")");
         if (hexPosition_.size() <= static_cast<std::size_t>(id))
             hexPosition_.resize(static_cast<std::size_t>(id) + 1);

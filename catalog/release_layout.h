@@ -1,12 +1,12 @@
 // Where everything stands in a release table, found by its markers alone.
 #pragma once
 
+#include "release_table.h"
+
 #include <cstdint>
 #include <string>
 #include <variant>
 #include <vector>
-
-#include "release_table.h"
 
 namespace kronex {
 
@@ -37,7 +37,7 @@ struct ReleaseLayout {
     int makerCount = 0;
     std::int64_t dataStart = 0;
     std::vector<Run> dataSections;
-    std::int64_t dataEnd = 0; // the "BMP"
+    std::int64_t dataEnd = 0;         // the "BMP"
     std::vector<Run> target1Segments; // two
     std::int64_t target1TopLine = 0;
     std::int64_t releaseEnd = 0; // the "FIM"

@@ -53,27 +53,41 @@ class Writer {
 };
 
 const std::array<const char*, 22> kModuleLines = {
-    "Altavex - Injeção eletrônica", "Altavex - Freios ABS",       "Bremora - Injeção e ignição",
-    "Bremora - Imobilizador",       "Corvandi - Airbag",          "Corvandi - Painel",
-    "Dulmara - Injeção diesel",     "Elvoran - Câmbio automático", "Elvoran - Ar condicionado",
-    "Galvest - Injeção eletrônica", "Harmond - Freios ABS",       "Istrava - Direção elétrica",
-    "Kelvara - Injeção eletrônica", "Lumetra - Airbag",           "Morvane - Imobilizador",
-    "Norvessa - Injeção diesel",    "Ostrelle - Painel",          "Pradova - Injeção e ignição",
-    "Quenlar - Câmbio automático",  "Rovanta - Freios ABS",       "Sensores de oxigênio",
+    "Altavex - Injeção eletrônica",
+    "Altavex - Freios ABS",
+    "Bremora - Injeção e ignição",
+    "Bremora - Imobilizador",
+    "Corvandi - Airbag",
+    "Corvandi - Painel",
+    "Dulmara - Injeção diesel",
+    "Elvoran - Câmbio automático",
+    "Elvoran - Ar condicionado",
+    "Galvest - Injeção eletrônica",
+    "Harmond - Freios ABS",
+    "Istrava - Direção elétrica",
+    "Kelvara - Injeção eletrônica",
+    "Lumetra - Airbag",
+    "Morvane - Imobilizador",
+    "Norvessa - Injeção diesel",
+    "Ostrelle - Painel",
+    "Pradova - Injeção e ignição",
+    "Quenlar - Câmbio automático",
+    "Rovanta - Freios ABS",
+    "Sensores de oxigênio",
     "Leitura de códigos OBD",
 };
 
 const std::array<const char*, 18> kMakers = {
-    "ALTAVEX", "BREMORA", "CORVANDI", "DULMARA", "ELVORAN",  "GALVEST",
-    "HARMOND", "ISTRAVA", "KELVARA",  "LUMETRA", "MORVANE",  "NORVESSA",
-    "OSTRELLE", "PRADOVA", "QUENLAR", "ROVANTA", "SELVANO", "DIAGNOSE GERAL",
+    "ALTAVEX",  "BREMORA", "CORVANDI", "DULMARA", "ELVORAN", "GALVEST",
+    "HARMOND",  "ISTRAVA", "KELVARA",  "LUMETRA", "MORVANE", "NORVESSA",
+    "OSTRELLE", "PRADOVA", "QUENLAR",  "ROVANTA", "SELVANO", "DIAGNOSE GERAL",
 };
 
 // 2 sections, one per maker but the last, 3 sections, then 28 more: 626 lines.
 const std::vector<int> kSectionLines = {
-    4,  2,                                                                   //
+    4,  2,                                                                  //
     15, 12, 18, 9,  14, 11, 16, 13, 10, 17, 12, 15, 8,  14, 11, 13, 16,     //
-    6,  5,  0,                                                               //
+    6,  5,  0,                                                              //
     12, 9,  14, 7,  11, 10, 13, 8,  12, 15, 9,  11, 10, 6,  14, 12, 9,  13, //
     11, 10, 8,  12, 14, 9,  11, 10, 7,  98,
 };

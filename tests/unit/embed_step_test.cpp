@@ -1,0 +1,89 @@
+// The build step that embeds the release: a broken release fails it with a
+// message naming the entry and the rule, and a sound one passes.
+#include "release_fixture.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+
+using kronex::test::hexLine;
+using kronex::test::ReleaseEntries;
+
+namespace {
+
+struct StepResult {
+    int exitCode;
+    std::string messages;
+};
+
+StepResult runEmbedStep(const std::string& releaseText, const std::string& name) {
+    const auto dir = std::filesystem::temp_directory_path() / "kronex-embed-test";
+    std::filesystem::create_directories(dir);
+    const auto in = dir / (name + ".txt");
+    const auto out = dir / (name + ".cpp");
+    std::ofstream(in, std::ios::binary) << releaseText;
+    const std::string command =
+        std::string(KRONEX_EMBED_TOOL) + " " + in.string() + " " + out.string() + " 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    std::string messages;
+    char buf[512];
+    while (pipe && std::fgets(buf, sizeof buf, pipe))
+        messages += buf;
+    const int status = pipe ? pclose(pipe) : -1;
+    return {status, messages};
+}
+
+void expectRefused(const std::string& text, const std::string& name, const std::string& words) {
+    const auto r = runEmbedStep(text, name);
+    EXPECT_NE(r.exitCode, 0) << name;
+    EXPECT_NE(r.messages.find(words), std::string::npos) << name << ": " << r.messages;
+}
+
+} // namespace
+
+TEST(EmbedStep, AcceptsTheSampleRelease) {
+    const auto r = runEmbedStep(ReleaseEntries::sample().fileText(), "sample");
+    EXPECT_EQ(r.exitCode, 0) << r.messages;
+    EXPECT_EQ(r.messages, "");
+}
+
+TEST(EmbedStep, RefusesBrokenReleasesNamingEntryAndRule) {
+    const auto sample = ReleaseEntries::sample();
+    auto edit = [&](auto change) {
+        auto r = sample;
+        change(r);
+        return r.fileText();
+    };
+    expectRefused(edit([](auto& r) { r.byId.erase(1003); }), "missing-fim",
+                  "entry 1003: the release must end with \"FIM\"");
+    expectRefused(edit([](auto& r) { r.byId[60].pop_back(); }), "line-511",
+                  "error: entry 60: main-image segment 2: a hexadecimal line must be exactly "
+                  "512 upper-case hexadecimal characters (the line has 511 characters)");
+    expectRefused(edit([](auto& r) { r.byId[700] = std::string(512, 'c'); }), "lower-case",
+                  "entry 700: data section");
+    expectRefused(edit([](auto& r) { r.byId[3] = "vinte e cinco"; }), "release-number",
+                  "entry 3: the release number must be a decimal number");
+    expectRefused(edit([](auto& r) {
+                      for (int i = 0; i < 9; ++i) {
+                          r.insertAt(829, "*");
+                          r.insertAt(829, hexLine('5'));
+                      }
+                  }),
+                  "fifty-nine-sections", "data section 59 exceeds the limit of 58");
+    expectRefused(edit([](auto& r) { r.byId[2] = "Firmware → 1.25"; }), "not-windows-1252",
+                  "U+2192");
+    expectRefused(edit([](auto& r) { r.byId[2] = "Firmware versão 1.25 de outubro"; }),
+                  "long-caption",
+                  "entry 2: an entry that is not a hexadecimal line must be at "
+                  "most 30 characters long (it has 31)");
+}
+
+TEST(EmbedStep, MessagesPointAtTheFileLine) {
+    auto r = ReleaseEntries::sample();
+    r.byId[60].pop_back();
+    // Entries 1-25 and 45-60 stand on lines 1-41: 26 to 44 are absent.
+    const auto result = runEmbedStep(r.fileText(), "file-line");
+    EXPECT_NE(result.messages.find("file-line.txt:41: error: entry 60:"), std::string::npos)
+        << result.messages;
+}

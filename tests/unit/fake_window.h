@@ -1,0 +1,56 @@
+// A main window that records what the workflow does to it and answers the
+// message dialog from a script.
+#pragma once
+
+#include "window_ops.h"
+
+#include <algorithm>
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace kronex::test {
+
+class FakeWindow : public MainWindowOps {
+  public:
+    // State as a user would see it.
+    std::string date, caption, status = "Atualização não executada", startCaption = "Iniciar";
+    std::vector<std::string> modules;
+    int maximum = 1000, position = 0;
+    bool startEnabled = true, busy = false, terminationRequested = false;
+    int pumps = 0;
+    std::vector<MessageCode> shown;
+    // Answers for SHOW_MSG, in order; when empty, OK.
+    std::deque<bool> answers;
+
+    void setHeaderTexts(std::string_view d, std::string_view c) override {
+        date = d;
+        caption = c;
+    }
+    void clearModuleList() override { modules.clear(); }
+    void appendModuleLine(std::string_view line) override { modules.emplace_back(line); }
+    void setProgressMax(int m) override { maximum = m; }
+    int progressMax() const override { return maximum; }
+    void stepProgress(int amount) override { position = std::clamp(position + amount, 0, maximum); }
+    void setStartEnabled(bool e) override { startEnabled = e; }
+    void setStartCaption(std::string_view c) override { startCaption = c; }
+    void setStatusText(std::string_view t) override { status = t; }
+    void setBusyCursor() override { busy = true; }
+    void restoreCursor() override { busy = false; }
+    void pumpEvents() override { ++pumps; }
+    void requestTermination() override { terminationRequested = true; }
+    bool SHOW_MSG(MessageCode code) override {
+        shown.push_back(code);
+        if (terminationRequested)
+            return false;
+        bool ok = true;
+        if (!answers.empty()) {
+            ok = answers.front();
+            answers.pop_front();
+        }
+        // Codes 1 and 4 can only be closed with Cancelar.
+        return ok && (code == MSG_INICIAR || code == MSG_CONCLUIDO);
+    }
+};
+
+} // namespace kronex::test
