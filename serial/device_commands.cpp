@@ -1,0 +1,146 @@
+#include "device_commands.h"
+
+#include "hex_text.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+
+namespace kronex {
+
+namespace {
+
+constexpr std::uint8_t kRun = 0x47;
+constexpr std::uint8_t kErase = 0x45;
+constexpr std::uint8_t kRead = 0x44;
+constexpr std::uint8_t kWrite = 0x57;
+constexpr std::uint8_t kWriteData = 0x46;
+constexpr std::uint8_t kWriteFrameLength = 5 + kBlockBytes; // 0x85
+constexpr std::uint8_t kReadReplyLength = 2 + kBlockBytes;  // 0x82
+constexpr std::uint8_t kWriteConstant = 0x08;
+
+std::uint8_t commandByte(std::uint8_t command, int target) {
+    return target == 1 ? static_cast<std::uint8_t>(command | 0x80) : command;
+}
+
+std::uint8_t high(unsigned v) {
+    return static_cast<std::uint8_t>((v >> 8) & 0xFF);
+}
+std::uint8_t low(unsigned v) {
+    return static_cast<std::uint8_t>(v & 0xFF);
+}
+
+// Coded payload from frame byte 5 on.
+void putPayload(LinkExchange& link, const std::uint8_t* data) {
+    for (std::size_t i = 0; i < kBlockBytes; ++i)
+        link.frame[5 + i] = CODIFICA_BYTE(data[i]);
+}
+
+bool exchangeAndJudge(LinkExchange& link) {
+    return link.ENVIA_QUADRO() && link.RECEBE_RESPOSTA() && link.reply[0] == kAck;
+}
+
+// Byte i of a hexadecimal text: the pair at 2i (an empty or one-digit piece
+// past the end gives what HEX_PARA_INT makes of it).
+std::uint8_t hexPair(std::string_view hex, std::size_t i) {
+    const std::size_t at = 2 * i;
+    const std::string_view piece = at < hex.size() ? hex.substr(at, 2) : std::string_view();
+    return static_cast<std::uint8_t>(HEX_PARA_INT(piece) & 0xFF);
+}
+
+} // namespace
+
+bool CMD_EXECUTA(LinkExchange& link, int target) {
+    link.frame[0] = 0x02;
+    link.frame[1] = commandByte(kRun, target);
+    return exchangeAndJudge(link);
+}
+
+bool CMD_APAGA(LinkExchange& link, int target, std::uint16_t address) {
+    link.frame[0] = 0x04;
+    link.frame[1] = commandByte(kErase, target);
+    link.frame[2] = high(address);
+    link.frame[3] = low(address);
+    return exchangeAndJudge(link);
+}
+
+bool CMD_LE_BLOCO(LinkExchange& link, int target, std::uint16_t address, std::uint8_t* data) {
+    link.frame[0] = 0x04;
+    link.frame[1] = commandByte(kRead, target);
+    link.frame[2] = high(address);
+    link.frame[3] = low(address);
+    if (!link.ENVIA_QUADRO())
+        return false;
+    // A shorter reply would leave bytes of an earlier one in the buffer.
+    if (!link.RECEBE_RESPOSTA() || link.replyLength != kReadReplyLength)
+        return false;
+    for (std::size_t i = 0; i < kBlockBytes; ++i)
+        data[i] = CODIFICA_BYTE(link.reply[1 + i]);
+    return true;
+}
+
+bool CMD_GRAVA_PAGINA(LinkExchange& link, int target, int blocks, std::uint16_t address,
+                      const std::uint8_t* data) {
+    if (!CMD_APAGA(link, target, address))
+        return false;
+    const int frames = blocks == 1 ? 1 : 4;
+    link.frame[0] = kWriteFrameLength;
+    link.frame[1] = commandByte(kWrite, target);
+    link.frame[2] = kWriteConstant;
+    for (int k = 0; k < frames; ++k) {
+        const unsigned at = address + static_cast<unsigned>(k) * kBlockBytes;
+        link.frame[3] = high(at);
+        link.frame[4] = low(at);
+        putPayload(link, data + static_cast<std::size_t>(k) * kBlockBytes);
+        if (!exchangeAndJudge(link))
+            return false;
+    }
+    return true;
+}
+
+bool CMD_GRAVA_MEMORIA(LinkExchange& link, int blockNumber, const std::uint8_t* data) {
+    link.frame[0] = kWriteFrameLength;
+    link.frame[1] = kWriteData;
+    link.frame[2] = high(static_cast<unsigned>(blockNumber));
+    link.frame[3] = low(static_cast<unsigned>(blockNumber));
+    link.frame[4] = 0x00;
+    putPayload(link, data);
+    if (!exchangeAndJudge(link))
+        return false;
+    link.frame[4] = 0x80;
+    putPayload(link, data + kBlockBytes);
+    return exchangeAndJudge(link);
+}
+
+bool LE_IDENTIFICACAO(LinkExchange& link, std::string& serial) {
+    std::array<std::uint8_t, kBlockBytes> block{};
+    if (!CMD_LE_BLOCO(link, 0, kIdentityBlockAddress, block.data())) {
+        serial.clear();
+        return false;
+    }
+    char text[9];
+    std::snprintf(text, sizeof text, "29%02X%02X%02X", block[0], block[1], block[2]);
+    serial = text;
+    return true;
+}
+
+bool GRAVA_PAGINA_HEX(LinkExchange& link, int target, std::uint16_t address, std::string_view hex) {
+    std::array<std::uint8_t, kPageBytes> bytes{};
+    for (std::size_t i = 0; i < kPageBytes; ++i)
+        bytes[i] = hexPair(hex, i);
+    return CMD_GRAVA_PAGINA(link, target, 4, address, bytes.data());
+}
+
+bool GRAVA_MEMORIA_HEX(LinkExchange& link, int blockNumber, std::string_view hex) {
+    if (hex.size() > 2 * kDataBlockBytes)
+        return false;
+    std::array<std::uint8_t, kDataBlockBytes> bytes;
+    bytes.fill(0xFF);
+    // An empty text still sets byte 0 (to 0x00).
+    const std::size_t pairs = hex.empty() ? 1 : (hex.size() + 1) / 2;
+    for (std::size_t i = 0; i < pairs; ++i)
+        bytes[i] = hexPair(hex, i);
+    return CMD_GRAVA_MEMORIA(link, blockNumber, bytes.data());
+}
+
+} // namespace kronex

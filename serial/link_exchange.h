@@ -1,0 +1,60 @@
+// One framed exchange with the unit: attention byte, its complement back,
+// the request frame, then a length-prefixed reply.
+#pragma once
+
+#include "serial_port.h"
+
+#include <array>
+#include <cstdint>
+
+namespace kronex {
+
+// Why the last exchange failed.
+enum LinkStatus : std::uint8_t {
+    LINK_OK = 0,
+    LINK_WRITE_FAILED = 1, // the attention byte or a frame byte could not be written
+    LINK_ZERO_LENGTH = 2,  // the reply's length byte was 0
+    LINK_SHORT_READ = 4,   // a read did not deliver every byte asked for
+    LINK_TIMEOUT = 5,      // 5000 ms passed without the expected byte
+};
+
+// Swaps the nibbles and complements the byte: the coding of payload bytes
+// in both directions (it is its own inverse).
+constexpr std::uint8_t CODIFICA_BYTE(std::uint8_t b) {
+    return static_cast<std::uint8_t>(~((b >> 4) | (b << 4)) & 0xFF);
+}
+
+class LinkExchange {
+  public:
+    static constexpr std::size_t kBufferSize = 521;
+    static constexpr std::uint32_t kReplyWindowMs = 5000;
+
+    explicit LinkExchange(SerialPort& port) : port_(port) {}
+
+    // Purges the port, sends the attention byte, waits for its complement
+    // (other bytes are skipped) and sends frame bytes 0 to frame[0]-1, one
+    // write each. True when the status ends at LINK_OK.
+    bool ENVIA_QUADRO();
+    // Reads one reply: its length byte, then the rest from reply[0] on (the
+    // status byte overwrites the length). Does not look at the status.
+    bool RECEBE_RESPOSTA();
+
+    SerialPort& port() { return port_; }
+
+    // Byte 0 is the frame length, which counts itself; byte 1 the command.
+    std::array<std::uint8_t, kBufferSize> frame{};
+    // The last reply without its length byte: status, then data.
+    std::array<std::uint8_t, kBufferSize> reply{};
+    unsigned replyLength = 0;
+    std::uint8_t status = LINK_OK;
+    // 0x00 until the compatibility check sets it.
+    std::uint8_t attention = 0x00;
+
+  private:
+    std::uint32_t elapsedSince(std::uint32_t start) {
+        return port_.api().GetTickCount() - start; // unsigned: a wrap is harmless
+    }
+    SerialPort& port_;
+};
+
+} // namespace kronex

@@ -1,0 +1,21 @@
+// The per-user device namespace that maps Windows device names to files:
+// ${XDG_STATE_HOME:-$HOME/.local/state}/kronex/dosdevices/comN -> a tty.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace kronex::posix {
+
+// The namespace folder (not created here).
+std::string dosDevicesDir();
+
+// The link that stands for COMn ("com3" for COM3; no leading zeros).
+std::string comLinkPath(int n);
+
+// What a "\\.\COMn" or "COMn" name opens: the namespace link if it exists
+// (even when it dangles, so that the open fails), otherwise /dev/ttyS{n-1}.
+// Anything else is opened as the path it names. nullopt for a malformed COM name.
+std::optional<std::string> resolveDeviceName(const std::string& name);
+
+} // namespace kronex::posix

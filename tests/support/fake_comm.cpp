@@ -1,0 +1,266 @@
+#include "fake_comm.h"
+
+#include <algorithm>
+#include <limits>
+#include <stdexcept>
+
+namespace kronex::test {
+
+std::string comName(int n) {
+    return "\\\\.\\COM" + std::to_string(n);
+}
+
+void FakePort::arrive(std::uint64_t at, const std::vector<std::uint8_t>& bytes,
+                      std::uint64_t gapMs) {
+    for (const auto b : bytes) {
+        incoming.emplace_back(at, b);
+        at += gapMs;
+    }
+}
+
+FakeComm::FakeComm() = default;
+
+FakePort& FakeComm::port(int n) {
+    auto [it, made] = ports_.try_emplace(comName(n));
+    if (made) {
+        // Settings a driver might report, none of them the link's own.
+        DCB& d = it->second.dcb;
+        d.DCBlength = sizeof(DCB);
+        d.BaudRate = 9600;
+        d.fBinary = 1;
+        d.fOutxCtsFlow = 1;
+        d.fDtrControl = 1;
+        d.fRtsControl = 2;
+        d.fOutX = 1;
+        d.XonLim = 2048;
+        d.XoffLim = 512;
+        d.ByteSize = 7;
+        d.Parity = EVENPARITY;
+        d.StopBits = TWOSTOPBITS;
+        d.XonChar = 0x11;
+        d.XoffChar = 0x13;
+        d.EofChar = 0x1A;
+    }
+    return it->second;
+}
+
+std::vector<CommCall> FakeComm::callsNamed(const std::string& name) const {
+    std::vector<CommCall> out;
+    std::copy_if(calls.begin(), calls.end(), std::back_inserter(out),
+                 [&](const CommCall& c) { return c.name == name; });
+    return out;
+}
+
+void FakeComm::record(const std::string& name, const std::string& port, std::int64_t arg) {
+    calls.push_back({name, port, arg, now_});
+}
+
+BOOL FakeComm::fail(DWORD error) {
+    lastError_ = error;
+    return FALSE;
+}
+
+FakePort* FakeComm::portOf(HANDLE h, std::string* name) {
+    const auto it = handles_.find(reinterpret_cast<std::uintptr_t>(h));
+    if (it == handles_.end() || it->second.isEvent)
+        return nullptr;
+    if (name)
+        *name = it->second.portName;
+    return &ports_.at(it->second.portName);
+}
+
+HANDLE FakeComm::CreateFileA(LPCSTR name, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
+                             HANDLE) {
+    record("CreateFileA", name);
+    const auto it = ports_.find(name);
+    if (it == ports_.end() || !it->second.exists) {
+        lastError_ = ERROR_FILE_NOT_FOUND;
+        return INVALID_HANDLE_VALUE;
+    }
+    const bool heldHere = std::any_of(handles_.begin(), handles_.end(),
+                                      [&](const auto& h) { return h.second.portName == name; });
+    if (it->second.heldElsewhere || heldHere) {
+        lastError_ = ERROR_ACCESS_DENIED;
+        return INVALID_HANDLE_VALUE;
+    }
+    ++it->second.opens;
+    const auto h = nextHandle_++;
+    handles_[h] = Handle{false, false, name};
+    return reinterpret_cast<HANDLE>(h);
+}
+
+BOOL FakeComm::SetupComm(HANDLE h, DWORD in, DWORD out) {
+    std::string name;
+    FakePort* p = portOf(h, &name);
+    record("SetupComm", name, in);
+    if (!p)
+        return fail(ERROR_INVALID_HANDLE);
+    p->inQueue = in;
+    p->outQueue = out;
+    return TRUE;
+}
+
+BOOL FakeComm::GetCommState(HANDLE h, LPDCB dcb) {
+    std::string name;
+    FakePort* p = portOf(h, &name);
+    record("GetCommState", name);
+    if (!p)
+        return fail(ERROR_INVALID_HANDLE);
+    *dcb = p->dcb;
+    return TRUE;
+}
+
+BOOL FakeComm::SetCommState(HANDLE h, LPDCB dcb) {
+    std::string name;
+    FakePort* p = portOf(h, &name);
+    record("SetCommState", name, dcb->BaudRate);
+    if (!p)
+        return fail(ERROR_INVALID_HANDLE);
+    if (p->refusesSettings)
+        return fail(ERROR_INVALID_PARAMETER);
+    p->dcb = *dcb;
+    return TRUE;
+}
+
+BOOL FakeComm::SetCommTimeouts(HANDLE h, LPCOMMTIMEOUTS t) {
+    std::string name;
+    FakePort* p = portOf(h, &name);
+    record("SetCommTimeouts", name);
+    if (!p)
+        return fail(ERROR_INVALID_HANDLE);
+    p->timeouts = *t;
+    return TRUE;
+}
+
+BOOL FakeComm::complete(LPOVERLAPPED ov, LPDWORD count, DWORD moved) {
+    ov->Internal = 0;
+    ov->InternalHigh = moved;
+    const auto ev = handles_.find(reinterpret_cast<std::uintptr_t>(ov->hEvent));
+    if (ev != handles_.end() && ev->second.isEvent)
+        ev->second.signalled = true;
+    if (completeSynchronously) {
+        if (count)
+            *count = moved;
+        return TRUE;
+    }
+    return fail(ERROR_IO_PENDING);
+}
+
+BOOL FakeComm::WriteFile(HANDLE h, LPCVOID data, DWORD count, LPDWORD written, LPOVERLAPPED ov) {
+    std::string name;
+    FakePort* p = portOf(h, &name);
+    record("WriteFile", name, count);
+    if (!p || !ov)
+        return fail(ERROR_INVALID_HANDLE);
+    if (failWriteStart)
+        return fail(ERROR_GEN_FAILURE);
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    for (DWORD i = 0; i < count; ++i) {
+        p->sent.push_back(bytes[i]);
+        if (!p->peer)
+            continue;
+        // Answers queue up behind whatever is still on its way.
+        std::uint64_t at = p->incoming.empty() ? now_ : std::max(now_, p->incoming.back().first);
+        for (const auto b : p->peer(bytes[i]))
+            p->incoming.emplace_back(at, b);
+    }
+    return complete(ov, written, count);
+}
+
+BOOL FakeComm::ReadFile(HANDLE h, LPVOID buffer, DWORD count, LPDWORD read, LPOVERLAPPED ov) {
+    std::string name;
+    FakePort* p = portOf(h, &name);
+    record("ReadFile", name, count);
+    if (!p || !ov) {
+        now_ += 1; // a failing call still takes time, so polling loops end
+        return fail(ERROR_INVALID_HANDLE);
+    }
+    const COMMTIMEOUTS& t = p->timeouts;
+    const bool hasTotal = t.ReadTotalTimeoutMultiplier != 0 || t.ReadTotalTimeoutConstant != 0;
+    const std::uint64_t deadline =
+        hasTotal ? now_ + std::uint64_t{t.ReadTotalTimeoutMultiplier} * count +
+                       t.ReadTotalTimeoutConstant
+                 : std::numeric_limits<std::uint64_t>::max();
+    auto* out = static_cast<std::uint8_t*>(buffer);
+    DWORD got = 0;
+    std::uint64_t lastByte = 0;
+    while (got < count) {
+        std::uint64_t limit = deadline;
+        if (got > 0 && t.ReadIntervalTimeout != 0)
+            limit = std::min(limit, lastByte + t.ReadIntervalTimeout);
+        if (p->incoming.empty() || p->incoming.front().first > limit) {
+            if (limit == std::numeric_limits<std::uint64_t>::max())
+                throw std::logic_error("a read on a silent fake port would never end");
+            now_ = std::max(now_, limit);
+            break;
+        }
+        now_ = std::max(now_, p->incoming.front().first);
+        out[got++] = p->incoming.front().second;
+        p->incoming.pop_front();
+        lastByte = now_;
+    }
+    return complete(ov, read, got);
+}
+
+HANDLE FakeComm::CreateEventA(LPSECURITY_ATTRIBUTES, BOOL, BOOL initial, LPCSTR) {
+    record("CreateEventA", "");
+    if (failCreateEvent) {
+        lastError_ = ERROR_GEN_FAILURE;
+        return nullptr;
+    }
+    const auto h = nextHandle_++;
+    handles_[h] = Handle{true, initial != FALSE, ""};
+    return reinterpret_cast<HANDLE>(h);
+}
+
+DWORD FakeComm::WaitForSingleObject(HANDLE h, DWORD) {
+    record("WaitForSingleObject", "");
+    const auto it = handles_.find(reinterpret_cast<std::uintptr_t>(h));
+    // Nothing else runs here, so an event that is not set never will be.
+    if (it == handles_.end() || !it->second.isEvent || !it->second.signalled)
+        return WAIT_FAILED;
+    return WAIT_OBJECT_0;
+}
+
+BOOL FakeComm::GetOverlappedResult(HANDLE h, LPOVERLAPPED ov, LPDWORD count, BOOL) {
+    std::string name;
+    FakePort* p = portOf(h, &name);
+    record("GetOverlappedResult", name, static_cast<std::int64_t>(ov->InternalHigh));
+    if (!p)
+        return fail(ERROR_INVALID_HANDLE);
+    *count = static_cast<DWORD>(ov->InternalHigh);
+    return TRUE;
+}
+
+BOOL FakeComm::PurgeComm(HANDLE h, DWORD flags) {
+    std::string name;
+    FakePort* p = portOf(h, &name);
+    record("PurgeComm", name, flags);
+    if (!p)
+        return fail(ERROR_INVALID_HANDLE);
+    if (flags & PURGE_RXCLEAR)
+        while (!p->incoming.empty() && p->incoming.front().first <= now_)
+            p->incoming.pop_front();
+    return TRUE;
+}
+
+BOOL FakeComm::CloseHandle(HANDLE h) {
+    const auto it = handles_.find(reinterpret_cast<std::uintptr_t>(h));
+    record("CloseHandle", it == handles_.end() ? "?" : it->second.portName,
+           it != handles_.end() && it->second.isEvent);
+    if (it == handles_.end())
+        return fail(ERROR_INVALID_HANDLE);
+    handles_.erase(it);
+    return TRUE;
+}
+
+DWORD FakeComm::GetTickCount() {
+    return static_cast<DWORD>(tickBase_ + now_);
+}
+
+void FakeComm::Sleep(DWORD ms) {
+    record("Sleep", "", ms);
+    now_ += ms;
+}
+
+} // namespace kronex::test

@@ -1,0 +1,152 @@
+#include "fake_comm.h"
+#include "link_exchange.h"
+#include "scripted_unit.h"
+
+#include <gtest/gtest.h>
+
+using kronex::CODIFICA_BYTE;
+using kronex::LinkExchange;
+using kronex::SerialPort;
+using kronex::test::FakeComm;
+using kronex::test::ScriptedUnit;
+
+namespace {
+
+struct LinkExchangeTest : ::testing::Test {
+    FakeComm comm;
+    SerialPort port{comm};
+    LinkExchange link{port};
+    ScriptedUnit unit;
+
+    void SetUp() override {
+        comm.port(1).peer = [this](std::uint8_t b) { return unit.receive(b); };
+        port.ABRE_PORTA(1);
+        link.attention = 0x87;
+    }
+    void setFrame(std::vector<std::uint8_t> bytes) {
+        std::copy(bytes.begin(), bytes.end(), link.frame.begin());
+    }
+    const std::vector<std::uint8_t>& wire() { return comm.port(1).sent; }
+};
+
+} // namespace
+
+TEST(CodificaByte, SwapsNibblesAndComplementsAndUndoesItself) {
+    EXPECT_EQ(CODIFICA_BYTE(0x00), 0xFF);
+    EXPECT_EQ(CODIFICA_BYTE(0x12), 0xDE);
+    EXPECT_EQ(CODIFICA_BYTE(0x01), 0xEF);
+    EXPECT_EQ(CODIFICA_BYTE(0x10), 0xFE);
+    EXPECT_EQ(CODIFICA_BYTE(0xA5), 0xA5);
+    EXPECT_EQ(CODIFICA_BYTE(0x87), 0x87);
+    for (int b = 0; b < 256; ++b)
+        EXPECT_EQ(CODIFICA_BYTE(CODIFICA_BYTE(static_cast<std::uint8_t>(b))), b);
+}
+
+TEST_F(LinkExchangeTest, SendsAttentionThenTheFrameByteByByte) {
+    setFrame({0x04, 0xC5, 0x12, 0x00});
+    comm.calls.clear();
+    EXPECT_TRUE(link.ENVIA_QUADRO());
+    EXPECT_EQ(wire(), (std::vector<std::uint8_t>{0x87, 0x04, 0xC5, 0x12, 0x00}));
+    // Purges first (transmit, then receive), then one write per byte.
+    ASSERT_GE(comm.calls.size(), 2u);
+    EXPECT_EQ(comm.calls[0].name, "PurgeComm");
+    EXPECT_EQ(comm.calls[0].arg, PURGE_TXCLEAR);
+    EXPECT_EQ(comm.calls[1].arg, PURGE_RXCLEAR);
+    const auto writes = comm.callsNamed("WriteFile");
+    ASSERT_EQ(writes.size(), 5u);
+    for (const auto& w : writes)
+        EXPECT_EQ(w.arg, 1);
+    EXPECT_TRUE(link.RECEBE_RESPOSTA());
+    EXPECT_EQ(link.replyLength, 2u);
+    EXPECT_EQ(link.reply[0], 0xAA);
+}
+
+TEST_F(LinkExchangeTest, SkipsNoiseBeforeTheComplement) {
+    unit.noise = {0x43, 0x00, 0x87, 0xFF};
+    setFrame({0x02, 0x47});
+    EXPECT_TRUE(link.ENVIA_QUADRO());
+    EXPECT_EQ(link.status, kronex::LINK_OK);
+    EXPECT_EQ(unit.frames.size(), 1u);
+}
+
+TEST_F(LinkExchangeTest, SilentUnitTimesOutWithoutSendingTheFrame) {
+    unit.answersAttention = false;
+    setFrame({0x02, 0x47});
+    const auto t0 = comm.now();
+    EXPECT_FALSE(link.ENVIA_QUADRO());
+    EXPECT_EQ(link.status, kronex::LINK_TIMEOUT);
+    EXPECT_EQ(wire(), std::vector<std::uint8_t>{0x87});
+    EXPECT_GT(comm.now() - t0, 5000u);
+    EXPECT_LE(comm.now() - t0, 5100u);
+    EXPECT_EQ(comm.callsNamed("ReadFile").size(), 51u); // one 100 ms poll after another
+}
+
+TEST_F(LinkExchangeTest, ComplementInAReadEndingPastTheWindowIsTooLate) {
+    unit.answersAttention = false;
+    comm.port(1).arrive(5050, {0x78});
+    setFrame({0x02, 0x47});
+    EXPECT_FALSE(link.ENVIA_QUADRO());
+    EXPECT_EQ(link.status, kronex::LINK_TIMEOUT);
+    EXPECT_EQ(comm.now(), 5050u);
+    EXPECT_EQ(wire().size(), 1u);
+}
+
+TEST_F(LinkExchangeTest, WindowSurvivesTheTickCounterWrapping) {
+    comm.setTickBase(0xFFFFFFFFu - 1000);
+    unit.answersAttention = false;
+    EXPECT_FALSE(link.ENVIA_QUADRO());
+    EXPECT_EQ(link.status, kronex::LINK_TIMEOUT);
+    EXPECT_GT(comm.now(), 5000u);
+    EXPECT_LE(comm.now(), 5100u);
+}
+
+TEST_F(LinkExchangeTest, FrameLengthZeroSendsNothingAfterTheHandshake) {
+    setFrame({0x00, 0x47});
+    EXPECT_TRUE(link.ENVIA_QUADRO());
+    EXPECT_EQ(wire(), std::vector<std::uint8_t>{0x87});
+}
+
+TEST_F(LinkExchangeTest, AttentionThatCannotBeWrittenStopsEverything) {
+    port.FECHA_PORTA();
+    port.ABRE_PORTA(9); // does not exist
+    setFrame({0x02, 0x47});
+    EXPECT_FALSE(link.ENVIA_QUADRO());
+    EXPECT_EQ(link.status, kronex::LINK_WRITE_FAILED);
+    EXPECT_TRUE(comm.callsNamed("ReadFile").empty());
+}
+
+TEST_F(LinkExchangeTest, JudgesTheReplyLength) {
+    setFrame({0x02, 0x47});
+    unit.replies = {{0x00}, {0x01}, {0x05, 0xAA, 0x01}, {0x04, 0xAA, 0x10, 0x20}};
+
+    ASSERT_TRUE(link.ENVIA_QUADRO());
+    EXPECT_FALSE(link.RECEBE_RESPOSTA());
+    EXPECT_EQ(link.status, kronex::LINK_ZERO_LENGTH);
+
+    ASSERT_TRUE(link.ENVIA_QUADRO());
+    EXPECT_TRUE(link.RECEBE_RESPOSTA());
+    EXPECT_EQ(link.reply[0], 0x01); // the length byte, not an acknowledge
+
+    ASSERT_TRUE(link.ENVIA_QUADRO());
+    const auto t0 = comm.now();
+    EXPECT_FALSE(link.RECEBE_RESPOSTA());
+    EXPECT_EQ(link.status, kronex::LINK_SHORT_READ);
+    EXPECT_EQ(comm.now() - t0, 100u); // the gap after the last byte
+    EXPECT_EQ(link.reply[0], 0xAA);
+    EXPECT_EQ(link.reply[1], 0x01);
+
+    ASSERT_TRUE(link.ENVIA_QUADRO());
+    EXPECT_TRUE(link.RECEBE_RESPOSTA());
+    EXPECT_EQ(link.replyLength, 4u);
+    EXPECT_EQ(link.reply[2], 0x20);
+}
+
+TEST_F(LinkExchangeTest, SilentReplyTimesOut) {
+    setFrame({0x02, 0x47});
+    unit.replies = {{}};
+    ASSERT_TRUE(link.ENVIA_QUADRO());
+    const auto t0 = comm.now();
+    EXPECT_FALSE(link.RECEBE_RESPOSTA());
+    EXPECT_EQ(link.status, kronex::LINK_TIMEOUT);
+    EXPECT_GT(comm.now() - t0, 5000u);
+}

@@ -1,0 +1,213 @@
+#include "fake_comm.h"
+#include "serial_port.h"
+
+#include <cstring>
+#include <gtest/gtest.h>
+
+using kronex::SerialPort;
+using kronex::test::comName;
+using kronex::test::FakeComm;
+
+namespace {
+
+struct SerialPortTest : ::testing::Test {
+    FakeComm comm;
+    SerialPort port{comm};
+
+    std::vector<std::string> callNames() const {
+        std::vector<std::string> names;
+        for (const auto& c : comm.calls)
+            names.push_back(c.name);
+        return names;
+    }
+};
+
+} // namespace
+
+TEST_F(SerialPortTest, OpensComTenByItsFullDeviceName) {
+    comm.port(10);
+    EXPECT_TRUE(port.ABRE_PORTA(10));
+    ASSERT_FALSE(comm.calls.empty());
+    EXPECT_EQ(comm.calls.front().port, "\\\\.\\COM10");
+    EXPECT_EQ(comm.port(10).opens, 1);
+}
+
+TEST_F(SerialPortTest, AppliesTheLinkSettingsInOrder) {
+    comm.port(3);
+    const DCB before = comm.port(3).dcb;
+    ASSERT_TRUE(port.ABRE_PORTA(3));
+    EXPECT_EQ(callNames(), (std::vector<std::string>{"CreateFileA", "SetupComm", "GetCommState",
+                                                     "SetCommState", "SetCommTimeouts"}));
+    const auto& p = comm.port(3);
+    EXPECT_EQ(p.inQueue, 256u);
+    EXPECT_EQ(p.outQueue, 256u);
+    EXPECT_EQ(p.dcb.BaudRate, 166667u);
+    EXPECT_EQ(p.dcb.ByteSize, 8);
+    EXPECT_EQ(p.dcb.Parity, NOPARITY);
+    // Every other field stays as the driver reported it.
+    DCB expected = before;
+    expected.BaudRate = 166667;
+    expected.ByteSize = 8;
+    expected.Parity = NOPARITY;
+    EXPECT_EQ(std::memcmp(&expected, &p.dcb, sizeof(DCB)), 0);
+    EXPECT_EQ(p.timeouts.ReadIntervalTimeout, 100u);
+    EXPECT_EQ(p.timeouts.ReadTotalTimeoutMultiplier, 100u);
+    EXPECT_EQ(p.timeouts.ReadTotalTimeoutConstant, 0u);
+    EXPECT_EQ(p.timeouts.WriteTotalTimeoutMultiplier, 5000u);
+    EXPECT_EQ(p.timeouts.WriteTotalTimeoutConstant, 5000u);
+}
+
+TEST_F(SerialPortTest, RefusedSettingsStillCountAsAnOpen) {
+    comm.port(2).refusesSettings = true;
+    EXPECT_TRUE(port.ABRE_PORTA(2));
+    EXPECT_TRUE(port.isOpen());
+    EXPECT_EQ(comm.callsNamed("SetCommTimeouts").size(), 1u);
+}
+
+TEST_F(SerialPortTest, MissingOrHeldPortFailsEveryTransferAtOnce) {
+    comm.port(4).heldElsewhere = true;
+    for (int n : {1, 4}) { // COM1 was never set up: it does not exist
+        comm.calls.clear();
+        EXPECT_TRUE(port.ABRE_PORTA(n));
+        EXPECT_TRUE(port.isOpen());
+        EXPECT_EQ(callNames(), std::vector<std::string>{"CreateFileA"}); // no configuration
+        const std::uint8_t b = 0xBC;
+        std::int32_t written = -1;
+        const auto t0 = comm.now();
+        EXPECT_FALSE(port.ENVIA_DADOS(&b, 1, written));
+        EXPECT_EQ(written, 0);
+        std::uint8_t in = 0x55;
+        std::int32_t read = -1;
+        EXPECT_FALSE(port.RECEBE_DADOS(1, &in, read));
+        EXPECT_EQ(read, 0);
+        EXPECT_EQ(in, 0x55);
+        EXPECT_LE(comm.now() - t0, 2u);
+        port.FECHA_PORTA();
+        EXPECT_FALSE(port.isOpen());
+        for (const auto& c : comm.callsNamed("CloseHandle"))
+            EXPECT_EQ(c.arg, 1) << "CloseHandle on the invalid port handle";
+    }
+    EXPECT_EQ(comm.openHandles(), 0);
+}
+
+TEST_F(SerialPortTest, CloseWithNothingOpenMakesNoCall) {
+    port.FECHA_PORTA();
+    EXPECT_TRUE(comm.calls.empty());
+}
+
+TEST_F(SerialPortTest, ClosePurgesReceiveThenTransmitAndReleasesThePort) {
+    comm.port(5);
+    port.ABRE_PORTA(5);
+    comm.calls.clear();
+    port.FECHA_PORTA();
+    ASSERT_EQ(comm.calls.size(), 3u);
+    EXPECT_EQ(comm.calls[0].name, "PurgeComm");
+    EXPECT_EQ(comm.calls[0].arg, PURGE_RXCLEAR);
+    EXPECT_EQ(comm.calls[1].arg, PURGE_TXCLEAR);
+    EXPECT_EQ(comm.calls[2].name, "CloseHandle");
+    EXPECT_EQ(comm.openHandles(), 0);
+    EXPECT_TRUE(port.ABRE_PORTA(5)); // free again
+}
+
+TEST_F(SerialPortTest, SecondOpenWhileOpenClosesTheOldPortAndRefuses) {
+    comm.port(1);
+    comm.port(2);
+    ASSERT_TRUE(port.ABRE_PORTA(1));
+    EXPECT_FALSE(port.ABRE_PORTA(2));
+    EXPECT_FALSE(port.isOpen());
+    EXPECT_EQ(comm.openHandles(), 0); // the old handle did not leak
+    EXPECT_EQ(comm.port(2).opens, 0);
+    EXPECT_TRUE(port.ABRE_PORTA(2));
+    EXPECT_EQ(comm.port(2).opens, 1);
+}
+
+TEST_F(SerialPortTest, SilentOneByteReadEndsAfterOneHundredMilliseconds) {
+    comm.port(1);
+    port.ABRE_PORTA(1);
+    std::uint8_t b = 0xBC;
+    std::int32_t read = -1;
+    const auto t0 = comm.now();
+    EXPECT_FALSE(port.RECEBE_DADOS(1, &b, read));
+    EXPECT_EQ(comm.now() - t0, 100u);
+    EXPECT_EQ(read, 0);
+    EXPECT_EQ(b, 0xBC);
+}
+
+TEST_F(SerialPortTest, PartialReadKeepsItsBytesAndEndsAtTheIntervalOrTheTotal) {
+    comm.port(1);
+    port.ABRE_PORTA(1);
+    {
+        comm.port(1).arrive(comm.now() + 10, {0x11, 0x22}, 20);
+        std::uint8_t buf[4] = {0xEE, 0xEE, 0xEE, 0xEE};
+        std::int32_t read = -1;
+        const auto t0 = comm.now();
+        EXPECT_FALSE(port.RECEBE_DADOS(4, buf, read));
+        EXPECT_EQ(read, 2);
+        EXPECT_EQ(buf[0], 0x11);
+        EXPECT_EQ(buf[1], 0x22);
+        EXPECT_EQ(buf[2], 0xEE);
+        EXPECT_EQ(buf[3], 0xEE);
+        EXPECT_EQ(comm.now() - t0, 130u); // 100 ms after the second byte
+    }
+    {
+        // Bytes 90 ms apart never trip the interval; the 400 ms total ends it.
+        const auto t0 = comm.now();
+        comm.port(1).arrive(t0 + 150, {1, 2, 3, 4}, 90);
+        std::uint8_t buf[4] = {};
+        std::int32_t read = -1;
+        EXPECT_FALSE(port.RECEBE_DADOS(4, buf, read));
+        EXPECT_EQ(read, 3);
+        EXPECT_EQ(comm.now() - t0, 400u);
+    }
+}
+
+TEST_F(SerialPortTest, CountZeroSucceedsAtOnce) {
+    comm.port(1);
+    port.ABRE_PORTA(1);
+    std::uint8_t b = 0;
+    std::int32_t n = -1;
+    EXPECT_TRUE(port.ENVIA_DADOS(&b, 0, n));
+    EXPECT_EQ(n, 0);
+    EXPECT_TRUE(port.RECEBE_DADOS(0, &b, n));
+    EXPECT_EQ(n, 0);
+    EXPECT_EQ(comm.now(), 0u);
+}
+
+TEST_F(SerialPortTest, SendsAPrivateCopyAndClosesEachTransfersEvent) {
+    comm.port(1);
+    port.ABRE_PORTA(1);
+    const std::uint8_t data[3] = {0x87, 0x00, 0xFF};
+    std::int32_t written = 0;
+    EXPECT_TRUE(port.ENVIA_DADOS(data, 3, written));
+    EXPECT_EQ(written, 3);
+    EXPECT_EQ(comm.port(1).sent, (std::vector<std::uint8_t>{0x87, 0x00, 0xFF}));
+    EXPECT_EQ(comm.openHandles(), 1); // the port alone
+    comm.completeSynchronously = true;
+    EXPECT_TRUE(port.ENVIA_DADOS(data, 2, written));
+    EXPECT_EQ(written, 2);
+    EXPECT_EQ(comm.openHandles(), 1);
+}
+
+TEST_F(SerialPortTest, WithoutAnEventNoTransferStarts) {
+    comm.port(1);
+    port.ABRE_PORTA(1);
+    comm.failCreateEvent = true;
+    const std::uint8_t b = 1;
+    std::int32_t written = -1;
+    EXPECT_FALSE(port.ENVIA_DADOS(&b, 1, written));
+    EXPECT_EQ(written, 0);
+    EXPECT_TRUE(comm.callsNamed("WriteFile").empty());
+    EXPECT_TRUE(comm.port(1).sent.empty());
+}
+
+TEST_F(SerialPortTest, TransferThatCannotStartCountsZero) {
+    comm.port(1);
+    port.ABRE_PORTA(1);
+    comm.failWriteStart = true;
+    const std::uint8_t b = 1;
+    std::int32_t written = -1;
+    EXPECT_FALSE(port.ENVIA_DADOS(&b, 1, written));
+    EXPECT_EQ(written, 0);
+    EXPECT_TRUE(comm.callsNamed("WaitForSingleObject").empty());
+    EXPECT_EQ(comm.openHandles(), 1); // its event was closed
+}
