@@ -1,0 +1,211 @@
+#include "device_model.h"
+
+#include "payload_coding.h"
+#include "preset_memory.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace kronex::devsim {
+
+namespace {
+
+constexpr std::uint8_t kRun = 0x47;
+constexpr std::uint8_t kErase = 0x45;
+constexpr std::uint8_t kRead = 0x44;
+constexpr std::uint8_t kWrite = 0x57;
+constexpr std::uint8_t kWriteData = 0x46; // no target bit
+constexpr std::uint8_t kTargetBit = 0x80;
+constexpr std::uint8_t kWriteMarker = 0x08; // byte 2 of every program write frame
+constexpr std::size_t kPayload = 128;
+constexpr std::size_t kEraseSize = 512;
+constexpr std::size_t kShortFrame = 4;      // length, command, two address bytes
+constexpr std::size_t kPayloadFrame = 0x85; // five header bytes and the payload
+
+// Sent ahead of 0x78 when noise is injected: bytes a careless reader could take
+// for an answer ("C", a zero length, a status, the attention byte itself).
+constexpr std::uint8_t kNoise[] = {0x43, 0x00, 0xAA, 0x02, 0x55, 0xFF, 0x87, 0xBC};
+
+std::string hex(unsigned value, int digits) {
+    char text[9];
+    std::snprintf(text, sizeof text, "%0*X", digits, value);
+    return text;
+}
+
+std::string onTarget(const char* name, int target, std::uint16_t address) {
+    return std::string(name) + " t" + std::to_string(target) + " " + hex(address, 4);
+}
+
+} // namespace
+
+DeviceModel::DeviceModel(Faults faults) : faults_(faults) {
+    target0_.fill(0xFF);
+    target1_.fill(0xFF);
+    const Block128 identity = presetIdentityBlock();
+    std::copy(identity.begin(), identity.end(), target0_.begin() + kIdentityAddress);
+    for (int t = 0; t < 2; ++t) {
+        const Block128 top = presetTopBlock(t);
+        std::copy(top.begin(), top.end(), program(t).begin() + kTopBlockAddress);
+    }
+}
+
+std::vector<std::uint8_t> DeviceModel::receive(std::uint8_t byte) {
+    if (phase_ == Phase::Frame)
+        return frameByte(byte);
+    if (byte == kHandshake)
+        return handshake();
+    if (byte == kAttention)
+        return attention();
+    return {};
+}
+
+std::uint8_t DeviceModel::dataByte(std::uint32_t position) const {
+    const auto it = data_.find(position >> 8);
+    return it == data_.end() ? 0xFF : it->second[position & 0xFF];
+}
+
+void DeviceModel::abandonFrame() {
+    phase_ = Phase::Idle;
+    frame_.clear();
+}
+
+std::vector<std::uint8_t> DeviceModel::dataImage() const {
+    std::vector<std::uint8_t> image(dataExtent_, 0xFF);
+    for (const auto& [block, bytes] : data_) {
+        const std::size_t start = std::size_t{block} * 256;
+        const std::size_t count = std::min<std::size_t>(bytes.size(), image.size() - start);
+        std::copy_n(bytes.begin(), count, image.begin() + static_cast<std::ptrdiff_t>(start));
+    }
+    return image;
+}
+
+std::vector<std::uint8_t> DeviceModel::handshake() {
+    ++handshakes_;
+    if (silent_)
+        return {};
+    if (handshakes_ < faults_.handshakeFrom) {
+        transcript_.push_back("HANDSHAKE unanswered");
+        return {};
+    }
+    transcript_.push_back("HANDSHAKE");
+    return {kHandshakeAnswer};
+}
+
+std::vector<std::uint8_t> DeviceModel::attention() {
+    ++exchanges_;
+    if (faults_.silentFromExchange > 0 && exchanges_ >= faults_.silentFromExchange)
+        silent_ = true;
+    // An incompatible unit knows no framed exchange: what follows is ignored.
+    if (silent_ || faults_.incompatible)
+        return {};
+    phase_ = Phase::Frame;
+    frame_.clear();
+    std::vector<std::uint8_t> out;
+    for (int i = 0; i < faults_.noiseBeforeAck; ++i)
+        out.push_back(kNoise[static_cast<std::size_t>(i) % std::size(kNoise)]);
+    out.push_back(static_cast<std::uint8_t>(kAttention ^ 0xFF));
+    return out;
+}
+
+std::vector<std::uint8_t> DeviceModel::frameByte(std::uint8_t byte) {
+    frame_.push_back(byte);
+    // A length of 0 or 1 leaves no room for a command: the frame ends at once.
+    const std::size_t length = std::max<std::size_t>(frame_[0], 1);
+    if (frame_.size() < length)
+        return {};
+    phase_ = Phase::Idle;
+    const int k = exchanges_;
+    std::vector<std::uint8_t> out = reply(command(k == faults_.nakAtExchange));
+    frame_.clear();
+    // Line faults: the command has taken effect, only its reply is damaged.
+    if (k == faults_.zeroLengthAtExchange) {
+        out = {0x00};
+        transcript_.back() += " [zero length]";
+    } else if (k == faults_.cutReplyAtExchange) {
+        out.resize(out.size() / 2);
+        transcript_.back() += " [cut]";
+    } else if (k == faults_.shortReplyAtExchange) {
+        out.pop_back();
+        transcript_.back() += " [short]";
+    }
+    return out;
+}
+
+std::vector<std::uint8_t> DeviceModel::command(bool nak) {
+    const std::size_t n = frame_.size();
+    const std::uint8_t code = n >= 2 ? frame_[1] : 0;
+    const int target = (code & kTargetBit) ? 1 : 0;
+    const auto base = static_cast<std::uint8_t>(code & ~kTargetBit);
+    const auto address = [this](std::size_t at) {
+        return static_cast<std::uint16_t>(frame_[at] << 8 | frame_[at + 1]);
+    };
+    auto rejected = [&] {
+        transcript_.push_back("REJECTED " + hex(code, 2) + " length " + std::to_string(n));
+        return std::vector<std::uint8_t>{kNak};
+    };
+
+    std::vector<std::uint8_t> body{nak ? kNak : kAck};
+    std::string line;
+    if (n < 2) {
+        return rejected();
+    } else if (code == kWriteData) {
+        const std::uint8_t offset = n == kPayloadFrame ? frame_[4] : 0;
+        if (n != kPayloadFrame || (offset != 0x00 && offset != 0x80))
+            return rejected();
+        const std::uint16_t block = address(2);
+        line = "DATA " + hex(block, 4) + "+" + hex(offset, 2);
+        if (!nak)
+            writeData(std::uint32_t{block} * 256 + offset, &frame_[5]);
+    } else if (base == kRun) {
+        if (n != 2)
+            return rejected();
+        // A run of target 0 restarts the unit into update mode; the frame state
+        // has already been dropped, so the next handshake is answered as at power-on.
+        line = "RUN t" + std::to_string(target);
+    } else if (base == kErase) {
+        if (n != kShortFrame)
+            return rejected();
+        const std::uint16_t from = address(2);
+        line = onTarget("ERASE", target, from);
+        if (!nak)
+            for (std::size_t i = 0; i < kEraseSize; ++i)
+                program(target)[static_cast<std::uint16_t>(from + i)] = 0xFF;
+    } else if (base == kRead) {
+        if (n != kShortFrame)
+            return rejected();
+        const std::uint16_t from = address(2);
+        line = onTarget("READ", target, from);
+        for (std::size_t i = 0; i < kPayload; ++i)
+            body.push_back(codeByte(program(target)[static_cast<std::uint16_t>(from + i)]));
+    } else if (base == kWrite) {
+        if (n != kPayloadFrame || frame_[2] != kWriteMarker)
+            return rejected();
+        const std::uint16_t to = address(3);
+        line = onTarget("WRITE", target, to);
+        if (!nak)
+            for (std::size_t i = 0; i < kPayload; ++i)
+                program(target)[static_cast<std::uint16_t>(to + i)] = codeByte(frame_[5 + i]);
+    } else {
+        return rejected();
+    }
+    transcript_.push_back(nak ? line + " [nak]" : line);
+    return body;
+}
+
+std::vector<std::uint8_t> DeviceModel::reply(std::vector<std::uint8_t> body) {
+    body.insert(body.begin(), static_cast<std::uint8_t>(body.size() + 1));
+    return body;
+}
+
+void DeviceModel::writeData(std::uint32_t position, const std::uint8_t* coded) {
+    for (std::size_t i = 0; i < kPayload; ++i) {
+        const std::uint32_t at = position + static_cast<std::uint32_t>(i);
+        auto [it, fresh] = data_.try_emplace(at >> 8);
+        if (fresh)
+            it->second.fill(0xFF);
+        it->second[at & 0xFF] = codeByte(coded[i]);
+    }
+    dataExtent_ = std::max<std::uint32_t>(dataExtent_, position + kPayload);
+}
+
+} // namespace kronex::devsim

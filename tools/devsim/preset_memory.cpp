@@ -1,0 +1,28 @@
+#include "preset_memory.h"
+
+#include "device_model.h"
+
+namespace kronex::devsim {
+
+Block128 presetIdentityBlock() {
+    Block128 b{};
+    for (std::size_t i = 0; i < b.size(); ++i)
+        b[i] = static_cast<std::uint8_t>(i * 37 + 11);
+    for (std::size_t i = 0; i < 3; ++i) {
+        b[i] = DeviceModel::kSerial[i];
+        b[3 + i] = kUnitBytes[i];
+    }
+    return b;
+}
+
+Block128 presetTopBlock(int target) {
+    Block128 b{};
+    const unsigned salt = target == 1 ? 0xC3 : 0x5A;
+    for (std::size_t i = 0; i < b.size(); ++i)
+        b[i] = static_cast<std::uint8_t>((i * 13) ^ salt);
+    // The updater marks this byte itself; start from the erased value.
+    b[63] = 0xFF;
+    return b;
+}
+
+} // namespace kronex::devsim
