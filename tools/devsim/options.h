@@ -1,0 +1,32 @@
+// Command line of kronex-devsim.
+#pragma once
+
+#include "device_model.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kronex::devsim {
+
+struct Options {
+    int com = 0;            // register the terminal as COMn; 0: do not
+    bool printPath = false; // print the terminal's path once ready
+    long baud = 0;          // pace the line; 0: answer at once
+    Faults faults;
+    std::string transcriptFile;
+    std::string dumpDir;
+    bool stdinControl = false; // end when standard input closes
+    bool help = false;
+};
+
+struct ParsedOptions {
+    std::optional<Options> options; // empty when the line is wrong
+    std::string error;
+};
+
+ParsedOptions parseOptions(const std::vector<std::string>& args);
+
+std::string helpText();
+
+} // namespace kronex::devsim
