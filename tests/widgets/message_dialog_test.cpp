@@ -79,6 +79,7 @@ class MessageDialogTest : public QObject {
     void enterActsOnlyOnTheFocusedButton();
     void closesByItselfOnceTerminationWasRequested();
     void arrowWhileShownCallersCursorAfter();
+    void codeOutsideTheTableCanOnlyBeDismissed();
     void layoutAndWindowKind();
 };
 
@@ -265,6 +266,18 @@ void MessageDialogTest::arrowWhileShownCallersCursorAfter() {
     // Without a caller's cursor nothing is left behind.
     showAndLook(dialog, 1);
     QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
+}
+
+void MessageDialogTest::codeOutsideTheTableCanOnlyBeDismissed() {
+    TfmMSG dialog;
+    showAndLook(dialog, 0);
+    int result = -1;
+    const Seen seen = showAndLook(dialog, 2, &result);
+    QVERIFY(!seen.okEnabled);
+    QVERIFY(seen.cancelEnabled);
+    QCOMPARE(seen.title, QString());
+    QCOMPARE(seen.lines, QStringList{QString()});
+    QCOMPARE(result, int(QDialog::Rejected));
 }
 
 void MessageDialogTest::layoutAndWindowKind() {
