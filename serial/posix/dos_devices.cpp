@@ -34,9 +34,13 @@ int comNumber(const std::string& name) {
 
 } // namespace
 
-std::string dosDevicesDir() { return stateHome() + "/kronex/dosdevices"; }
+std::string dosDevicesDir() {
+    return stateHome() + "/kronex/dosdevices";
+}
 
-std::string comLinkPath(int n) { return dosDevicesDir() + "/com" + std::to_string(n); }
+std::string comLinkPath(int n) {
+    return dosDevicesDir() + "/com" + std::to_string(n);
+}
 
 std::optional<std::string> resolveDeviceName(const std::string& name) {
     static const std::string kDevicePrefix = "\\\\.\\";
