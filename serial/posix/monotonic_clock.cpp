@@ -16,7 +16,7 @@ std::uint32_t tickCount() {
     return static_cast<std::uint32_t>(static_cast<std::uint64_t>(ms.count()));
 }
 
-void sleepFor(std::chrono::milliseconds duration) {
+void sleepFor(std::chrono::nanoseconds duration) {
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(duration);
     timespec left{};
     left.tv_sec = static_cast<time_t>(seconds.count());

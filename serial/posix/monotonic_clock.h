@@ -15,6 +15,6 @@ MonotonicTime monotonicNow();
 std::uint32_t tickCount();
 
 // Sleeps the whole time even when signals interrupt the sleep.
-void sleepFor(std::chrono::milliseconds duration);
+void sleepFor(std::chrono::nanoseconds duration);
 
 } // namespace kronex::posix

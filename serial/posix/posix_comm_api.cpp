@@ -128,11 +128,14 @@ class PosixCommApi final : public CommApi {
         const auto start = startTransfer(file, data, count, written, overlapped);
         if (!start.port)
             return FALSE;
+        auto limits = posix::writeLimits(start.port->timeouts, count);
+        if (start.port->kept.BaudRate != 0)
+            limits.byteTime =
+                std::chrono::nanoseconds(10'000'000'000LL / start.port->kept.BaudRate);
         const std::size_t sent =
             count == 0 ? 0
                        : posix::writeWithin(start.port->device->fd(),
-                                            static_cast<const std::uint8_t*>(data), count,
-                                            posix::writeLimits(start.port->timeouts, count));
+                                            static_cast<const std::uint8_t*>(data), count, limits);
         finishTransfer(start, sent, count, written, overlapped);
         return TRUE;
     }

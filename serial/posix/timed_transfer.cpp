@@ -60,8 +60,11 @@ bool wouldBlock(int err) {
 
 // Bytes of ours still in the output queue once it empties or the deadline
 // passes; those left at the deadline are flushed. Nothing signals an emptied
-// queue, so it is looked at every millisecond, a fraction of a block's time.
-std::size_t unsentAfter(int fd, std::size_t ours, Deadline deadline) {
+// queue, so it is looked at again after about the time the queued bytes take
+// on the line (a byte at 166667 baud takes 60 us, so a fixed 1 ms step would
+// make one-byte writes many times slower than the line).
+std::size_t unsentAfter(int fd, std::size_t ours, Deadline deadline,
+                        std::chrono::nanoseconds byteTime) {
     for (;;) {
         int queued = 0;
         if (ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0)
@@ -70,7 +73,8 @@ std::size_t unsentAfter(int fd, std::size_t ours, Deadline deadline) {
             tcflush(fd, TCOFLUSH);
             return std::min(static_cast<std::size_t>(queued), ours);
         }
-        sleepFor(1ms);
+        const auto step = byteTime > 0ns ? byteTime * queued : 1ms;
+        sleepFor(std::clamp<std::chrono::nanoseconds>(step, 20us, 1ms));
     }
 }
 
@@ -116,7 +120,7 @@ std::size_t writeWithin(int fd, const std::uint8_t* data, std::size_t count,
         if (waitFor(fd, POLLOUT, total) != Wait::Ready)
             break;
     }
-    return sent - unsentAfter(fd, sent, total);
+    return sent - unsentAfter(fd, sent, total, limits.byteTime);
 }
 
 } // namespace kronex::posix

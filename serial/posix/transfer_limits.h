@@ -14,6 +14,9 @@ struct TransferLimits {
     std::optional<std::chrono::milliseconds> total;
     // After each byte, counted only once the first byte has come; none: not used.
     std::optional<std::chrono::milliseconds> interval;
+    // How long one byte takes on the line (10 bits), where the rate is known:
+    // a write waits for its queue to drain in steps of about that size.
+    std::chrono::nanoseconds byteTime{0};
 };
 
 // ReadIntervalTimeout MAXDWORD asks for "return with what is there": after
