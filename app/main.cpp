@@ -1,5 +1,7 @@
 // Start-up: toolkit, title, the main window, the message dialog, event loop.
 #include "app_title.h"
+#include "comm_api.h"
+#include "serial_link.h"
 #include "uATU.h"
 #include "uMSG.h"
 
@@ -11,7 +13,8 @@ int main(int argc, char* argv[]) {
     // to every window caption.
     QApplication::setApplicationName(QString::fromUtf8(kronex::kApplicationTitle));
 
-    TfmATU fmATU;
+    kronex::SerialLink link(kronex::systemCommApi()); // the one link, for the whole run
+    TfmATU fmATU(link);
     TfmMSG fmMSG; // hidden until the first message
     fmATU.setMessageDialog(&fmMSG);
 

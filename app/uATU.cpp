@@ -1,9 +1,10 @@
 #include "uATU.h"
 
+#include "detection.h"
+#include "dump_file.h"
 #include "embedded_release.h"
 #include "look.h"
 #include "show_release.h"
-#include "start_click.h"
 #include "uMSG.h"
 
 #include <QCloseEvent>
@@ -30,7 +31,7 @@ void setAutoSizedText(QLabel* label, std::string_view text) {
 
 } // namespace
 
-TfmATU::TfmATU(QWidget* parent) : QWidget(parent) {
+TfmATU::TfmATU(kronex::SerialLink& link, QWidget* parent) : QWidget(parent), link_(link) {
     buildLayout();
 }
 
@@ -47,6 +48,7 @@ void TfmATU::applyRelease(const kronex::ReleaseTable& table) {
         return;
     }
     release_ = std::move(std::get<kronex::LoadedCatalog>(loaded));
+    releaseTable_ = &table;
     kronex::showRelease(*release_, *this);
 }
 
@@ -178,8 +180,17 @@ void TfmATU::FormActivate() {
 }
 
 void TfmATU::sbATUClick() {
+    // The release is loaded on the first activation, which comes before any
+    // click; a click that somehow comes first loads it itself.
+    if (!activated_) {
+        activated_ = true;
+        FormActivate();
+    }
+    if (!release_)
+        return;
     running_ = true;
-    kronex::sbATUClick(*this);
+    kronex::Workflow workflow{*this, link_, *releaseTable_, *release_, kronex::dumpFilePath(), {}};
+    kronex::sbATUClick(workflow);
     running_ = false;
     if (terminationRequested_)
         QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "loaded_catalog.h"
+#include "serial_link.h"
 #include "window_ops.h"
 
 #include <QWidget>
@@ -19,7 +20,8 @@ class TfmATU : public QWidget, public kronex::MainWindowOps {
     Q_OBJECT
 
   public:
-    explicit TfmATU(QWidget* parent = nullptr);
+    // `link` is the program's one link to the unit.
+    explicit TfmATU(kronex::SerialLink& link, QWidget* parent = nullptr);
     ~TfmATU() override;
 
     // The dialog behind SHOW_MSG; set before the first message.
@@ -73,7 +75,9 @@ class TfmATU : public QWidget, public kronex::MainWindowOps {
     void FormActivate();
     void sbATUClick();
 
+    kronex::SerialLink& link_;
     TfmMSG* fmMSG_ = nullptr;
+    const kronex::ReleaseTable* releaseTable_ = nullptr;
     std::optional<kronex::LoadedCatalog> release_;
     int moduleLineCount_ = 0;
     bool activated_ = false;

@@ -38,6 +38,14 @@ std::string dosDevicesDir() {
     return stateHome() + "/kronex/dosdevices";
 }
 
+std::string driveCRoot() {
+    const std::string entry = dosDevicesDir() + "/c:";
+    struct stat st {};
+    if (lstat(entry.c_str(), &st) == 0)
+        return entry;
+    return stateHome() + "/kronex/drive_c";
+}
+
 std::string comLinkPath(int n) {
     return dosDevicesDir() + "/com" + std::to_string(n);
 }

@@ -13,6 +13,11 @@ std::string dosDevicesDir();
 // The link that stands for COMn ("com3" for COM3; no leading zeros).
 std::string comLinkPath(int n);
 
+// The root of drive C: the namespace entry "c:" if it exists (a link to any
+// folder), otherwise ${XDG_STATE_HOME:-$HOME/.local/state}/kronex/drive_c
+// (not created here).
+std::string driveCRoot();
+
 // What a "\\.\COMn" or "COMn" name opens: the namespace link if it exists
 // (even when it dangles, so that the open fails), otherwise /dev/ttyS{n-1}.
 // Anything else is opened as the path it names. nullopt for a malformed COM name.

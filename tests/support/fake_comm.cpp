@@ -51,8 +51,18 @@ std::vector<CommCall> FakeComm::callsNamed(const std::string& name) const {
     return out;
 }
 
-void FakeComm::record(const std::string& name, const std::string& port, std::int64_t arg) {
+void FakeComm::record(const char* name, const std::string& port, std::int64_t arg) {
     calls.push_back({name, port, arg, now_});
+}
+
+void FakeComm::recordTransfer(const char* name, FakePort* port, std::int64_t arg) {
+    if (!recordTransfers)
+        return;
+    std::string portName;
+    for (const auto& [n, p] : ports_)
+        if (&p == port)
+            portName = n;
+    record(name, portName, arg);
 }
 
 BOOL FakeComm::fail(DWORD error) {
@@ -60,13 +70,11 @@ BOOL FakeComm::fail(DWORD error) {
     return FALSE;
 }
 
-FakePort* FakeComm::portOf(HANDLE h, std::string* name) {
+FakePort* FakeComm::portOf(HANDLE h) {
     const auto it = handles_.find(reinterpret_cast<std::uintptr_t>(h));
     if (it == handles_.end() || it->second.isEvent)
         return nullptr;
-    if (name)
-        *name = it->second.portName;
-    return &ports_.at(it->second.portName);
+    return it->second.port;
 }
 
 HANDLE FakeComm::CreateFileA(LPCSTR name, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
@@ -85,14 +93,13 @@ HANDLE FakeComm::CreateFileA(LPCSTR name, DWORD, DWORD, LPSECURITY_ATTRIBUTES, D
     }
     ++it->second.opens;
     const auto h = nextHandle_++;
-    handles_[h] = Handle{false, false, name};
+    handles_[h] = Handle{false, false, name, &it->second};
     return reinterpret_cast<HANDLE>(h);
 }
 
 BOOL FakeComm::SetupComm(HANDLE h, DWORD in, DWORD out) {
-    std::string name;
-    FakePort* p = portOf(h, &name);
-    record("SetupComm", name, in);
+    FakePort* p = portOf(h);
+    recordTransfer("SetupComm", p, in);
     if (!p)
         return fail(ERROR_INVALID_HANDLE);
     p->inQueue = in;
@@ -101,9 +108,8 @@ BOOL FakeComm::SetupComm(HANDLE h, DWORD in, DWORD out) {
 }
 
 BOOL FakeComm::GetCommState(HANDLE h, LPDCB dcb) {
-    std::string name;
-    FakePort* p = portOf(h, &name);
-    record("GetCommState", name);
+    FakePort* p = portOf(h);
+    recordTransfer("GetCommState", p, 0);
     if (!p)
         return fail(ERROR_INVALID_HANDLE);
     *dcb = p->dcb;
@@ -111,9 +117,8 @@ BOOL FakeComm::GetCommState(HANDLE h, LPDCB dcb) {
 }
 
 BOOL FakeComm::SetCommState(HANDLE h, LPDCB dcb) {
-    std::string name;
-    FakePort* p = portOf(h, &name);
-    record("SetCommState", name, dcb->BaudRate);
+    FakePort* p = portOf(h);
+    recordTransfer("SetCommState", p, dcb->BaudRate);
     if (!p)
         return fail(ERROR_INVALID_HANDLE);
     if (p->refusesSettings)
@@ -123,9 +128,8 @@ BOOL FakeComm::SetCommState(HANDLE h, LPDCB dcb) {
 }
 
 BOOL FakeComm::SetCommTimeouts(HANDLE h, LPCOMMTIMEOUTS t) {
-    std::string name;
-    FakePort* p = portOf(h, &name);
-    record("SetCommTimeouts", name);
+    FakePort* p = portOf(h);
+    recordTransfer("SetCommTimeouts", p, 0);
     if (!p)
         return fail(ERROR_INVALID_HANDLE);
     p->timeouts = *t;
@@ -147,9 +151,8 @@ BOOL FakeComm::complete(LPOVERLAPPED ov, LPDWORD count, DWORD moved) {
 }
 
 BOOL FakeComm::WriteFile(HANDLE h, LPCVOID data, DWORD count, LPDWORD written, LPOVERLAPPED ov) {
-    std::string name;
-    FakePort* p = portOf(h, &name);
-    record("WriteFile", name, count);
+    FakePort* p = portOf(h);
+    recordTransfer("WriteFile", p, count);
     if (!p || !ov)
         return fail(ERROR_INVALID_HANDLE);
     if (failWriteStart)
@@ -168,9 +171,8 @@ BOOL FakeComm::WriteFile(HANDLE h, LPCVOID data, DWORD count, LPDWORD written, L
 }
 
 BOOL FakeComm::ReadFile(HANDLE h, LPVOID buffer, DWORD count, LPDWORD read, LPOVERLAPPED ov) {
-    std::string name;
-    FakePort* p = portOf(h, &name);
-    record("ReadFile", name, count);
+    FakePort* p = portOf(h);
+    recordTransfer("ReadFile", p, count);
     if (!p || !ov) {
         now_ += 1; // a failing call still takes time, so polling loops end
         return fail(ERROR_INVALID_HANDLE);
@@ -203,7 +205,8 @@ BOOL FakeComm::ReadFile(HANDLE h, LPVOID buffer, DWORD count, LPDWORD read, LPOV
 }
 
 HANDLE FakeComm::CreateEventA(LPSECURITY_ATTRIBUTES, BOOL, BOOL initial, LPCSTR) {
-    record("CreateEventA", "");
+    if (recordTransfers)
+        record("CreateEventA", "");
     if (failCreateEvent) {
         lastError_ = ERROR_GEN_FAILURE;
         return nullptr;
@@ -214,7 +217,8 @@ HANDLE FakeComm::CreateEventA(LPSECURITY_ATTRIBUTES, BOOL, BOOL initial, LPCSTR)
 }
 
 DWORD FakeComm::WaitForSingleObject(HANDLE h, DWORD) {
-    record("WaitForSingleObject", "");
+    if (recordTransfers)
+        record("WaitForSingleObject", "");
     const auto it = handles_.find(reinterpret_cast<std::uintptr_t>(h));
     // Nothing else runs here, so an event that is not set never will be.
     if (it == handles_.end() || !it->second.isEvent || !it->second.signalled)
@@ -223,9 +227,8 @@ DWORD FakeComm::WaitForSingleObject(HANDLE h, DWORD) {
 }
 
 BOOL FakeComm::GetOverlappedResult(HANDLE h, LPOVERLAPPED ov, LPDWORD count, BOOL) {
-    std::string name;
-    FakePort* p = portOf(h, &name);
-    record("GetOverlappedResult", name, static_cast<std::int64_t>(ov->InternalHigh));
+    FakePort* p = portOf(h);
+    recordTransfer("GetOverlappedResult", p, static_cast<std::int64_t>(ov->InternalHigh));
     if (!p)
         return fail(ERROR_INVALID_HANDLE);
     *count = static_cast<DWORD>(ov->InternalHigh);
@@ -233,9 +236,8 @@ BOOL FakeComm::GetOverlappedResult(HANDLE h, LPOVERLAPPED ov, LPDWORD count, BOO
 }
 
 BOOL FakeComm::PurgeComm(HANDLE h, DWORD flags) {
-    std::string name;
-    FakePort* p = portOf(h, &name);
-    record("PurgeComm", name, flags);
+    FakePort* p = portOf(h);
+    recordTransfer("PurgeComm", p, flags);
     if (!p)
         return fail(ERROR_INVALID_HANDLE);
     if (flags & PURGE_RXCLEAR)
@@ -246,8 +248,9 @@ BOOL FakeComm::PurgeComm(HANDLE h, DWORD flags) {
 
 BOOL FakeComm::CloseHandle(HANDLE h) {
     const auto it = handles_.find(reinterpret_cast<std::uintptr_t>(h));
-    record("CloseHandle", it == handles_.end() ? "?" : it->second.portName,
-           it != handles_.end() && it->second.isEvent);
+    const bool event = it != handles_.end() && it->second.isEvent;
+    if (recordTransfers || !event)
+        record("CloseHandle", it == handles_.end() ? "?" : it->second.portName, event);
     if (it == handles_.end())
         return fail(ERROR_INVALID_HANDLE);
     handles_.erase(it);

@@ -54,6 +54,9 @@ class FakeComm : public CommApi {
     void setTickBase(DWORD base) { tickBase_ = base; }
 
     std::vector<CommCall> calls;
+    // Off: only opens, closes of ports and pauses are recorded, which keeps a
+    // whole update (a million calls) fast.
+    bool recordTransfers = true;
     std::vector<CommCall> callsNamed(const std::string& name) const;
     int openHandles() const { return static_cast<int>(handles_.size()); }
 
@@ -83,10 +86,12 @@ class FakeComm : public CommApi {
         bool isEvent = false;
         bool signalled = false;
         std::string portName;
+        FakePort* port = nullptr;
     };
-    FakePort* portOf(HANDLE h, std::string* name = nullptr);
+    FakePort* portOf(HANDLE h);
     BOOL complete(LPOVERLAPPED ov, LPDWORD count, DWORD moved);
-    void record(const std::string& name, const std::string& port, std::int64_t arg = 0);
+    void record(const char* name, const std::string& port, std::int64_t arg = 0);
+    void recordTransfer(const char* name, FakePort* port, std::int64_t arg);
     BOOL fail(DWORD error);
 
     std::map<std::string, FakePort> ports_;

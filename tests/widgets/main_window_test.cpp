@@ -1,5 +1,6 @@
 // The main window after start-up and on the paths that need no unit.
 #include "embedded_release.h"
+#include "fake_comm.h"
 #include "loaded_catalog.h"
 #include "modal.h"
 #include "uATU.h"
@@ -52,12 +53,14 @@ class MainWindowTest : public QObject {
     void brokenReleaseKeepsTheButtonDisabled();
 
   private:
+    kronex::test::FakeComm comm_;
+    kronex::SerialLink link_{comm_};
     std::unique_ptr<TfmATU> window_;
     std::unique_ptr<TfmMSG> dialog_;
 };
 
 void MainWindowTest::init() {
-    window_ = std::make_unique<TfmATU>();
+    window_ = std::make_unique<TfmATU>(link_);
     dialog_ = std::make_unique<TfmMSG>();
     window_->setMessageDialog(dialog_.get());
     window_->show();

@@ -1,4 +1,5 @@
 // How the program ends, with the real event loop running.
+#include "fake_comm.h"
 #include "modal.h"
 #include "uATU.h"
 #include "uMSG.h"
@@ -39,7 +40,9 @@ class TerminationTest : public QObject {
 };
 
 void TerminationTest::closeDuringARunEndsWhenTheRunReturns() {
-    TfmATU window;
+    kronex::test::FakeComm comm;
+    kronex::SerialLink link(comm);
+    TfmATU window(link);
     TfmMSG dialog;
     window.setMessageDialog(&dialog);
     window.show();
@@ -56,7 +59,9 @@ void TerminationTest::closeDuringARunEndsWhenTheRunReturns() {
 }
 
 void TerminationTest::closeWhileIdleEndsTheProgram() {
-    TfmATU window;
+    kronex::test::FakeComm comm;
+    kronex::SerialLink link(comm);
+    TfmATU window(link);
     TfmMSG dialog;
     window.setMessageDialog(&dialog);
     window.show();

@@ -3,6 +3,7 @@
 //
 //   kronex-screens <directory>
 #include "app_title.h"
+#include "comm_api.h"
 #include "embedded_release.h"
 #include "message_table.h"
 #include "uATU.h"
@@ -54,7 +55,8 @@ int main(int argc, char* argv[]) {
         return 1;
     }
 
-    TfmATU window;
+    kronex::SerialLink link(kronex::systemCommApi()); // never used: nothing is clicked
+    TfmATU window(link);
     TfmMSG dialog;
     window.setMessageDialog(&dialog);
     window.show();

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,9 @@ class FakeWindow : public MainWindowOps {
     bool startEnabled = true, busy = false, terminationRequested = false;
     int pumps = 0;
     std::vector<MessageCode> shown;
+    std::vector<int> steps;            // every progress step, as asked
+    std::vector<std::string> statuses; // every status text, in order
+    std::function<void()> onPump;      // runs at each pump, as a user's click would
     // Answers for SHOW_MSG, in order; when empty, OK.
     std::deque<bool> answers;
 
@@ -31,13 +35,23 @@ class FakeWindow : public MainWindowOps {
     void appendModuleLine(std::string_view line) override { modules.emplace_back(line); }
     void setProgressMax(int m) override { maximum = m; }
     int progressMax() const override { return maximum; }
-    void stepProgress(int amount) override { position = std::clamp(position + amount, 0, maximum); }
+    void stepProgress(int amount) override {
+        steps.push_back(amount);
+        position = std::clamp(position + amount, 0, maximum);
+    }
     void setStartEnabled(bool e) override { startEnabled = e; }
     void setStartCaption(std::string_view c) override { startCaption = c; }
-    void setStatusText(std::string_view t) override { status = t; }
+    void setStatusText(std::string_view t) override {
+        status = t;
+        statuses.push_back(status);
+    }
     void setBusyCursor() override { busy = true; }
     void restoreCursor() override { busy = false; }
-    void pumpEvents() override { ++pumps; }
+    void pumpEvents() override {
+        ++pumps;
+        if (onPump)
+            onPump();
+    }
     void requestTermination() override { terminationRequested = true; }
     bool SHOW_MSG(MessageCode code) override {
         shown.push_back(code);

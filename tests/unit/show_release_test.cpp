@@ -2,7 +2,6 @@
 #include "loaded_catalog.h"
 #include "release_fixture.h"
 #include "show_release.h"
-#include "start_click.h"
 
 #include <gtest/gtest.h>
 
@@ -21,17 +20,4 @@ TEST(ShowRelease, FillsHeaderModulesAndRangeKeepingThePosition) {
     EXPECT_EQ(w.modules, c.moduleLines);
     EXPECT_EQ(w.maximum, 865);
     EXPECT_EQ(w.position, 0);
-}
-
-TEST(StartClick, DecliningTheStartPromptReturnsToIdle) {
-    FakeWindow w;
-    w.position = 40;
-    w.answers = {false};
-    kronex::sbATUClick(w);
-    EXPECT_EQ(w.shown, std::vector<kronex::MessageCode>{kronex::MSG_INICIAR});
-    EXPECT_TRUE(w.startEnabled);
-    EXPECT_EQ(w.startCaption, "Iniciar");
-    EXPECT_FALSE(w.busy);
-    EXPECT_EQ(w.position, 0);
-    EXPECT_FALSE(w.terminationRequested);
 }

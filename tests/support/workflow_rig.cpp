@@ -1,0 +1,69 @@
+#include "workflow_rig.h"
+
+#include "embedded_release.h"
+#include "update_session.h"
+
+#include <atomic>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace kronex::test {
+
+namespace {
+
+std::filesystem::path freshDirectory() {
+    static std::atomic<int> counter{0};
+    auto dir = std::filesystem::temp_directory_path() /
+               ("kronex-rig-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    return dir;
+}
+
+} // namespace
+
+WorkflowRig::WorkflowRig() : WorkflowRig(embeddedRelease()) {}
+
+WorkflowRig::WorkflowRig(const ReleaseTable& release) : release_(&release), dir_(freshDirectory()) {
+    auto loaded = loadCatalog(release);
+    if (auto* problem = std::get_if<LayoutProblem>(&loaded))
+        throw std::runtime_error(problem->describe());
+    catalog = std::get<LoadedCatalog>(loaded);
+    window.maximum = catalog.progressMax;
+    dumpFile = dir_ / "TEXTO2.TXT";
+    comm.recordTransfers = false;
+}
+
+WorkflowRig::~WorkflowRig() {
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+}
+
+devsim::DeviceModel& WorkflowRig::unitOn(int n, devsim::Faults faults) {
+    auto& unit = units_[n] = std::make_unique<devsim::DeviceModel>(faults);
+    comm.port(n).peer = devicePeer(*unit);
+    return *unit;
+}
+
+Workflow WorkflowRig::workflow() {
+    return Workflow{window, link, *release_, catalog, dumpFile, serialNumber};
+}
+
+void WorkflowRig::click() {
+    Workflow w = workflow();
+    sbATUClick(w);
+    serialNumber = w.serialNumber;
+}
+
+bool WorkflowRig::runSession(int n) {
+    link.port.ABRE_PORTA(n);
+    Workflow w = workflow();
+    if (CART_V2(window, link.exchange, w.serialNumber) != 0)
+        return false;
+    const bool completed = ATUALIZA(w);
+    serialNumber = w.serialNumber;
+    link.port.FECHA_PORTA();
+    return completed;
+}
+
+} // namespace kronex::test

@@ -1,0 +1,54 @@
+// The whole workflow without a window or a cable: the sample release, a
+// recording window, fake ports on a virtual clock and simulated units.
+#pragma once
+
+#include "detection.h"
+#include "device_model.h"
+#include "device_peer.h"
+#include "fake_comm.h"
+#include "fake_window.h"
+#include "loaded_catalog.h"
+#include "serial_link.h"
+#include "workflow.h"
+
+#include <filesystem>
+#include <map>
+#include <memory>
+
+namespace kronex::test {
+
+class WorkflowRig {
+  public:
+    explicit WorkflowRig(const ReleaseTable& release);
+    WorkflowRig(); // the embedded sample release
+    ~WorkflowRig();
+
+    FakeComm comm;
+    SerialLink link{comm};
+    FakeWindow window;
+    LoadedCatalog catalog;
+    std::filesystem::path dumpFile;
+    std::string serialNumber; // as the last run left it
+
+    // A simulated unit on COMn.
+    devsim::DeviceModel& unitOn(int n, devsim::Faults faults = {});
+    // COMn exists but nothing answers.
+    void silentPortOn(int n) { comm.port(n); }
+
+    // The session walks `release` while keeping the values loaded from the
+    // release given at construction.
+    void useRelease(const ReleaseTable& release) { release_ = &release; }
+
+    // Presses the start button; OK at message 0 unless told otherwise.
+    void click();
+    // Runs the update session alone, as after a successful check on COMn.
+    bool runSession(int n);
+
+  private:
+    const ReleaseTable* release_;
+    std::filesystem::path dir_;
+    std::map<int, std::unique_ptr<devsim::DeviceModel>> units_;
+    Workflow workflow();
+};
+
+} // namespace kronex::test

@@ -1,0 +1,30 @@
+// What a whole update of the sample release must leave in a fresh unit and
+// which commands it must send, worked out directly from release.txt.
+#pragma once
+
+#include "device_model.h"
+#include "release_fixture.h"
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace kronex::test {
+
+struct ExpectedUpdate {
+    devsim::DeviceModel::Memory target0;
+    devsim::DeviceModel::Memory target1;
+    std::vector<std::uint8_t> data; // from position 0
+    std::array<std::uint8_t, 128> identity;
+    std::vector<std::string> commands; // the unit's transcript without handshakes
+};
+
+// `fresh` gives the unit's memories before the update.
+ExpectedUpdate expectedUpdate(const ReleaseEntries& release, const devsim::DeviceModel& fresh);
+
+// The transcript without the handshake lines.
+std::vector<std::string> commandsOf(const devsim::DeviceModel& unit);
+
+} // namespace kronex::test

@@ -1,0 +1,293 @@
+// The start button's whole workflow on the virtual clock: detection, the
+// compatibility check and the update session against simulated units.
+#include "dump_file.h"
+#include "expected_update.h"
+#include "release_file.h"
+#include "workflow_rig.h"
+
+#include <algorithm>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <numeric>
+
+using namespace kronex;
+using kronex::test::commandsOf;
+using kronex::test::ExpectedUpdate;
+using kronex::test::ReleaseEntries;
+using kronex::test::WorkflowRig;
+using Codes = std::vector<MessageCode>;
+
+namespace {
+
+const ExpectedUpdate& expected() {
+    static const ExpectedUpdate e =
+        kronex::test::expectedUpdate(ReleaseEntries::sample(), devsim::DeviceModel());
+    return e;
+}
+
+// The exchange (from 1) that carries the n-th `command` of a clean update.
+int exchangeOf(const std::string& command, int n = 1) {
+    const auto& c = expected().commands;
+    for (std::size_t i = 0; i < c.size(); ++i)
+        if (c[i] == command && --n == 0)
+            return static_cast<int>(i) + 1;
+    ADD_FAILURE() << "no " << command;
+    return 0;
+}
+
+std::string fileText(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::vector<std::string> portsOpened(const test::FakeComm& comm) {
+    std::vector<std::string> names;
+    for (const auto& c : comm.callsNamed("CreateFileA"))
+        names.push_back(c.port);
+    return names;
+}
+
+// The session ended at a failure: no message, the program ends, the port is
+// closed and the diagnostic file is not written.
+void expectEndedWithoutSuccess(WorkflowRig& rig) {
+    EXPECT_EQ(rig.window.shown, Codes{MSG_INICIAR});
+    EXPECT_TRUE(rig.window.terminationRequested);
+    EXPECT_EQ(rig.comm.openHandles(), 0);
+    EXPECT_FALSE(std::filesystem::exists(rig.dumpFile));
+    EXPECT_EQ(rig.window.startCaption, "Aguarde...");
+    EXPECT_EQ(rig.window.status, "Número de série: 290A1BC2");
+    EXPECT_LT(rig.window.position, rig.window.maximum);
+}
+
+} // namespace
+
+TEST(Workflow, UpdatesTheUnitOnTheFirstPortThatAnswers) {
+    WorkflowRig rig;
+    rig.silentPortOn(1);
+    auto& unit = rig.unitOn(3); // COM2 does not exist
+    rig.click();
+
+    EXPECT_EQ(rig.window.shown, (Codes{MSG_INICIAR, MSG_CONCLUIDO}));
+    EXPECT_EQ(portsOpened(rig.comm),
+              (std::vector<std::string>{"\\\\.\\COM1", "\\\\.\\COM2", "\\\\.\\COM3"}));
+    EXPECT_EQ(rig.comm.port(1).sent, std::vector<std::uint8_t>(11, 0xBC));
+    EXPECT_EQ(rig.comm.openHandles(), 0);
+    EXPECT_TRUE(rig.window.terminationRequested);
+    EXPECT_FALSE(rig.window.busy);
+    EXPECT_FALSE(rig.window.startEnabled);
+    EXPECT_EQ(rig.window.startCaption, "Aguarde...");
+    EXPECT_EQ(rig.window.statuses,
+              (std::vector<std::string>{"Número de série: 290A1BC2", "Atualização concluída!"}));
+
+    // The bar: emptied, 785 steps of work, then filled.
+    const auto& steps = rig.window.steps;
+    ASSERT_GE(steps.size(), 3u);
+    EXPECT_EQ(steps.front(), -865);
+    EXPECT_EQ(std::accumulate(steps.begin() + 1, steps.end() - 1, 0), 785);
+    EXPECT_EQ(steps.back(), 865);
+    EXPECT_EQ(rig.window.position, 865);
+
+    const auto& e = expected();
+    EXPECT_EQ(commandsOf(unit), e.commands);
+    EXPECT_TRUE(unit.program(0) == e.target0);
+    EXPECT_TRUE(unit.program(1) == e.target1);
+    ASSERT_EQ(unit.dataExtent(), e.data.size());
+    for (std::uint32_t i = 0; i < e.data.size(); ++i)
+        ASSERT_EQ(unit.dataByte(i), e.data[i]) << "data position " << i;
+    EXPECT_EQ(fileText(rig.dumpFile), dumpText(e.identity) + "\r\n");
+}
+
+TEST(Workflow, DecliningThePromptTouchesNoPort) {
+    WorkflowRig rig;
+    rig.unitOn(1);
+    rig.window.position = 40;
+    rig.window.answers = {false};
+    rig.click();
+    EXPECT_EQ(rig.window.shown, Codes{MSG_INICIAR});
+    EXPECT_TRUE(rig.comm.calls.empty());
+    EXPECT_TRUE(rig.window.startEnabled);
+    EXPECT_EQ(rig.window.startCaption, "Iniciar");
+    EXPECT_FALSE(rig.window.busy);
+    EXPECT_EQ(rig.window.position, 0);
+    EXPECT_FALSE(rig.window.terminationRequested);
+}
+
+TEST(Workflow, NoUnitOnAnyPortReportsAndWaitsForAnotherTry) {
+    WorkflowRig rig;
+    for (int n = 1; n <= 16; ++n)
+        rig.silentPortOn(n);
+    rig.click();
+    EXPECT_EQ(rig.window.shown, (Codes{MSG_INICIAR, MSG_PORTA}));
+    EXPECT_EQ(portsOpened(rig.comm).size(), 16u);
+    EXPECT_EQ(rig.comm.now(), 16u * 11 * 100); // one read time-out per try
+    EXPECT_EQ(rig.comm.openHandles(), 0);
+    EXPECT_TRUE(rig.window.startEnabled);
+    EXPECT_EQ(rig.window.startCaption, "Iniciar");
+    EXPECT_FALSE(rig.window.busy);
+    EXPECT_FALSE(rig.window.terminationRequested);
+
+    rig.window.position = 12;
+    rig.window.answers = {true};
+    rig.click();
+    EXPECT_EQ(rig.window.shown, (Codes{MSG_INICIAR, MSG_PORTA, MSG_INICIAR, MSG_PORTA}));
+    EXPECT_EQ(rig.window.steps.back(), -865);
+    EXPECT_EQ(rig.window.position, 0);
+}
+
+TEST(Workflow, IncompatibleUnitIsReportedOnEveryTryThenTheScanGoesOn) {
+    WorkflowRig rig;
+    rig.unitOn(1, {.incompatible = true});
+    rig.silentPortOn(2);
+    rig.click();
+    Codes expectedCodes = {MSG_INICIAR};
+    expectedCodes.insert(expectedCodes.end(), 11, MSG_VERSAO);
+    expectedCodes.push_back(MSG_PORTA);
+    EXPECT_EQ(rig.window.shown, expectedCodes);
+    EXPECT_EQ(portsOpened(rig.comm).size(), 16u);
+    EXPECT_EQ(rig.serialNumber, "");
+    EXPECT_TRUE(rig.window.startEnabled);
+    EXPECT_FALSE(rig.window.terminationRequested);
+}
+
+TEST(Workflow, UnitAnsweringOnTheSeventhTryIsTakenThere) {
+    WorkflowRig rig;
+    auto& unit = rig.unitOn(2, {.handshakeFrom = 7});
+    rig.click();
+    EXPECT_EQ(rig.window.shown, (Codes{MSG_INICIAR, MSG_CONCLUIDO}));
+    const auto& t = unit.transcript();
+    ASSERT_GE(t.size(), 8u);
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(t[static_cast<std::size_t>(i)], "HANDSHAKE unanswered");
+    EXPECT_EQ(t[6], "HANDSHAKE");
+    EXPECT_EQ(t[7], "READ t0 2000");
+}
+
+TEST(Workflow, SilenceInTheDataPartEndsTheSessionThere) {
+    WorkflowRig rig;
+    const int k = exchangeOf("DATA 0064+00"); // block 100
+    auto& unit = rig.unitOn(1, {.silentFromExchange = k});
+    rig.click();
+    expectEndedWithoutSuccess(rig);
+    EXPECT_EQ(rig.comm.port(1).sent.back(), 0x87); // the unanswered attention byte, nothing after
+    EXPECT_EQ(rig.window.position, 1 + 72 + 1 + 100);
+    EXPECT_EQ(commandsOf(unit).size(), static_cast<std::size_t>(k - 1));
+}
+
+TEST(Workflow, FailedReadOfTheTopBlockWritesNothingThere) {
+    WorkflowRig rig;
+    auto& unit = rig.unitOn(1, {.shortReplyAtExchange = exchangeOf("READ t0 FF80")});
+    const auto before = devsim::DeviceModel().program(0);
+    rig.click();
+    expectEndedWithoutSuccess(rig);
+    EXPECT_EQ(commandsOf(unit).back(), "READ t0 FF80 [short]");
+    EXPECT_TRUE(
+        std::equal(before.begin() + 0xFF80, before.end(), unit.program(0).begin() + 0xFF80));
+}
+
+TEST(Workflow, FailedReadOfTheIdentityKeepsTheSerialNumber) {
+    WorkflowRig rig;
+    auto& unit = rig.unitOn(1, {.cutReplyAtExchange = exchangeOf("READ t0 2000", 2)});
+    const auto before = devsim::DeviceModel().program(0);
+    rig.click();
+    expectEndedWithoutSuccess(rig);
+    EXPECT_EQ(commandsOf(unit).back(), "READ t0 2000 [cut]");
+    EXPECT_TRUE(std::equal(before.begin() + 0x2000, before.begin() + 0x2080,
+                           unit.program(0).begin() + 0x2000));
+}
+
+TEST(Workflow, RefusedIdentityWriteEndsTheSession) {
+    WorkflowRig rig;
+    auto& unit = rig.unitOn(1, {.nakAtExchange = exchangeOf("WRITE t0 2000")});
+    rig.click();
+    expectEndedWithoutSuccess(rig);
+    EXPECT_EQ(commandsOf(unit).back(), "WRITE t0 2000 [nak]");
+}
+
+TEST(Workflow, RefusedWriteInTheFirstTargetOneSegmentEndsTheSession) {
+    WorkflowRig rig;
+    auto& unit = rig.unitOn(1, {.nakAtExchange = exchangeOf("WRITE t1 1280")});
+    rig.click();
+    expectEndedWithoutSuccess(rig);
+    EXPECT_EQ(commandsOf(unit).back(), "WRITE t1 1280 [nak]");
+}
+
+TEST(Workflow, OutcomesThatDoNotStopTheSession) {
+    for (const auto& [command, n] : std::vector<std::pair<std::string, int>>{
+             {"ERASE t0 8000", 1}, {"ERASE t0 7000", 1}, {"RUN t0", 2}}) {
+        WorkflowRig rig;
+        rig.unitOn(1, {.nakAtExchange = exchangeOf(command, n)});
+        rig.click();
+        EXPECT_EQ(rig.window.shown, (Codes{MSG_INICIAR, MSG_CONCLUIDO})) << command;
+        EXPECT_EQ(rig.window.position, 865) << command;
+    }
+}
+
+TEST(Workflow, RefusedCommandsThatStopTheSession) {
+    for (const auto& [command, n] : std::vector<std::pair<std::string, int>>{{"WRITE t0 4000", 1},
+                                                                             {"RUN t0", 1},
+                                                                             {"WRITE t0 2580", 1},
+                                                                             {"DATA 0000+80", 1},
+                                                                             {"DATA 0271+80", 1},
+                                                                             {"WRITE t0 FF80", 1},
+                                                                             {"WRITE t0 2380", 1},
+                                                                             {"RUN t1", 1},
+                                                                             {"WRITE t1 1A00", 1},
+                                                                             {"WRITE t1 FF80", 1},
+                                                                             {"RUN t1", 2}}) {
+        WorkflowRig rig;
+        auto& unit = rig.unitOn(1, {.nakAtExchange = exchangeOf(command, n)});
+        rig.click();
+        EXPECT_EQ(rig.window.shown, Codes{MSG_INICIAR}) << command;
+        EXPECT_EQ(commandsOf(unit).back(), command + " [nak]");
+        EXPECT_TRUE(rig.window.terminationRequested);
+    }
+}
+
+TEST(Workflow, ClosingTheWindowMidUpdateLetsTheUpdateFinish) {
+    WorkflowRig rig;
+    auto& unit = rig.unitOn(1);
+    rig.window.onPump = [&] {
+        if (rig.window.position > 300)
+            rig.window.terminationRequested = true;
+    };
+    rig.click();
+    EXPECT_EQ(commandsOf(unit), expected().commands);
+    EXPECT_EQ(rig.window.shown, (Codes{MSG_INICIAR, MSG_CONCLUIDO}));
+    EXPECT_EQ(rig.window.position, 865);
+    EXPECT_TRUE(std::filesystem::exists(rig.dumpFile));
+}
+
+TEST(Workflow, UnwritableDiagnosticFileStillCompletes) {
+    WorkflowRig rig;
+    rig.unitOn(1);
+    const auto blocker = rig.dumpFile.parent_path() / "not-a-folder";
+    std::ofstream(blocker) << "x";
+    rig.dumpFile = blocker / "TEXTO2.TXT";
+    rig.click();
+    EXPECT_EQ(rig.window.shown, (Codes{MSG_INICIAR, MSG_CONCLUIDO}));
+    EXPECT_EQ(rig.window.status, "Atualização concluída!");
+    EXPECT_EQ(rig.window.position, 865);
+}
+
+TEST(Workflow, ADirectoryFullOfSectionsStopsTheSessionBeforeItOverflows) {
+    // 58 sections load; the session then meets a 59th in the table it walks.
+    auto r = ReleaseEntries::sample();
+    for (int i = 0; i < 8; ++i) {
+        r.insertAt(829, "*");
+        r.insertAt(829, kronex::test::hexLine('3'));
+    }
+    const auto loaded = r.table();
+    auto walked = r;
+    walked.insertAt(829 + 16, "*");
+    walked.insertAt(829 + 16, kronex::test::hexLine('4'));
+    const auto table = walked.table();
+
+    WorkflowRig rig(loaded);
+    rig.useRelease(table);
+    auto& unit = rig.unitOn(1);
+    rig.click();
+    expectEndedWithoutSuccess(rig);
+    const auto commands = commandsOf(unit);
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), "READ t0 FF80"), 0);
+    EXPECT_EQ(commands.back(), "DATA 0279+80"); // the last line of section 58
+}

@@ -1,0 +1,221 @@
+#include "update_session.h"
+
+#include "detection.h"
+#include "device_commands.h"
+#include "dump_file.h"
+#include "hex_text.h"
+#include "release_layout.h"
+
+namespace kronex {
+
+namespace {
+
+constexpr std::uint16_t kTopBlockAddress = 0xFF80;
+constexpr std::uint16_t kMirrorBlockAddress = 0x2200;
+constexpr std::uint16_t kTarget1Segment1 = 0x1200;
+constexpr std::uint16_t kTarget1Segment2 = 0x1A00;
+constexpr std::uint16_t kPageStep = 0x200;
+constexpr std::size_t kTopBlockMark = 63;     // set to 0xFE in both top blocks
+constexpr std::size_t kTarget1TopFirst = 76;  // bytes 76-127 come from the release
+constexpr std::size_t kTarget1TopChars = 104; // 52 bytes
+constexpr std::size_t kDirectoryStart = 11;   // section directory in the identity block
+constexpr std::uint32_t kRestartPauseMs = 1000;
+constexpr int kRestartHandshakes = 101;
+constexpr int kMainProgressStep = 2;
+constexpr int kTarget1ProgressStep = 1;
+constexpr std::size_t kPageHexChars = 2 * kPageBytes;
+
+class UpdateSession {
+  public:
+    explicit UpdateSession(Workflow& w)
+        : w_(w), window_(w.window), link_(w.link.exchange), cursor_(w.catalog.cursor) {
+        identity_.fill(0xFF);
+    }
+
+    bool run() {
+        window_.pumpEvents();
+        window_.setStatusText("Número de série: " + w_.serialNumber);
+        window_.setStartCaption("Aguarde...");
+        window_.pumpEvents();
+        window_.stepProgress(1);
+
+        const auto& at = w_.catalog.segmentAddresses;
+        for (int k = 0; k < 3; ++k)
+            if (!GRAVA_SEGMENTO(0, at[static_cast<std::size_t>(k)], kMainProgressStep))
+                return false;
+        if (!CMD_EXECUTA(link_, 0))
+            return false;
+        // The unit restarts; it is back once it answers the handshake (the
+        // session goes on either way).
+        link_.port().api().Sleep(kRestartPauseMs);
+        for (int attempt = 0; attempt < kRestartHandshakes; ++attempt)
+            if (SINCRONIZA(link_.port()))
+                break;
+        for (int k = 3; k < 6; ++k)
+            if (!GRAVA_SEGMENTO(0, at[static_cast<std::size_t>(k)], kMainProgressStep))
+                return false;
+
+        // Past "**", the address texts and the maker list.
+        cursor_ = w_.catalog.dataStart;
+        CMD_APAGA(link_, 0, static_cast<std::uint16_t>(w_.catalog.eraseAddress1));
+        CMD_APAGA(link_, 0, static_cast<std::uint16_t>(w_.catalog.eraseAddress2));
+        window_.stepProgress(1);
+        if (!dataPart())
+            return false;
+
+        if (!topBlockOfTarget0() || !GRAVA_PAGINA_HEX(link_, 0, kMirrorBlockAddress, mirrorLine_) ||
+            !identityBlock())
+            return false;
+        ++cursor_; // past the "*" after "BMP"
+
+        if (!GRAVA_SEGMENTO(1, kTarget1Segment1, kTarget1ProgressStep) || !CMD_EXECUTA(link_, 1) ||
+            !GRAVA_SEGMENTO(1, kTarget1Segment2, kTarget1ProgressStep) || !topBlockOfTarget1() ||
+            !CMD_EXECUTA(link_, 1))
+            return false;
+
+        complete();
+        return true;
+    }
+
+  private:
+    Workflow& w_;
+    MainWindowOps& window_;
+    LinkExchange& link_;
+    std::int64_t& cursor_;
+    IdentityImage identity_;
+    int blockNumber_ = 0;
+    int sections_ = 0;
+    std::string mirrorLine_;
+
+    std::string_view entry() const { return w_.release.entry(cursor_); }
+    // The walk stops at the table's end whatever the release holds.
+    bool atClose() const { return entry() == kMarkerClose || cursor_ >= w_.release.end(); }
+    bool pastEnd() const { return cursor_ >= w_.release.end(); }
+
+    // One segment: 512-byte blocks from pairs of lines (a last single line is
+    // padded with "F"), from `address` up.
+    bool GRAVA_SEGMENTO(int target, std::uint16_t address, int progressStep) {
+        while (!atClose()) {
+            std::string text(entry());
+            ++cursor_;
+            if (!atClose()) {
+                text += entry();
+                ++cursor_;
+            } else if (text.size() < kPageHexChars) {
+                text.append(kPageHexChars - text.size(), 'F');
+            }
+            if (!GRAVA_PAGINA_HEX(link_, target, address, text))
+                return false;
+            address = static_cast<std::uint16_t>(address + kPageStep);
+            window_.stepProgress(progressStep);
+            window_.pumpEvents();
+        }
+        if (pastEnd())
+            return false;
+        ++cursor_;
+        return true;
+    }
+
+    // One data section: one 256-byte block per line; where it starts goes
+    // into the identity block's directory.
+    bool GRAVA_SECAO() {
+        if (sections_ >= kMaxDataSections || pastEnd())
+            return false; // the directory is full: the release cannot be installed
+        const std::size_t at = kDirectoryStart + 2 * static_cast<std::size_t>(sections_++);
+        identity_[at] = static_cast<std::uint8_t>((blockNumber_ >> 8) & 0xFF);
+        identity_[at + 1] = static_cast<std::uint8_t>(blockNumber_ & 0xFF);
+        while (!atClose()) {
+            if (!GRAVA_MEMORIA_HEX(link_, blockNumber_, entry()))
+                return false;
+            ++cursor_;
+            ++blockNumber_;
+            window_.stepProgress(1);
+            window_.pumpEvents();
+        }
+        if (pastEnd())
+            return false;
+        ++cursor_;
+        return true;
+    }
+
+    bool dataPart() {
+        if (!GRAVA_SECAO())
+            return false;
+        mirrorLine_ = entry(); // the second section's first line
+        if (!GRAVA_SECAO())
+            return false;
+        for (std::size_t maker = 1; maker < w_.catalog.makers.size(); ++maker) {
+            if (!GRAVA_SECAO())
+                return false;
+            window_.pumpEvents();
+        }
+        for (int k = 0; k < 3; ++k)
+            if (!GRAVA_SECAO())
+                return false;
+        while (entry() != kMarkerDataEnd)
+            if (!GRAVA_SECAO())
+                return false;
+        ++cursor_;
+        return true;
+    }
+
+    // The unit's own top block with its mark set. A failed read ends the
+    // session: writing whatever an earlier reply left would wreck the unit's
+    // reset area.
+    bool topBlockOfTarget0() {
+        std::array<std::uint8_t, kBlockBytes> work{};
+        if (!CMD_LE_BLOCO(link_, 0, kTopBlockAddress, work.data()))
+            return false;
+        work[kTopBlockMark] = 0xFE;
+        return CMD_GRAVA_PAGINA(link_, 0, 1, kTopBlockAddress, work.data());
+    }
+
+    // The unit's bytes 0-5 (serial number first), then the release number,
+    // the erase addresses and the section directory. Without the unit's own
+    // bytes nothing is written: its serial number would be lost.
+    bool identityBlock() {
+        std::array<std::uint8_t, kBlockBytes> work{};
+        if (!CMD_LE_BLOCO(link_, 0, kIdentityBlockAddress, work.data()))
+            return false;
+        std::copy(work.begin(), work.begin() + 6, identity_.begin());
+        identity_[6] = w_.catalog.releaseNumber;
+        identity_[7] = static_cast<std::uint8_t>((w_.catalog.eraseAddress2 >> 8) & 0xFF);
+        identity_[8] = static_cast<std::uint8_t>(w_.catalog.eraseAddress2 & 0xFF);
+        identity_[9] = static_cast<std::uint8_t>((w_.catalog.eraseAddress1 >> 8) & 0xFF);
+        identity_[10] = static_cast<std::uint8_t>(w_.catalog.eraseAddress1 & 0xFF);
+        return CMD_GRAVA_PAGINA(link_, 0, 1, kIdentityBlockAddress, identity_.data());
+    }
+
+    bool topBlockOfTarget1() {
+        std::array<std::uint8_t, kBlockBytes> work;
+        work.fill(0xFF);
+        const std::string_view line = entry().substr(0, kTarget1TopChars);
+        for (std::size_t i = 0; i < kTarget1TopChars / 2; ++i) {
+            const std::string_view pair = 2 * i < line.size() ? line.substr(2 * i, 2) : "";
+            work[kTarget1TopFirst + i] = static_cast<std::uint8_t>(HEX_PARA_INT(pair) & 0xFF);
+        }
+        work[kTopBlockMark] = 0xFE;
+        if (!CMD_GRAVA_PAGINA(link_, 1, 1, kTopBlockAddress, work.data()))
+            return false;
+        ++cursor_;
+        return true;
+    }
+
+    void complete() {
+        CMD_EXECUTA(link_, 0);
+        // A file that cannot be written does not undo a completed update.
+        writeDumpFile(w_.dumpFile, identity_);
+        window_.stepProgress(window_.progressMax());
+        window_.setStatusText("Atualização concluída!");
+        window_.pumpEvents();
+        window_.SHOW_MSG(MSG_CONCLUIDO);
+    }
+};
+
+} // namespace
+
+bool ATUALIZA(Workflow& w) {
+    return UpdateSession(w).run();
+}
+
+} // namespace kronex

@@ -1,0 +1,15 @@
+// The update session: the whole release into the unit found by the start
+// button, then the diagnostic file and the completion message.
+#pragma once
+
+#include "workflow.h"
+
+namespace kronex {
+
+// Main image to target 0 in two groups with a run command and a handshake
+// between them, the data part, the top, mirror and identity blocks, the
+// target-1 image and its top block, a last run command. The first failed
+// step ends the session without a message; true when it completed.
+bool ATUALIZA(Workflow& w);
+
+} // namespace kronex
