@@ -16,6 +16,8 @@ class DeviceNamespace {
 
     // Makes COMn stand for target (which need not exist).
     void link(int n, const std::string& target);
+    // The folder XDG_STATE_HOME points at.
+    const std::string& stateHome() const { return root_; }
 
   private:
     std::string root_;
