@@ -124,6 +124,18 @@ TEST(DevsimFaults, NoiseBytesPrecedeEveryComplement) {
     }
 }
 
+TEST(DevsimFaults, NoiseAtOneExchangeOnly) {
+    Faults f;
+    f.noiseAtExchange = 2;
+    DeviceModel unit(f);
+    EXPECT_EQ(exchangeFrame(unit, eraseFrame(0, 0x4000)).ack, Bytes{0x78});
+    const Exchange noisy = exchangeFrame(unit, eraseFrame(0, 0x4000));
+    EXPECT_EQ(noisy.ack.size(), 9u);
+    EXPECT_EQ(noisy.ack.back(), 0x78);
+    EXPECT_EQ(noisy.reply, kAccepted);
+    EXPECT_EQ(exchangeFrame(unit, eraseFrame(0, 0x4000)).ack, Bytes{0x78});
+}
+
 TEST(DevsimFaults, HandshakeAnsweredOnlyFromTheNthOn) {
     Faults f;
     f.handshakeFrom = 3;

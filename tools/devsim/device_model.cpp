@@ -101,7 +101,9 @@ std::vector<std::uint8_t> DeviceModel::attention() {
     phase_ = Phase::Frame;
     frame_.clear();
     std::vector<std::uint8_t> out;
-    for (int i = 0; i < faults_.noiseBeforeAck; ++i)
+    const int noise = exchanges_ == faults_.noiseAtExchange ? static_cast<int>(std::size(kNoise))
+                                                            : faults_.noiseBeforeAck;
+    for (int i = 0; i < noise; ++i)
         out.push_back(kNoise[static_cast<std::size_t>(i) % std::size(kNoise)]);
     out.push_back(static_cast<std::uint8_t>(kAttention ^ 0xFF));
     return out;

@@ -20,6 +20,7 @@ struct Faults {
     int zeroLengthAtExchange = 0; // the reply is a single length byte 0x00
     int cutReplyAtExchange = 0;   // only the first half of the reply is sent
     int noiseBeforeAck = 0;       // noise bytes sent before every 0x78
+    int noiseAtExchange = 0;      // eight noise bytes before the 0x78 of this exchange
     int handshakeFrom = 1;        // "C" only from this handshake on
     bool incompatible = false;    // answers "C" but never 0x78
 };

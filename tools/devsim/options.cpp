@@ -35,6 +35,8 @@ ParsedOptions parseOptions(const std::vector<std::string>& args) {
         {"--cut-reply-at",
          {[&](long v) { o.faults.cutReplyAtExchange = static_cast<int>(v); }, 1, 1L << 30}},
         {"--noise", {[&](long v) { o.faults.noiseBeforeAck = static_cast<int>(v); }, 0, 4096}},
+        {"--noise-at",
+         {[&](long v) { o.faults.noiseAtExchange = static_cast<int>(v); }, 1, 1L << 30}},
         {"--handshake-from",
          {[&](long v) { o.faults.handshakeFrom = static_cast<int>(v); }, 1, 1L << 30}},
     };
@@ -99,6 +101,7 @@ Faults (exchanges count attention bytes 0x87 from 1, handshakes count 0xBC):
   --zero-length-at K   answer exchange K with the single byte 0x00
   --cut-reply-at K     send only the first half of the reply of exchange K
   --noise N            send N noise bytes before every 0x78
+  --noise-at K         send eight noise bytes before the 0x78 of exchange K
   --handshake-from N   answer "C" only from handshake N on
   --incompatible       answer "C" but never the attention byte
 
