@@ -27,7 +27,9 @@ std::string cppLiteral(std::string_view text) {
             out += ch;
         }
     }
-    return out + "\"";
+    // The "sv" suffix takes the length from the literal: no strlen at compile
+    // time, which some compilers cap for a table this size.
+    return out + "\"sv";
 }
 
 // The file line that holds entry `id`, for messages an editor can jump to.
@@ -80,6 +82,7 @@ int main(int argc, char** argv) {
     out << "// Generated from " << inPath << " by the release embedding step; do not edit.\n"
         << "#include \"embedded_release.h\"\n\n"
         << "namespace kronex {\nnamespace {\n"
+        << "using namespace std::string_view_literals;\n"
         << "constexpr std::string_view kEntries[] = {\n";
     for (std::int64_t id = 0; id < table.end(); ++id)
         out << "    " << cppLiteral(table.entry(id)) << ",\n";
