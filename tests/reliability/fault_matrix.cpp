@@ -1,8 +1,8 @@
 #include "fault_matrix.h"
 
-#include <filesystem>
-
 #include "workflow_rig.h"
+
+#include <filesystem>
 
 namespace kronex::test {
 
@@ -26,12 +26,24 @@ bool statusIgnored(const CleanRun& clean, int k) {
 devsim::Faults faultsFor(FaultKind kind, int k) {
     devsim::Faults f;
     switch (kind) {
-    case FaultKind::Silence: f.silentFromExchange = k; break;
-    case FaultKind::Nak: f.nakAtExchange = k; break;
-    case FaultKind::ShortReply: f.shortReplyAtExchange = k; break;
-    case FaultKind::ZeroLength: f.zeroLengthAtExchange = k; break;
-    case FaultKind::Noise: f.noiseAtExchange = k; break;
-    case FaultKind::CutReply: f.cutReplyAtExchange = k; break;
+    case FaultKind::Silence:
+        f.silentFromExchange = k;
+        break;
+    case FaultKind::Nak:
+        f.nakAtExchange = k;
+        break;
+    case FaultKind::ShortReply:
+        f.shortReplyAtExchange = k;
+        break;
+    case FaultKind::ZeroLength:
+        f.zeroLengthAtExchange = k;
+        break;
+    case FaultKind::Noise:
+        f.noiseAtExchange = k;
+        break;
+    case FaultKind::CutReply:
+        f.cutReplyAtExchange = k;
+        break;
     }
     return f;
 }
@@ -39,8 +51,8 @@ devsim::Faults faultsFor(FaultKind kind, int k) {
 // What the run must end in.
 struct Expectation {
     enum { Completes, EndsAt, NoUnitFound } outcome;
-    int endExchange = 0;      // EndsAt: the last exchange the unit sees
-    int versionMessages = 0;  // message 4 shown on the way
+    int endExchange = 0;     // EndsAt: the last exchange the unit sees
+    int versionMessages = 0; // message 4 shown on the way
 };
 
 Expectation expectationFor(const CleanRun& clean, FaultKind kind, int k) {
@@ -69,12 +81,18 @@ Expectation expectationFor(const CleanRun& clean, FaultKind kind, int k) {
 
 const char* faultName(FaultKind kind) {
     switch (kind) {
-    case FaultKind::Silence: return "silence";
-    case FaultKind::Nak: return "status 0x55";
-    case FaultKind::ShortReply: return "short reply";
-    case FaultKind::ZeroLength: return "zero length";
-    case FaultKind::Noise: return "noise before 0x78";
-    case FaultKind::CutReply: return "reply cut in half";
+    case FaultKind::Silence:
+        return "silence";
+    case FaultKind::Nak:
+        return "status 0x55";
+    case FaultKind::ShortReply:
+        return "short reply";
+    case FaultKind::ZeroLength:
+        return "zero length";
+    case FaultKind::Noise:
+        return "noise before 0x78";
+    case FaultKind::CutReply:
+        return "reply cut in half";
     }
     return "?";
 }

@@ -9,8 +9,8 @@ namespace kronex::test {
 
 enum class FaultKind { Silence, Nak, ShortReply, ZeroLength, Noise, CutReply };
 inline constexpr FaultKind kFaultKinds[] = {FaultKind::Silence,    FaultKind::Nak,
-                                           FaultKind::ShortReply, FaultKind::ZeroLength,
-                                           FaultKind::Noise,      FaultKind::CutReply};
+                                            FaultKind::ShortReply, FaultKind::ZeroLength,
+                                            FaultKind::Noise,      FaultKind::CutReply};
 const char* faultName(FaultKind kind);
 
 // What a clean update does, exchange by exchange.

@@ -1,6 +1,8 @@
 // Runs the fault matrix and prints one summary line: how many cases ran and
 // how many broke a rule. `--sample` runs every 29th exchange and the steps
 // with rules of their own; without it every exchange.
+#include "fault_matrix.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -8,8 +10,6 @@
 #include <mutex>
 #include <set>
 #include <thread>
-
-#include "fault_matrix.h"
 
 using namespace kronex::test;
 
@@ -64,9 +64,9 @@ int main(int argc, char** argv) {
     for (auto& t : pool)
         t.join();
 
-    std::printf("fault matrix: %zu cases over %zu of %d exchanges, %d broke a rule\n",
-                cases.size(), chosen.size(), exchanges, breaks.load());
-    std::printf("fault matrix: %zu passed, %d failed\n", cases.size() - static_cast<std::size_t>(breaks.load()),
-                breaks.load());
+    std::printf("fault matrix: %zu cases over %zu of %d exchanges, %d broke a rule\n", cases.size(),
+                chosen.size(), exchanges, breaks.load());
+    std::printf("fault matrix: %zu passed, %d failed\n",
+                cases.size() - static_cast<std::size_t>(breaks.load()), breaks.load());
     return breaks == 0 ? 0 : 1;
 }
