@@ -25,6 +25,7 @@ run() {
   echo "   $((SECONDS - start)) s"
 }
 run kronex-unit-tests build-windows/tests/unit/kronex-unit-tests.exe
+run kronex-win32-tests build-windows/tests/win32/kronex-win32-tests.exe
 run kronex-fault-matrix build-windows/tests/reliability/kronex-fault-matrix.exe --sample
 "$WINESERVER" -k 2>/dev/null || true
 exit "$status"
