@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# Builds the Debian package (Release) into build-package/, checks what it
+# holds, installs it with apt as a user would, checks that the programs run
+# from the installed files, and removes it again.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh dpkg-dev file desktop-file-utils
+
+out=build-package
+cmake -S . -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKRONEX_BUILD_TESTS=OFF >/dev/null
+cmake --build "$out"
+rm -f "$out"/*.deb
+(cd "$out" && cpack -G DEB >/dev/null)
+deb=$(echo "$out"/kronex-atu_*.deb)
+[ -f "$deb" ] || { echo "no package in $out" >&2; exit 1; }
+echo "== $deb"
+dpkg-deb --field "$deb"
+
+failed=0
+fail() { echo "FAILED: $*"; failed=1; }
+
+files=(
+  usr/bin/kronex-atu
+  usr/bin/kronex-devsim
+  usr/share/applications/kronex-atu.desktop
+  usr/share/icons/hicolor/48x48/apps/kronex-atu.png
+  usr/share/icons/hicolor/128x128/apps/kronex-atu.png
+  usr/share/icons/hicolor/256x256/apps/kronex-atu.png
+  usr/share/icons/hicolor/scalable/apps/kronex-atu.svg
+  usr/share/doc/kronex-atu/README.md
+)
+listing=$(dpkg-deb --contents "$deb" | awk '{print $NF}')
+for f in "${files[@]}"; do
+  grep -qx "./$f" <<<"$listing" || fail "the package lacks /$f"
+done
+depends=$(dpkg-deb --field "$deb" Depends | tr ',' '\n' | awk '{print $1}')
+for d in libqt6widgets6 libqt6gui6 libqt6core6 libstdc++6 libc6 fonts-liberation; do
+  grep -qxF "$d" <<<"$depends" || fail "Depends lacks $d"
+done
+unpacked=$(mktemp -d)
+trap 'rm -rf "$unpacked"' EXIT
+dpkg-deb --extract "$deb" "$unpacked"
+desktop-file-validate "$unpacked/usr/share/applications/kronex-atu.desktop" ||
+  fail "the desktop entry does not validate"
+grep -qx 'Name=Atualização KRONEX' "$unpacked/usr/share/applications/kronex-atu.desktop" ||
+  fail "the desktop entry's name is not the program's title"
+
+echo "== installing with apt"
+if dpkg-query -W -f='${Status}' kronex-atu 2>/dev/null | grep -q 'install ok installed'; then
+  apt-get remove -y -qq kronex-atu >/dev/null
+fi
+DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "./$deb" >/dev/null
+for f in "${files[@]}"; do
+  dpkg -L kronex-atu | grep -qx "/$f" || fail "dpkg -L kronex-atu lacks /$f"
+  [ -e "/$f" ] || fail "/$f is not installed"
+done
+[ "$(command -v kronex-atu)" = /usr/bin/kronex-atu ] || fail "kronex-atu is not on the PATH"
+kronex-devsim --help | grep -q '^Usage: kronex-devsim' || fail "kronex-devsim --help"
+# The window on Qt's offscreen platform, as the menu entry starts it; it runs
+# until timeout ends it (exit code 124).
+home=$(mktemp -d)
+status=0
+HOME=$home QT_QPA_PLATFORM=offscreen timeout 3 "$(grep '^Exec=' /usr/share/applications/kronex-atu.desktop | cut -d= -f2)" \
+  >"$home/out.txt" 2>&1 || status=$?
+if [ "$status" -eq 124 ]; then
+  echo "kronex-atu started and ran until stopped"
+else
+  fail "kronex-atu ended on its own with exit code $status: $(cat "$home/out.txt")"
+fi
+rm -rf "$home"
+
+echo "== removing"
+apt-get remove -y -qq kronex-atu >/dev/null
+if dpkg-query -W -f='${Status}' kronex-atu 2>/dev/null | grep -q 'install ok installed' ||
+  [ -e /usr/bin/kronex-atu ]; then
+  fail "kronex-atu is still installed"
+fi
+
+if [ "$failed" -eq 0 ]; then
+  echo "package: PASSED ($deb)"
+else
+  echo "package: FAILED"
+fi
+exit "$failed"
