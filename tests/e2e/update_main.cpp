@@ -28,6 +28,7 @@ constexpr const char* kSilentPort = "\\\\.\\COM1";
 constexpr const char* kMissingPort = "\\\\.\\COM2";
 constexpr const char* kUnitPort = "\\\\.\\COM3";
 constexpr DWORD kErrorTimeout = 1460; // ERROR_TIMEOUT
+constexpr std::size_t kListed = 20;   // lines of each list printed in full
 
 // The recording window, also telling what it is shown as it happens.
 class ConsoleWindow : public test::FakeWindow {
@@ -89,12 +90,16 @@ int main(int argc, char** argv) {
     for (const auto& [call, count] : comm.calls)
         std::printf(" %s %d", call.c_str(), count);
     std::printf("\nreads that ended short: %zu\n", comm.shortReads.size());
-    for (const auto& r : comm.shortReads)
+    for (std::size_t i = 0; i < comm.shortReads.size() && i < kListed; ++i) {
+        const auto& r = comm.shortReads[i];
         std::printf("  %s: %lu of %lu bytes after %lu ms, GetOverlappedResult %s %lu\n",
                     r.port.c_str(), static_cast<unsigned long>(r.got),
                     static_cast<unsigned long>(r.asked),
                     static_cast<unsigned long>(r.milliseconds), r.error ? "error" : "true,",
                     static_cast<unsigned long>(r.error));
+    }
+    if (comm.shortReads.size() > kListed)
+        std::printf("  and %zu more\n", comm.shortReads.size() - kListed);
     std::printf("diagnostic file: %s\n", workflow.dumpFile.string().c_str());
     std::printf("bar %d of %d, status \"%s\", serial number %s, %lu.%lu s\n\n", window.position,
                 window.maximum, window.status.c_str(), workflow.serialNumber.c_str(),
@@ -117,11 +122,11 @@ int main(int argc, char** argv) {
          ok;
     std::size_t unexpected = 0;
     for (const auto& f : comm.failures)
-        if (!isExpectedFailure(f)) {
+        if (!isExpectedFailure(f) && ++unexpected <= kListed)
             std::printf("         unexpected: %s(%s) error %lu\n", f.call.c_str(),
                         f.port.c_str(), static_cast<unsigned long>(f.error));
-            ++unexpected;
-        }
+    if (unexpected > kListed)
+        std::printf("         and %zu more\n", unexpected - kListed);
     ok = check(unexpected == 0,
                "no serial call failed but on the missing COM2 and the time-outs on COM1") &&
          ok;
