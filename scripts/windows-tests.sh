@@ -14,7 +14,7 @@ run() {
   local name=$1 start=$SECONDS
   shift
   echo "== $name (under wine)"
-  if "$WINE" "$@" >"$logs/$name.log" 2>&1; then
+  if timeout 900 "$WINE" "$@" >"$logs/$name.log" 2>&1; then
     grep -E '^\[(==========|  PASSED  |  FAILED  )\]|^fault matrix:' "$logs/$name.log" || true
   else
     status=1
