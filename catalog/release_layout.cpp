@@ -1,16 +1,24 @@
 #include "release_layout.h"
 
+#include <algorithm>
 #include <optional>
 
 namespace kronex {
 
+// A release holds some 440 000 such characters and the program checks them
+// all at start-up: without an early exit or a branch per character the
+// compiler turns the loop into vector instructions, several times faster.
 bool isHexLine(std::string_view text) {
     if (text.size() != kHexLineLength)
         return false;
-    for (const char c : text)
-        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')))
-            return false;
-    return true;
+    unsigned char bad = 0;
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        const auto digit = static_cast<unsigned char>(c - '0'); // 0-9 for '0' to '9'
+        const auto upper = static_cast<unsigned char>(c - 'A'); // 0-5 for 'A' to 'F'
+        bad |= static_cast<unsigned char>((digit > 9) & (upper > 5));
+    }
+    return bad == 0;
 }
 
 bool isAddressText(std::string_view text) {
@@ -63,7 +71,10 @@ std::string hexLineFault(std::string_view text) {
 
 class Walker {
   public:
-    explicit Walker(const ReleaseTable& table) : t_(table) {}
+    // One mark per identifier, sized once rather than grown line by line.
+    explicit Walker(const ReleaseTable& table)
+        : t_(table),
+          hexPosition_(static_cast<std::size_t>(std::max<std::int64_t>(table.end(), 0))) {}
 
     std::variant<ReleaseLayout, LayoutProblem> run() {
         if (!walk())
