@@ -1,6 +1,7 @@
 #include "serial_port.h"
 
 #include <algorithm>
+#include <array>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,7 @@ namespace {
 
 constexpr DWORD kQueueSize = 256;
 constexpr DWORD kBaudRate = 166667; // 3 MHz / 18: not one of the standard rates
+constexpr std::size_t kStackCopyBytes = 64;
 
 // A read ends 100 ms per byte after it starts, or 100 ms after the last
 // byte; a write may take 5 s per byte plus 5 s.
@@ -65,8 +67,18 @@ bool SerialPort::ENVIA_DADOS(const std::uint8_t* data, std::int32_t count, std::
     if (count < 0)
         return false;
     // The caller's array is free again as soon as the transfer has started.
-    std::vector<std::uint8_t> copy(data, data + count);
-    written = transfer(true, copy.data(), count);
+    // Frames go out a byte at a time, so the copy nearly always fits on the
+    // stack: no allocation for each of the quarter million bytes of an update.
+    std::array<std::uint8_t, kStackCopyBytes> small;
+    std::vector<std::uint8_t> large;
+    std::uint8_t* copy = small.data();
+    if (count > static_cast<std::int32_t>(small.size())) {
+        large.assign(data, data + count);
+        copy = large.data();
+    } else {
+        std::copy_n(data, count, small.data());
+    }
+    written = transfer(true, copy, count);
     return written == count;
 }
 

@@ -5,10 +5,11 @@
 #include "comm_objects.h"
 
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <variant>
+#include <vector>
 
 namespace kronex::posix {
 
@@ -26,12 +27,17 @@ class HandleTable {
 
   private:
     using Object = std::variant<std::shared_ptr<Port>, std::shared_ptr<Event>>;
+    using Entry = std::pair<std::intptr_t, Object>;
 
     HANDLE insert(Object object);
     template <class T> std::shared_ptr<T> find(HANDLE handle) const;
+    std::vector<Entry>::const_iterator at(HANDLE handle) const;
 
     mutable std::mutex mutex_;
-    std::map<std::intptr_t, Object> objects_;
+    // Few handles are open at once (the port and the event of the transfer
+    // under way), while one is opened and closed for every byte of an update:
+    // a short list searched in order costs less than a tree node each time.
+    std::vector<Entry> objects_;
     std::intptr_t next_ = 0x100; // steps of 4 as kernel handles go
 };
 
