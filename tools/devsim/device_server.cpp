@@ -24,6 +24,11 @@ constexpr std::chrono::milliseconds kFrameTimeout{1000};
 // reply, or a lone 0x78) always leaves on time.
 constexpr std::chrono::microseconds kBatchDelay{1000};
 
+// A timed wait ends late by the kernel's timer slack and the wake-up, tens of
+// microseconds, which on every exchange would add to the line's own time. So
+// the loop sleeps until this long before a byte is due and spins the rest.
+constexpr std::chrono::microseconds kSpinAhead{100};
+
 // Stop reading the terminal while this much is still waiting to be sent: the
 // updater is not reading its answers, and the kernel buffer holds the rest.
 constexpr std::size_t kMaxBacklog = 1 << 16;
@@ -60,6 +65,12 @@ void DeviceServer::run(int signalFd, int stdinFd) {
         if (model_.inFrame())
             wake = wake ? std::min(*wake, frameDeadline()) : frameDeadline();
 
+        if (wake && *wake > now && *wake - now <= kSpinAhead) {
+            while (Clock::now() < *wake) {
+            }
+            continue;
+        }
+
         std::array<pollfd, 3> fds{};
         nfds_t count = 0;
         const short masterEvents = static_cast<short>(
@@ -70,7 +81,7 @@ void DeviceServer::run(int signalFd, int stdinFd) {
             fds[count++] = {stdinFd, POLLIN, 0};
         timespec timeout{};
         if (wake)
-            timeout = until(*wake, now);
+            timeout = until(*wake - kSpinAhead, now);
         if (ppoll(fds.data(), count, wake ? &timeout : nullptr, nullptr) < 0) {
             if (errno == EINTR)
                 continue;
