@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Debian package (Release) into build-package/, checks what it
 # holds, installs it with apt as a user would, checks that the programs run
-# from the installed files, and removes it again.
+# from the installed files, and removes it again (as root, or through sudo).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh dpkg-dev file desktop-file-utils
@@ -18,6 +18,8 @@ dpkg-deb --field "$deb"
 
 failed=0
 fail() { echo "FAILED: $*"; failed=1; }
+as_root=()
+[ "$(id -u)" -eq 0 ] || as_root=(sudo)
 
 files=(
   usr/bin/kronex-atu
@@ -47,9 +49,9 @@ grep -qx 'Name=Atualização KRONEX' "$unpacked/usr/share/applications/kronex-at
 
 echo "== installing with apt"
 if dpkg-query -W -f='${Status}' kronex-atu 2>/dev/null | grep -q 'install ok installed'; then
-  apt-get remove -y -qq kronex-atu >/dev/null
+  "${as_root[@]}" apt-get remove -y -qq kronex-atu >/dev/null
 fi
-DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "./$deb" >/dev/null
+DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq "./$deb" >/dev/null
 for f in "${files[@]}"; do
   dpkg -L kronex-atu | grep -qx "/$f" || fail "dpkg -L kronex-atu lacks /$f"
   [ -e "/$f" ] || fail "/$f is not installed"
@@ -70,7 +72,7 @@ fi
 rm -rf "$home"
 
 echo "== removing"
-apt-get remove -y -qq kronex-atu >/dev/null
+"${as_root[@]}" apt-get remove -y -qq kronex-atu >/dev/null
 if dpkg-query -W -f='${Status}' kronex-atu 2>/dev/null | grep -q 'install ok installed' ||
   [ -e /usr/bin/kronex-atu ]; then
   fail "kronex-atu is still installed"

@@ -75,8 +75,9 @@ echo "COM1 -> $silent (nothing answers), COM2 without a device, COM3 -> $unit (k
 status=0
 start=$SECONDS
 # Ten minutes at most: a transfer that never completes must not hold CI.
-timeout 600 "$WINE" build-windows/tests/e2e/kronex-e2e-update.exe >"$run/update.log" 2>&1 ||
-  status=$?
+# KRONEX_E2E_TRACE=1 logs every serial call, not only the failed ones.
+timeout 600 "$WINE" build-windows/tests/e2e/kronex-e2e-update.exe \
+  ${KRONEX_E2E_TRACE:+--trace} >"$run/update.log" 2>&1 || status=$?
 cat "$run/update.log"
 [ "$status" -ne 124 ] || echo "the update did not end within ten minutes: stopped"
 echo "(the update under wine took $((SECONDS - start)) s)"
