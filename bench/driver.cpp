@@ -1,0 +1,627 @@
+// kronex-bench: how much the updater adds on top of what the serial line and
+// the protocol's own waits cost, measured with the program's own code over
+// pseudo-terminals against kronex-devsim. Prints one table; see --help.
+#include "child_process.h"
+#include "embedded_release.h"
+#include "loaded_catalog.h"
+#include "process_stats.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <pty.h>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+using namespace kronex::bench;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr long kBaud = 166667;
+constexpr double kBitsPerByte = 10;     // start bit, 8 data bits, stop bit
+constexpr double kRestartPauseNs = 1e9; // the session's one fixed wait
+constexpr double kSilentReadNs = 100e6; // a one-byte read that gets nothing
+constexpr int kTriesPerPort = 11;       // handshake tries on each port
+constexpr int kPorts = 16;              // COM1 to COM16
+constexpr int kUnitPort = 3;            // where the simulated unit sits
+constexpr double kPacedGoal = 1.03;     // wall time over the line's floor
+constexpr double kCpuGoalNs = 2e9;      // CPU of a whole update
+constexpr double kLoadGoalNs = 2e6;     // the release load
+constexpr double kScanGoal = 1.03;      // scan time over its read time-outs
+constexpr auto kUpdateTimeout = std::chrono::minutes(2);
+constexpr auto kShortTimeout = std::chrono::seconds(30);
+
+struct Options {
+    bool smoke = false;
+    int runs = 5;         // paced and unpaced updates
+    int windowRuns = 3;   // updates in the window
+    int startupRuns = 10; // start-ups, of the program and of a bare Qt window
+    int scanRuns = 3;
+    int scanPorts = kPorts;
+    int loadRuns = 200;
+    bool paced = true;
+    std::string markdown;          // also write the tables there
+    std::vector<std::string> only; // empty: every measurement
+
+    bool wants(const std::string& name) const {
+        return only.empty() || std::find(only.begin(), only.end(), name) != only.end();
+    }
+};
+
+struct Programs {
+    std::string devsim = KRONEX_DEVSIM;
+    std::string update = KRONEX_BENCH_UPDATE;
+    std::string replay = KRONEX_BENCH_REPLAY;
+    std::string window = KRONEX_BENCH_WINDOW; // empty without the window
+};
+
+double median(std::vector<double> v) {
+    v.erase(std::remove_if(v.begin(), v.end(), [](double x) { return std::isnan(x); }), v.end());
+    if (v.empty())
+        return std::nan("");
+    std::sort(v.begin(), v.end());
+    const std::size_t n = v.size();
+    return n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+std::string format(const char* pattern, double value) {
+    if (std::isnan(value))
+        return "n/a";
+    char text[64];
+    std::snprintf(text, sizeof text, pattern, value);
+    return text;
+}
+
+std::string seconds(double ns) {
+    return format("%.3f s", ns / 1e9);
+}
+std::string millis(double ns) {
+    return format("%.2f ms", ns / 1e6);
+}
+std::string mebibytes(double kb) {
+    return format("%.1f MiB", kb / 1024);
+}
+std::string ratio(double r) {
+    return format("%.3f", r);
+}
+
+// The line's time for these bytes, one after the other.
+double lineNs(double bytes) {
+    return bytes * kBitsPerByte * 1e9 / static_cast<double>(kBaud);
+}
+
+struct Row {
+    std::string measurement;
+    std::string figure;
+    std::string reference;
+    std::string ratio;
+    std::string goal;
+};
+
+class Report {
+  public:
+    void add(Row r) { rows_.push_back(std::move(r)); }
+    void note(std::string line) { notes_.push_back(std::move(line)); }
+    void fail(const std::string& what) {
+        failures_.push_back(what);
+        std::cerr << "kronex-bench: " << what << '\n';
+    }
+    bool failed() const { return !failures_.empty(); }
+
+    std::string markdown(const std::string& runsLine) const {
+        std::ostringstream out;
+        out << runsLine << "\n\n";
+        out << "| Measurement | Figure | Floor or goal | Ratio | Goal met |\n";
+        out << "|---|---|---|---|---|\n";
+        for (const Row& r : rows_)
+            out << "| " << r.measurement << " | " << r.figure << " | " << r.reference << " | "
+                << r.ratio << " | " << r.goal << " |\n";
+        if (!notes_.empty()) {
+            out << '\n';
+            for (const std::string& n : notes_)
+                out << "- " << n << '\n';
+        }
+        for (const std::string& f : failures_)
+            out << "- FAILED: " << f << '\n';
+        return out.str();
+    }
+
+  private:
+    std::vector<Row> rows_;
+    std::vector<std::string> notes_;
+    std::vector<std::string> failures_;
+};
+
+std::string verdict(double value, double goal, const std::string& text) {
+    if (std::isnan(value))
+        return "n/a";
+    return (value <= goal ? "yes (" : "**no** (") + text + ")";
+}
+
+std::optional<std::string> findProgram(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::istringstream dirs(path ? path : "/usr/bin:/bin");
+    std::string dir;
+    while (std::getline(dirs, dir, ':')) {
+        const fs::path candidate = fs::path(dir.empty() ? "." : dir) / name;
+        if (access(candidate.c_str(), X_OK) == 0)
+            return candidate.string();
+    }
+    return std::nullopt;
+}
+
+// Every port but the unit's points nowhere, so the scan reaches the unit at
+// once and the update alone is measured.
+ChildRun updateRun(const Programs& p, long baud, const std::vector<std::string>& command,
+                   const Environment& env) {
+    DeviceNamespace ns;
+    for (int n = 1; n <= kPorts; ++n)
+        if (n != kUnitPort)
+            ns.missing(n);
+    SimulatedUnit unit(p.devsim, ns.stateHome(), kUnitPort, baud);
+    if (!unit.ready()) {
+        ChildRun none;
+        none.errors = "kronex-devsim did not come up";
+        return none;
+    }
+    Environment all = env;
+    all.emplace_back("XDG_STATE_HOME", ns.stateHome());
+    ChildRun run = runChild(command, all, kUpdateTimeout);
+    if (!unit.stop())
+        run.errors += "kronex-devsim did not end cleanly\n";
+    return run;
+}
+
+bool completed(const ChildRun& run) {
+    return run.ok() && run.figure("outcome=completed") == 1;
+}
+
+std::string describe(const ChildRun& run) {
+    return "exit " + std::to_string(run.exitCode) + (run.errors.empty() ? "" : ": " + run.errors);
+}
+
+struct LineFigures {
+    double bytesOut = std::nan("");
+    double bytesIn = std::nan("");
+    double exchanges = std::nan("");
+    double writes = std::nan("");
+    double reads = std::nan("");
+    double silentReads = std::nan("");
+    double floorNs = std::nan("");
+};
+
+LineFigures lineFiguresOf(const ChildRun& run) {
+    LineFigures f;
+    f.bytesOut = run.figure("bytes_out");
+    f.bytesIn = run.figure("bytes_in");
+    f.exchanges = run.figure("exchanges");
+    f.writes = run.figure("writes");
+    f.reads = run.figure("reads");
+    f.silentReads = run.figure("silent_reads");
+    f.floorNs = lineNs(f.bytesOut + f.bytesIn) + kRestartPauseNs + f.silentReads * kSilentReadNs;
+    return f;
+}
+
+// The recorded bytes of a whole update, sent again by kronex-bench-replay.
+ChildRun replayRun(const Programs& p, long baud, const std::string& record) {
+    DeviceNamespace ns;
+    SimulatedUnit unit(p.devsim, ns.stateHome(), kUnitPort, baud);
+    if (!unit.ready()) {
+        ChildRun none;
+        none.errors = "kronex-devsim did not come up";
+        return none;
+    }
+    ChildRun run = runChild({p.replay, unit.path(), record}, {}, kUpdateTimeout);
+    if (!unit.stop())
+        run.errors += "kronex-devsim did not end cleanly\n";
+    return run;
+}
+
+// 1. The unit paces both directions at the line rate. Each run of the
+// program is followed by a run of a minimal client sending the same bytes
+// (recorded once beforehand), so both see the same machine.
+void pacedUpdates(const Options& o, const Programs& p, Report& report, LineFigures& line) {
+    const DeviceNamespace scratch;
+    const std::string record = scratch.stateHome() + "/update.record";
+    const ChildRun recorded = updateRun(p, 0, {p.update, "--record", record}, {});
+    if (!completed(recorded)) {
+        report.fail("recording an update: " + describe(recorded));
+        return;
+    }
+    std::vector<double> walls, replays;
+    std::vector<ChildRun> runs;
+    for (int i = 0; i < o.runs; ++i) {
+        ChildRun run = updateRun(p, kBaud, {p.update}, {});
+        if (!completed(run)) {
+            report.fail("paced update: " + describe(run));
+            continue;
+        }
+        line = lineFiguresOf(run);
+        walls.push_back(run.figure("wall_ns"));
+        const ChildRun replay = replayRun(p, kBaud, record);
+        if (replay.ok())
+            replays.push_back(replay.figure("wall_ns"));
+        else
+            report.fail("paced replay: " + describe(replay));
+        std::cerr << "  paced update " << i + 1 << '/' << o.runs << ": " << seconds(walls.back())
+                  << " (the same bytes from a minimal client: "
+                  << (replay.ok() ? seconds(replays.back()) : "failed") << ")\n";
+        runs.push_back(std::move(run));
+    }
+    const double wall = median(walls);
+    const double r = wall / line.floorNs;
+    report.add({"Whole update, paced at 166667 baud: wall time", seconds(wall),
+                "line floor " + seconds(line.floorNs), ratio(r),
+                verdict(r, kPacedGoal, "at most " + ratio(kPacedGoal))});
+    const double minimal = median(replays);
+    report.add({"The same bytes from a minimal client (write, drain check, read; no program), "
+                "paced",
+                seconds(minimal), "line floor " + seconds(line.floorNs),
+                ratio(minimal / line.floorNs), "-"});
+    report.add({"Paced update: the program over the minimal client", seconds(wall - minimal),
+                "minimal client " + seconds(minimal), ratio(wall / minimal), "-"});
+    if (runs.empty())
+        return;
+    // Where the time above the floor went, in the run nearest the median.
+    const ChildRun& m = *std::min_element(runs.begin(), runs.end(), [&](auto& a, auto& b) {
+        return std::abs(a.figure("wall_ns") - wall) < std::abs(b.figure("wall_ns") - wall);
+    });
+    const double n = m.figure("exchanges");
+    const auto perExchange = [&](double ns) { return format("%.0f us", ns / n / 1e3); };
+    const double complementOver = m.figure("to_complement_ns") - n * lineNs(2);
+    const double replyOver = m.figure("to_reply_ns") - lineNs(m.figure("frame_reply_bytes"));
+    const double betweenOver =
+        m.figure("between_ns") - m.figure("slept_ns") - lineNs(m.figure("between_bytes"));
+    report.note("Paced update, time above the line per exchange (" + format("%.0f", n) +
+                " exchanges, run nearest the median): attention byte to its complement " +
+                perExchange(complementOver) + ", complement to the end of the reply " +
+                perExchange(replyOver) + ", between exchanges " + perExchange(betweenOver) +
+                "; the 1000 ms pause took " + millis(m.figure("slept_ns")) + ".");
+}
+
+// 2. The unit answers at once: what the updater itself costs.
+void unpacedUpdates(const Options& o, const Programs& p, Report& report, LineFigures& line) {
+    std::vector<double> walls, cpu, user, system, peak, loadedPeak;
+    for (int i = 0; i < o.runs; ++i) {
+        const ChildRun run = updateRun(p, 0, {p.update}, {});
+        if (!completed(run)) {
+            report.fail("unpaced update: " + describe(run));
+            continue;
+        }
+        line = lineFiguresOf(run);
+        walls.push_back(run.figure("wall_ns"));
+        user.push_back(run.figure("user_ns"));
+        system.push_back(run.figure("system_ns"));
+        cpu.push_back(user.back() + system.back());
+        peak.push_back(run.figure("peak_kb"));
+        loadedPeak.push_back(run.figure("loaded_peak_kb"));
+        std::cerr << "  unpaced update " << i + 1 << '/' << o.runs << ": " << seconds(walls.back())
+                  << ", CPU " << seconds(cpu.back()) << '\n';
+    }
+    const double wall = median(walls);
+    report.add({"Whole update, unit answering at once: wall time", seconds(wall),
+                "the 1000 ms pause", ratio(wall / kRestartPauseNs), "-"});
+    const double c = median(cpu);
+    report.add({"Whole update, unit answering at once: updater CPU (user + system)",
+                seconds(c) + " (" + seconds(median(user)) + " + " + seconds(median(system)) + ")",
+                "goal under 2 s", ratio(c / kCpuGoalNs), verdict(c, kCpuGoalNs, "under 2 s")});
+    const double kb = median(peak);
+    const double before = median(loadedPeak);
+    report.add({"Peak resident memory, whole update (workflow without window)", mebibytes(kb),
+                "same process before the update: " + mebibytes(before), ratio(kb / before), "-"});
+}
+
+// Counts the update child's system calls with perf, or strace where perf
+// cannot count; nullopt when neither can.
+std::optional<double> countSyscalls(const Programs& p, bool allowSlow, std::string& how,
+                                    LineFigures& line) {
+    const DeviceNamespace scratch;
+    const std::string file = scratch.stateHome() + "/syscalls.txt";
+    std::vector<std::string> command;
+    if (const auto perf = findProgram("perf")) {
+        const ChildRun probe = runChild(
+            {*perf, "stat", "-x,", "-e", "raw_syscalls:sys_enter", "-o", file, "--", "/bin/true"},
+            {}, kShortTimeout);
+        if (probe.ok()) {
+            command = {*perf, "stat", "-x,", "-e",    "raw_syscalls:sys_enter",
+                       "-o",  file,   "--",  p.update};
+            how = "perf stat -e raw_syscalls:sys_enter";
+        }
+    }
+    if (command.empty() && allowSlow) {
+        if (const auto strace = findProgram("strace")) {
+            command = {*strace, "-f", "-c", "-o", file, "--", p.update};
+            how = "strace -f -c";
+        }
+    }
+    if (command.empty())
+        return std::nullopt;
+    const ChildRun run = updateRun(p, 0, command, {});
+    if (!completed(run))
+        return std::nullopt;
+    line = lineFiguresOf(run);
+    std::ifstream in(file);
+    std::string text;
+    while (std::getline(in, text)) {
+        std::istringstream fields(text);
+        if (how.rfind("perf", 0) == 0) {
+            // "count,unit,event,..."
+            if (text.find("raw_syscalls:sys_enter") != std::string::npos)
+                return std::strtod(text.c_str(), nullptr);
+        } else if (text.find(" total") != std::string::npos) {
+            // "% time, seconds, usecs/call, calls, [errors,] total"
+            std::vector<std::string> f;
+            for (std::string w; fields >> w;)
+                f.push_back(w);
+            if (f.size() >= 5)
+                return std::strtod(f[3].c_str(), nullptr);
+        }
+    }
+    return std::nullopt;
+}
+
+void syscallsPerExchange(const Options& o, const Programs& p, Report& report) {
+    std::string how;
+    LineFigures line;
+    const auto calls = countSyscalls(p, !o.smoke, how, line);
+    if (!calls) {
+        report.add({"System calls per exchange (unit answering at once)", "not measured",
+                    "needs perf or strace", "-", "-"});
+        return;
+    }
+    const double perExchange = *calls / line.exchanges;
+    // The protocol asks for one write per byte; if every WriteFile and
+    // ReadFile cost exactly one system call, this is what an exchange would take.
+    const double floor = (line.writes + line.reads) / line.exchanges;
+    report.add({"System calls per exchange (unit answering at once)", format("%.1f", perExchange),
+                "one per transfer: " + format("%.1f", floor), ratio(perExchange / floor), "-"});
+    report.note("System calls counted with `" + how + "` over the whole updater process (" +
+                format("%.0f", *calls) + " calls, " + format("%.0f", line.exchanges) +
+                " exchanges).");
+}
+
+// The real window on the offscreen platform: a whole update with every
+// message answered OK.
+void windowUpdates(const Options& o, const Programs& p, Report& report) {
+    std::vector<double> walls, cpu, peak, loadedPeak;
+    for (int i = 0; i < o.windowRuns; ++i) {
+        const ChildRun run =
+            updateRun(p, 0, {p.window, "update"}, {{"QT_QPA_PLATFORM", "offscreen"}});
+        if (!completed(run)) {
+            report.fail("update in the window: " + describe(run));
+            continue;
+        }
+        walls.push_back(run.figure("wall_ns"));
+        cpu.push_back(run.figure("user_ns") + run.figure("system_ns"));
+        peak.push_back(run.figure("peak_kb"));
+        loadedPeak.push_back(run.figure("loaded_peak_kb"));
+        std::cerr << "  update in the window " << i + 1 << '/' << o.windowRuns << ": "
+                  << seconds(walls.back()) << ", CPU " << seconds(cpu.back()) << '\n';
+    }
+    const double wall = median(walls);
+    report.add({"Whole update in the window (offscreen), unit answering at once: wall time",
+                seconds(wall), "the 1000 ms pause", ratio(wall / kRestartPauseNs), "-"});
+    const double c = median(cpu);
+    report.add({"Whole update in the window (offscreen): CPU (user + system)", seconds(c),
+                "goal under 2 s", ratio(c / kCpuGoalNs), verdict(c, kCpuGoalNs, "under 2 s")});
+    const double kb = median(peak);
+    const double before = median(loadedPeak);
+    report.add({"Peak resident memory, whole update in the window", mebibytes(kb),
+                "window shown and loaded: " + mebibytes(before), ratio(kb / before), "-"});
+}
+
+// 3. From before the process exists to the window shown with the release in it.
+void startups(const Options& o, const Programs& p, Report& report) {
+    struct Phases {
+        std::vector<double> total, toMain, toApp, afterApp;
+    };
+    const auto measure = [&](const char* mode, Phases& out) {
+        for (int i = 0; i < o.startupRuns; ++i) {
+            const DeviceNamespace ns;
+            const ChildRun run =
+                runChild({p.window, mode},
+                         {{"QT_QPA_PLATFORM", "offscreen"}, {"XDG_STATE_HOME", ns.stateHome()}},
+                         kShortTimeout);
+            if (!run.ok()) {
+                report.fail(std::string("start-up (") + mode + "): " + describe(run));
+                continue;
+            }
+            const auto started = static_cast<double>(run.startedAtNs);
+            out.total.push_back(run.figure("loaded_at_ns") - started);
+            out.toMain.push_back(run.figure("main_at_ns") - started);
+            out.toApp.push_back(run.figure("app_at_ns") - run.figure("main_at_ns"));
+            out.afterApp.push_back(run.figure("loaded_at_ns") - run.figure("app_at_ns"));
+        }
+    };
+    Phases program;
+    Phases bare;
+    measure("startup", program);
+    measure("bare", bare);
+    const double t = median(program.total);
+    const double b = median(bare.total);
+    report.add({"Start-up: process start to the window shown and loaded (offscreen)", millis(t),
+                "a Qt window with one label, shown and active: " + millis(b), ratio(t / b), "-"});
+    const double w = median(program.afterApp);
+    const double bw = median(bare.afterApp);
+    report.add({"Start-up: of which after QApplication (window built, shown, release loaded)",
+                millis(w), "the window with one label: " + millis(bw), ratio(w / bw), "-"});
+    report.note("Start-up of the program, medians: " + millis(median(program.toMain)) +
+                " from the spawn to main (loading and linking the libraries), " +
+                millis(median(program.toApp)) + " constructing QApplication, " + millis(w) +
+                " building, showing and loading the window.");
+}
+
+void releaseLoad(const Options& o, Report& report) {
+    std::vector<double> times;
+    for (int i = 0; i < o.loadRuns; ++i) {
+        const std::int64_t t0 = monotonicNs();
+        const auto loaded = kronex::loadCatalog(kronex::embeddedRelease());
+        const std::int64_t t1 = monotonicNs();
+        if (!std::holds_alternative<kronex::LoadedCatalog>(loaded)) {
+            report.fail("the embedded release does not load");
+            return;
+        }
+        times.push_back(static_cast<double>(t1 - t0));
+    }
+    const double t = median(times);
+    report.add({"Release load alone: loadCatalog(embeddedRelease())", millis(t), "goal under 2 ms",
+                ratio(t / kLoadGoalNs), verdict(t, kLoadGoalNs, "under 2 ms")});
+}
+
+// 5. Silent terminals on the first ports, nothing on the others.
+void scans(const Options& o, const Programs& p, Report& report) {
+    std::vector<double> walls;
+    for (int i = 0; i < o.scanRuns; ++i) {
+        DeviceNamespace ns;
+        std::vector<std::pair<int, int>> terminals;
+        for (int n = 1; n <= kPorts; ++n) {
+            if (n > o.scanPorts) {
+                ns.missing(n);
+                continue;
+            }
+            int master = -1;
+            int slave = -1;
+            char path[256];
+            if (openpty(&master, &slave, path, nullptr, nullptr) != 0) {
+                report.fail("openpty failed");
+                return;
+            }
+            terminals.emplace_back(master, slave);
+            ns.link(n, path);
+        }
+        const ChildRun run =
+            runChild({p.update}, {{"XDG_STATE_HOME", ns.stateHome()}}, kUpdateTimeout);
+        for (const auto& [master, slave] : terminals) {
+            close(master);
+            close(slave);
+        }
+        if (!run.ok() || run.figure("outcome=no-unit") != 1) {
+            report.fail("scan: " + describe(run));
+            continue;
+        }
+        walls.push_back(run.figure("wall_ns"));
+        std::cerr << "  scan " << i + 1 << '/' << o.scanRuns << ": " << seconds(walls.back())
+                  << '\n';
+    }
+    const double wall = median(walls);
+    const double floor = o.scanPorts * kTriesPerPort * kSilentReadNs;
+    report.add({"Scan of " + std::to_string(o.scanPorts) + " silent ports (the rest missing)",
+                seconds(wall), std::to_string(o.scanPorts) + " x 11 x 100 ms = " + seconds(floor),
+                ratio(wall / floor),
+                verdict(wall / floor, kScanGoal, "at most " + ratio(kScanGoal))});
+}
+
+void lineNotes(const LineFigures& line, Report& report) {
+    if (std::isnan(line.bytesOut))
+        return;
+    report.note("A whole update of the sample release moves " + format("%.0f", line.bytesOut) +
+                " bytes to the unit and " + format("%.0f", line.bytesIn) + " back in " +
+                format("%.0f", line.exchanges) + " framed exchanges (" +
+                format("%.0f", line.writes) + " writes, " + format("%.0f", line.reads) +
+                " reads, " + format("%.0f", line.silentReads) + " reads ending on a time-out).");
+    report.note("Line floor = (" + format("%.0f", line.bytesOut) + " + " +
+                format("%.0f", line.bytesIn) + ") x 10 / 166667 s + 1000 ms + " +
+                format("%.0f", line.silentReads) + " x 100 ms = " + seconds(line.floorNs) + ".");
+}
+
+int usage(const char* error) {
+    if (error != nullptr)
+        std::cerr << "kronex-bench: " << error << "\n";
+    std::cerr << "usage: kronex-bench [--smoke] [--runs N] [--scan-ports N] [--only LIST]\n"
+                 "                    [--markdown FILE]\n"
+                 "  --smoke          every measurement once, a 2-port scan, no paced update\n"
+                 "  --runs N         paced and unpaced updates per median (default 5)\n"
+                 "  --scan-ports N   silent ports in the scan (1 to 16, default 16)\n"
+                 "  --only LIST      some of paced,unpaced,syscalls,window,startup,load,scan\n"
+                 "  --markdown FILE  also write the table to FILE\n";
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const auto number = [&](int least, int most) {
+            if (i + 1 >= argc)
+                return -1;
+            const int v = std::atoi(argv[++i]);
+            return v >= least && v <= most ? v : -1;
+        };
+        if (a == "--smoke") {
+            o.smoke = true;
+            o.runs = o.windowRuns = o.startupRuns = o.scanRuns = 1;
+            o.scanPorts = 2;
+            o.loadRuns = 5;
+            o.paced = false;
+        } else if (a == "--runs") {
+            if ((o.runs = number(1, 100)) < 0)
+                return usage("--runs takes 1 to 100");
+        } else if (a == "--scan-ports") {
+            if ((o.scanPorts = number(1, kPorts)) < 0)
+                return usage("--scan-ports takes 1 to 16");
+        } else if (a == "--only") {
+            if (i + 1 >= argc)
+                return usage("--only needs a list");
+            std::istringstream names(argv[++i]);
+            for (std::string n; std::getline(names, n, ',');)
+                o.only.push_back(n);
+        } else if (a == "--markdown") {
+            if (i + 1 >= argc)
+                return usage("--markdown needs a file");
+            o.markdown = argv[++i];
+        } else if (a == "--help" || a == "-h") {
+            return usage(nullptr);
+        } else {
+            return usage(("unknown option " + a).c_str());
+        }
+    }
+
+    const Programs p;
+    Report report;
+    LineFigures line;
+    std::cerr << "kronex-bench: measuring" << (o.smoke ? " (smoke)" : "") << '\n';
+    if (o.paced && o.wants("paced"))
+        pacedUpdates(o, p, report, line);
+    if (o.wants("unpaced"))
+        unpacedUpdates(o, p, report, line);
+    if (o.wants("syscalls"))
+        syscallsPerExchange(o, p, report);
+    if (!p.window.empty() && o.wants("window"))
+        windowUpdates(o, p, report);
+    if (!p.window.empty() && o.wants("startup"))
+        startups(o, p, report);
+    if (o.wants("load"))
+        releaseLoad(o, report);
+    if (o.wants("scan"))
+        scans(o, p, report);
+    lineNotes(line, report);
+
+    std::ostringstream runs;
+    runs << "Medians of " << o.runs << " runs (updates), " << o.windowRuns
+         << " (updates in the window), " << o.startupRuns << " (start-ups), " << o.scanRuns
+         << " (scans), " << o.loadRuns << " (release loads)"
+         << (o.smoke ? "; smoke setting, not for comparison." : ".");
+    const std::string table = report.markdown(runs.str());
+    std::cout << table;
+    if (!o.markdown.empty()) {
+        std::ofstream out(o.markdown, std::ios::trunc);
+        out << table;
+        if (!out) {
+            std::cerr << "kronex-bench: cannot write " << o.markdown << '\n';
+            return 1;
+        }
+    }
+    return report.failed() ? 1 : 0;
+}

@@ -1,0 +1,87 @@
+// kronex-bench-update: one press of the start button, as the program runs it
+// (the workflow, the serial link and this platform's serial calls), with a
+// window that costs nothing and answers every message OK. Whatever the ports
+// of XDG_STATE_HOME's device namespace hold: a unit for a whole update,
+// silent terminals for a scan. Prints its figures as "name value" lines.
+//
+//   kronex-bench-update [--record FILE]
+//
+// --record writes what went over the line, in order, for kronex-bench-replay.
+#include "counting_comm.h"
+#include "detection.h"
+#include "dump_file.h"
+#include "embedded_release.h"
+#include "headless_window.h"
+#include "process_stats.h"
+
+#include <cstdio>
+#include <string_view>
+#include <variant>
+
+using namespace kronex;
+
+int main(int argc, char** argv) {
+    const char* recordFile = nullptr;
+    if (argc == 3 && std::string_view(argv[1]) == "--record") {
+        recordFile = argv[2];
+    } else if (argc != 1) {
+        std::fprintf(stderr, "usage: kronex-bench-update [--record FILE]\n");
+        return 2;
+    }
+
+    auto loaded = loadCatalog(embeddedRelease());
+    auto* catalog = std::get_if<LoadedCatalog>(&loaded);
+    if (catalog == nullptr) {
+        std::fprintf(stderr, "kronex-bench-update: the embedded release does not load\n");
+        return 1;
+    }
+    bench::CountingComm comm(systemCommApi());
+    comm.recording = recordFile != nullptr;
+    SerialLink link(comm);
+    bench::HeadlessWindow window;
+    window.maximum = catalog->progressMax;
+    Workflow workflow{window, link, embeddedRelease(), *catalog, dumpFilePath(), {}};
+
+    const long loadedPeakKb = bench::peakResidentKb();
+    const bench::CpuTime cpu0 = bench::cpuNow();
+    const std::int64_t t0 = bench::monotonicNs();
+    sbATUClick(workflow);
+    const std::int64_t t1 = bench::monotonicNs();
+    const bench::CpuTime cpu1 = bench::cpuNow();
+    comm.finish();
+
+    const bench::LineCounts& c = comm.counts;
+    std::printf("wall_ns %lld\n", static_cast<long long>(t1 - t0));
+    std::printf("user_ns %lld\n", static_cast<long long>(cpu1.userNs - cpu0.userNs));
+    std::printf("system_ns %lld\n", static_cast<long long>(cpu1.systemNs - cpu0.systemNs));
+    std::printf("loaded_peak_kb %ld\n", loadedPeakKb);
+    std::printf("peak_kb %ld\n", bench::peakResidentKb());
+    std::printf("bytes_out %llu\n", static_cast<unsigned long long>(c.bytesOut));
+    std::printf("bytes_in %llu\n", static_cast<unsigned long long>(c.bytesIn));
+    std::printf("writes %llu\n", static_cast<unsigned long long>(c.writes));
+    std::printf("reads %llu\n", static_cast<unsigned long long>(c.reads));
+    std::printf("exchanges %llu\n", static_cast<unsigned long long>(c.exchanges));
+    std::printf("silent_reads %llu\n", static_cast<unsigned long long>(c.silentReads));
+    std::printf("short_reads %llu\n", static_cast<unsigned long long>(c.shortReads));
+    std::printf("to_complement_ns %lld\n", static_cast<long long>(c.toComplementNs));
+    std::printf("to_reply_ns %lld\n", static_cast<long long>(c.toReplyNs));
+    std::printf("frame_reply_bytes %llu\n", static_cast<unsigned long long>(c.frameAndReplyBytes));
+    std::printf("between_ns %lld\n", static_cast<long long>(c.betweenNs));
+    std::printf("between_bytes %llu\n", static_cast<unsigned long long>(c.betweenBytes));
+    std::printf("slept_ns %lld\n", static_cast<long long>(c.sleptNs));
+    std::printf("position %d\n", window.position);
+    std::printf("maximum %d\n", window.maximum);
+    const bool completed = !window.shown.empty() && window.shown.back() == MSG_CONCLUIDO;
+    const bool nothingFound = !window.shown.empty() && window.shown.back() == MSG_PORTA;
+    std::printf("outcome %s\n", completed ? "completed" : nothingFound ? "no-unit" : "failed");
+    if (recordFile != nullptr) {
+        std::FILE* f = std::fopen(recordFile, "w");
+        if (f == nullptr ||
+            std::fwrite(comm.record.data(), 1, comm.record.size(), f) != comm.record.size()) {
+            std::fprintf(stderr, "kronex-bench-update: cannot write %s\n", recordFile);
+            return 1;
+        }
+        std::fclose(f);
+    }
+    return 0;
+}
