@@ -12,7 +12,9 @@ cd "$(dirname "$0")/.."
 
 fuzz_seconds=60
 report=docs/RELIABILITY.md
+command="scripts/reliability.sh"
 if [ "${1:-}" = "--ci" ]; then
+  command="scripts/reliability.sh --ci"
   fuzz_seconds=15
   report=build-reliability/RELIABILITY.md
 fi
@@ -83,7 +85,7 @@ mkdir -p "$(dirname "$report")"
 cat >"$report" <<REPORT
 # Reliability
 
-Made by \`scripts/reliability.sh\` on $(date -u +%Y-%m-%d) ($(nproc) cores, $(uname -sr)).
+Made by \`$command\` on $(date -u +%Y-%m-%d) ($(nproc) cores, $(uname -sr)).
 Every figure below comes from that run; run the command again to repeat it.
 
 ## Fault matrix
