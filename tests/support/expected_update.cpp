@@ -138,6 +138,19 @@ ExpectedUpdate expectedUpdate(const ReleaseEntries& r, const devsim::DeviceModel
     return b.e;
 }
 
+const ExpectedUpdate& expectedSampleUpdate() {
+    static const ExpectedUpdate e = expectedUpdate(ReleaseEntries::sample(), devsim::DeviceModel());
+    return e;
+}
+
+int exchangeOf(const std::string& command, int n) {
+    const auto& c = expectedSampleUpdate().commands;
+    for (std::size_t i = 0; i < c.size(); ++i)
+        if (c[i] == command && --n == 0)
+            return static_cast<int>(i) + 1;
+    return 0;
+}
+
 std::vector<std::string> commandsOf(const devsim::DeviceModel& unit) {
     std::vector<std::string> out;
     for (const auto& line : unit.transcript())

@@ -24,6 +24,13 @@ struct ExpectedUpdate {
 // `fresh` gives the unit's memories before the update.
 ExpectedUpdate expectedUpdate(const ReleaseEntries& release, const devsim::DeviceModel& fresh);
 
+// The update of the sample release into a fresh unit, worked out once.
+const ExpectedUpdate& expectedSampleUpdate();
+
+// The exchange (from 1) that carries the n-th `command` of a clean update of
+// the sample release; 0 when it has no such command.
+int exchangeOf(const std::string& command, int n = 1);
+
 // The transcript without the handshake lines.
 std::vector<std::string> commandsOf(const devsim::DeviceModel& unit);
 

@@ -20,19 +20,15 @@ using Codes = std::vector<MessageCode>;
 namespace {
 
 const ExpectedUpdate& expected() {
-    static const ExpectedUpdate e =
-        kronex::test::expectedUpdate(ReleaseEntries::sample(), devsim::DeviceModel());
-    return e;
+    return kronex::test::expectedSampleUpdate();
 }
 
-// The exchange (from 1) that carries the n-th `command` of a clean update.
+// The exchange of a clean update's n-th `command`; a missing one fails the test.
 int exchangeOf(const std::string& command, int n = 1) {
-    const auto& c = expected().commands;
-    for (std::size_t i = 0; i < c.size(); ++i)
-        if (c[i] == command && --n == 0)
-            return static_cast<int>(i) + 1;
-    ADD_FAILURE() << "no " << command;
-    return 0;
+    const int k = kronex::test::exchangeOf(command, n);
+    if (k == 0)
+        ADD_FAILURE() << "no " << command;
+    return k;
 }
 
 std::string fileText(const std::filesystem::path& p) {

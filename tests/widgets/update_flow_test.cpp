@@ -49,20 +49,10 @@ constexpr int kProgressAfterTheData = 1 + 72 + 1 + 626;
 constexpr int kDialogPatienceMs = 3000;
 
 const kronex::test::ExpectedUpdate& expected() {
-    static const kronex::test::ExpectedUpdate e =
-        kronex::test::expectedUpdate(kronex::test::ReleaseEntries::sample(), DeviceModel());
-    return e;
+    return kronex::test::expectedSampleUpdate();
 }
 
-// The exchange (from 1) that carries the n-th `command` of a clean update;
-// 0 when a clean update has no such command.
-int exchangeOf(const std::string& command, int n = 1) {
-    const auto& c = expected().commands;
-    for (std::size_t i = 0; i < c.size(); ++i)
-        if (c[i] == command && --n == 0)
-            return static_cast<int>(i) + 1;
-    return 0;
-}
+using kronex::test::exchangeOf;
 
 std::string fileText(const std::filesystem::path& p) {
     std::ifstream in(p, std::ios::binary);
