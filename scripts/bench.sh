@@ -45,15 +45,15 @@ load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 
 cpu=$(sed -n 's/^model name[[:space:]]*:[[:space:]]*//p' /proc/cpuinfo | head -n 1)
+commit=$(git rev-parse --short HEAD 2>/dev/null || echo unknown)
+git diff --quiet HEAD 2>/dev/null || commit="$commit with local changes"
 {
   echo "$begin"
   echo
-  echo "Made by \`scripts/bench.sh\` on $(date -u '+%Y-%m-%d %H:%M UTC'), commit" \
-       "$(git rev-parse --short HEAD 2>/dev/null || echo unknown)" \
-       "$(git diff --quiet HEAD 2>/dev/null || echo '(with local changes)')."
+  echo "Made by \`scripts/bench.sh\` on $(date -u '+%Y-%m-%d %H:%M UTC') (commit $commit)."
   echo
-  echo "Machine: $(nproc) CPUs, ${cpu:-unknown CPU}; $(uname -s) $(uname -r);" \
-       "load average $load_before before the run, $load_after after."
+  echo "Machine: $(nproc) CPUs, ${cpu:-unknown CPU}; $(uname -s) $(uname -r); load average" \
+       "(1, 5, 15 min) $load_before before the run, $load_after after."
   echo
   cat "$table"
   echo
