@@ -8,17 +8,22 @@
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <poll.h>
 #include <pty.h>
 #include <sstream>
 #include <string>
+#include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 #include <vector>
 
@@ -49,7 +54,9 @@ struct Options {
     int scanRuns = 3;
     int scanPorts = kPorts;
     int loadRuns = 200;
+    int roundTrips = 2000;
     bool paced = true;
+    bool allowIdle = false;        // leave the CPUs' idle states alone
     std::string markdown;          // also write the tables there
     std::vector<std::string> only; // empty: every measurement
 
@@ -521,6 +528,54 @@ void scans(const Options& o, const Programs& p, Report& report) {
                 verdict(wall / floor, kScanGoal, "at most " + ratio(kScanGoal))});
 }
 
+// The machine's own latency: one byte to another process over a
+// pseudo-terminal and back, with nothing else done. Every exchange of an
+// update makes at least two such hand-overs each way.
+void terminalRoundTrip(const Options& o, Report& report) {
+    int master = -1;
+    int slave = -1;
+    termios raw{};
+    cfmakeraw(&raw);
+    if (openpty(&master, &slave, nullptr, &raw, nullptr) != 0) {
+        report.fail("openpty failed");
+        return;
+    }
+    const pid_t echo = fork();
+    if (echo == 0) {
+        close(slave);
+        for (unsigned char b = 0;;) {
+            pollfd p{master, POLLIN, 0};
+            poll(&p, 1, 5000);
+            if (read(master, &b, 1) != 1 || b == 0xFF || write(master, &b, 1) != 1)
+                _exit(0);
+        }
+    }
+    close(master);
+    std::vector<double> trips;
+    for (int i = 0; echo > 0 && i < o.roundTrips; ++i) {
+        unsigned char b = 0x55;
+        const std::int64_t t0 = monotonicNs();
+        if (write(slave, &b, 1) != 1)
+            break;
+        pollfd p{slave, POLLIN, 0};
+        if (poll(&p, 1, 5000) != 1 || read(slave, &b, 1) != 1)
+            break;
+        trips.push_back(static_cast<double>(monotonicNs() - t0));
+    }
+    const unsigned char end = 0xFF;
+    if (write(slave, &end, 1) != 1 && echo > 0)
+        kill(echo, SIGTERM);
+    if (echo > 0)
+        waitpid(echo, nullptr, 0);
+    close(slave);
+    if (trips.empty()) {
+        report.fail("no round trip over a pseudo-terminal");
+        return;
+    }
+    report.add({"Machine: one byte to another process over a pseudo-terminal and back",
+                format("%.1f us", median(trips) / 1e3), "-", "-", "-"});
+}
+
 void lineNotes(const LineFigures& line, Report& report) {
     if (std::isnan(line.bytesOut))
         return;
@@ -534,15 +589,35 @@ void lineNotes(const LineFigures& line, Report& report) {
                 format("%.0f", line.silentReads) + " x 100 ms = " + seconds(line.floorNs) + ".");
 }
 
+// Every exchange hands bytes between the updater and the unit twice or more,
+// and waking a CPU from an idle state can take longer than the hand-over
+// itself (on a virtual machine, tens of microseconds). As latency benchmarks
+// do, ask the kernel to keep the CPUs out of idle states while this process
+// holds the descriptor (PM QoS; needs root). -1 when that is not possible.
+int holdOffIdleStates() {
+    const int fd = open("/dev/cpu_dma_latency", O_WRONLY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    const std::int32_t noLatency = 0;
+    if (write(fd, &noLatency, sizeof noLatency) != sizeof noLatency) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 int usage(const char* error) {
     if (error != nullptr)
         std::cerr << "kronex-bench: " << error << "\n";
     std::cerr << "usage: kronex-bench [--smoke] [--runs N] [--scan-ports N] [--only LIST]\n"
-                 "                    [--markdown FILE]\n"
+                 "                    [--allow-idle] [--markdown FILE]\n"
                  "  --smoke          every measurement once, a 2-port scan, no paced update\n"
                  "  --runs N         paced and unpaced updates per median (default 5)\n"
                  "  --scan-ports N   silent ports in the scan (1 to 16, default 16)\n"
-                 "  --only LIST      some of paced,unpaced,syscalls,window,startup,load,scan\n"
+                 "  --only LIST      some of machine,paced,unpaced,syscalls,window,startup,load,\n"
+                 "                   scan\n"
+                 "  --allow-idle     leave the CPUs' idle states alone (by default they are\n"
+                 "                   held off while measuring, where allowed)\n"
                  "  --markdown FILE  also write the table to FILE\n";
     return 2;
 }
@@ -564,6 +639,7 @@ int main(int argc, char** argv) {
             o.runs = o.windowRuns = o.startupRuns = o.scanRuns = 1;
             o.scanPorts = 2;
             o.loadRuns = 5;
+            o.roundTrips = 50;
             o.paced = false;
         } else if (a == "--runs") {
             if ((o.runs = number(1, 100)) < 0)
@@ -577,6 +653,8 @@ int main(int argc, char** argv) {
             std::istringstream names(argv[++i]);
             for (std::string n; std::getline(names, n, ',');)
                 o.only.push_back(n);
+        } else if (a == "--allow-idle") {
+            o.allowIdle = true;
         } else if (a == "--markdown") {
             if (i + 1 >= argc)
                 return usage("--markdown needs a file");
@@ -588,10 +666,13 @@ int main(int argc, char** argv) {
         }
     }
 
+    const int idleHold = o.allowIdle ? -1 : holdOffIdleStates();
     const Programs p;
     Report report;
     LineFigures line;
     std::cerr << "kronex-bench: measuring" << (o.smoke ? " (smoke)" : "") << '\n';
+    if (o.wants("machine"))
+        terminalRoundTrip(o, report);
     if (o.paced && o.wants("paced"))
         pacedUpdates(o, p, report, line);
     if (o.wants("unpaced"))
@@ -612,7 +693,9 @@ int main(int argc, char** argv) {
     runs << "Medians of " << o.runs << " runs (updates), " << o.windowRuns
          << " (updates in the window), " << o.startupRuns << " (start-ups), " << o.scanRuns
          << " (scans), " << o.loadRuns << " (release loads)"
-         << (o.smoke ? "; smoke setting, not for comparison." : ".");
+         << (o.smoke ? "; smoke setting, not for comparison." : ".")
+         << (idleHold >= 0 ? " CPU idle states held off while measuring (cpu_dma_latency 0)."
+                           : " CPU idle states left as they are.");
     const std::string table = report.markdown(runs.str());
     std::cout << table;
     if (!o.markdown.empty()) {
@@ -623,5 +706,7 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
+    if (idleHold >= 0)
+        close(idleHold);
     return report.failed() ? 1 : 0;
 }
