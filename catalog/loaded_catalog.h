@@ -25,7 +25,7 @@ struct LoadedCatalog {
     // What the update session needs.
     std::uint8_t releaseNumber = 0; // entry 3 modulo 256
     std::array<std::uint16_t, 6> segmentAddresses = kMainSegmentAddresses;
-    std::int64_t cursor = 0; // first main-image line
+    std::int64_t cursor = 0; // first main-image line; the update session moves it as it reads
     std::uint32_t eraseAddress1 = 0;
     std::uint32_t eraseAddress2 = 0;
     std::vector<std::string> makers;

@@ -133,7 +133,8 @@ void TfmMSG::keyPressEvent(QKeyEvent* event) {
         event->accept();
         return;
     case Qt::Key_Escape:
-        // There is no cancel button: Escape must not close the dialog.
+        // Escape triggers no button, not even "Cancelar": it must not close
+        // the dialog.
         event->accept();
         return;
     default:
