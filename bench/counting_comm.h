@@ -4,7 +4,7 @@
 // and a few additions per call and changes nothing else.
 #pragma once
 
-#include "comm_api.h"
+#include "forwarding_comm.h"
 #include "process_stats.h"
 
 #include <cstdint>
@@ -39,9 +39,9 @@ struct LineCounts {
     std::int64_t sleptNs = 0;
 };
 
-class CountingComm final : public CommApi {
+class CountingComm final : public test::ForwardingComm {
   public:
-    explicit CountingComm(CommApi& real) : real_(real) {}
+    using ForwardingComm::ForwardingComm;
 
     LineCounts counts;
     // When on, every purge, write, read and sleep that succeeded, in order,
@@ -53,19 +53,13 @@ class CountingComm final : public CommApi {
     HANDLE CreateFileA(LPCSTR name, DWORD a, DWORD s, LPSECURITY_ATTRIBUTES sa, DWORD c, DWORD f,
                        HANDLE t) override {
         phase_ = Phase::Idle;
-        return real_.CreateFileA(name, a, s, sa, c, f, t);
-    }
-    BOOL SetupComm(HANDLE h, DWORD i, DWORD o) override { return real_.SetupComm(h, i, o); }
-    BOOL GetCommState(HANDLE h, LPDCB d) override { return real_.GetCommState(h, d); }
-    BOOL SetCommState(HANDLE h, LPDCB d) override { return real_.SetCommState(h, d); }
-    BOOL SetCommTimeouts(HANDLE h, LPCOMMTIMEOUTS t) override {
-        return real_.SetCommTimeouts(h, t);
+        return ForwardingComm::CreateFileA(name, a, s, sa, c, f, t);
     }
     // The POSIX layer completes every transfer inside the call, so the count
     // it reports there is final.
     BOOL WriteFile(HANDLE h, LPCVOID d, DWORD n, LPDWORD w, LPOVERLAPPED o) override {
         const std::int64_t startedAt = monotonicNs();
-        const BOOL ok = real_.WriteFile(h, d, n, w, o);
+        const BOOL ok = ForwardingComm::WriteFile(h, d, n, w, o);
         if (ok && w != nullptr && recording) {
             record += 'W';
             for (DWORD i = 0; i < *w; ++i)
@@ -92,7 +86,7 @@ class CountingComm final : public CommApi {
     }
     BOOL ReadFile(HANDLE h, LPVOID b, DWORD n, LPDWORD r, LPOVERLAPPED o) override {
         phase_ = Phase::Idle;
-        const BOOL ok = real_.ReadFile(h, b, n, r, o);
+        const BOOL ok = ForwardingComm::ReadFile(h, b, n, r, o);
         if (ok && r != nullptr) {
             const std::int64_t endedAt = monotonicNs();
             if (recording)
@@ -119,16 +113,6 @@ class CountingComm final : public CommApi {
         }
         return ok;
     }
-    HANDLE CreateEventA(LPSECURITY_ATTRIBUTES sa, BOOL m, BOOL i, LPCSTR n) override {
-        return real_.CreateEventA(sa, m, i, n);
-    }
-    DWORD WaitForSingleObject(HANDLE h, DWORD ms) override {
-        return real_.WaitForSingleObject(h, ms);
-    }
-    BOOL GetOverlappedResult(HANDLE h, LPOVERLAPPED o, LPDWORD n, BOOL w) override {
-        return real_.GetOverlappedResult(h, o, n, w);
-    }
-    DWORD GetLastError() override { return real_.GetLastError(); }
     // An exchange starts with the transmit queue purged and then the receive
     // queue (closing a port purges them the other way round); the write that
     // follows is its attention byte.
@@ -139,16 +123,14 @@ class CountingComm final : public CommApi {
             phase_ = Phase::Attention;
         else
             phase_ = Phase::Idle;
-        const BOOL ok = real_.PurgeComm(h, f);
+        const BOOL ok = ForwardingComm::PurgeComm(h, f);
         if (ok && recording)
             note("P %u\n", f);
         return ok;
     }
-    BOOL CloseHandle(HANDLE h) override { return real_.CloseHandle(h); }
-    DWORD GetTickCount() override { return real_.GetTickCount(); }
     void Sleep(DWORD ms) override {
         const std::int64_t startedAt = monotonicNs();
-        real_.Sleep(ms);
+        ForwardingComm::Sleep(ms);
         counts.sleptNs += monotonicNs() - startedAt;
         if (recording)
             note("S %u\n", ms);
@@ -185,7 +167,6 @@ class CountingComm final : public CommApi {
         timing_ = Timing::Between;
     }
 
-    CommApi& real_;
     Phase phase_ = Phase::Idle;
     Timing timing_ = Timing::None;
     bool replyStarted_ = false;

@@ -3,7 +3,7 @@
 namespace kronex::test {
 
 TracingComm::TracingComm(CommApi& real, std::FILE* log, bool everyCall)
-    : real_(real), log_(log), everyCall_(everyCall), startTick_(real.GetTickCount()) {}
+    : ForwardingComm(real), log_(log), everyCall_(everyCall), startTick_(real.GetTickCount()) {}
 
 std::string TracingComm::portOf(HANDLE file) const {
     const auto it = ports_.find(file);
@@ -11,7 +11,7 @@ std::string TracingComm::portOf(HANDLE file) const {
 }
 
 DWORD TracingComm::elapsed() {
-    return real_.GetTickCount() - startTick_;
+    return real().GetTickCount() - startTick_;
 }
 
 void TracingComm::note(const char* call, HANDLE file, bool ok, DWORD error,
@@ -37,43 +37,43 @@ HANDLE TracingComm::CreateFileA(LPCSTR name, DWORD access, DWORD shareMode,
                                 HANDLE templateFile) {
     opened.emplace_back(name);
     const HANDLE h =
-        real_.CreateFileA(name, access, shareMode, security, creation, flags, templateFile);
+        real().CreateFileA(name, access, shareMode, security, creation, flags, templateFile);
     const bool ok = h != INVALID_HANDLE_VALUE;
-    const DWORD error = ok ? 0 : real_.GetLastError();
+    const DWORD error = ok ? 0 : real().GetLastError();
     ports_[h] = name;
     note("CreateFileA", h, ok, error);
     return h;
 }
 
 BOOL TracingComm::SetupComm(HANDLE file, DWORD inQueue, DWORD outQueue) {
-    const BOOL r = real_.SetupComm(file, inQueue, outQueue);
-    note("SetupComm", file, r, r ? 0 : real_.GetLastError());
+    const BOOL r = real().SetupComm(file, inQueue, outQueue);
+    note("SetupComm", file, r, r ? 0 : real().GetLastError());
     return r;
 }
 
 BOOL TracingComm::GetCommState(HANDLE file, LPDCB dcb) {
-    const BOOL r = real_.GetCommState(file, dcb);
-    note("GetCommState", file, r, r ? 0 : real_.GetLastError());
+    const BOOL r = real().GetCommState(file, dcb);
+    note("GetCommState", file, r, r ? 0 : real().GetLastError());
     return r;
 }
 
 BOOL TracingComm::SetCommState(HANDLE file, LPDCB dcb) {
-    const BOOL r = real_.SetCommState(file, dcb);
-    note("SetCommState", file, r, r ? 0 : real_.GetLastError(),
+    const BOOL r = real().SetCommState(file, dcb);
+    note("SetCommState", file, r, r ? 0 : real().GetLastError(),
          ", " + std::to_string(dcb->BaudRate) + " baud");
     return r;
 }
 
 BOOL TracingComm::SetCommTimeouts(HANDLE file, LPCOMMTIMEOUTS timeouts) {
-    const BOOL r = real_.SetCommTimeouts(file, timeouts);
-    note("SetCommTimeouts", file, r, r ? 0 : real_.GetLastError());
+    const BOOL r = real().SetCommTimeouts(file, timeouts);
+    note("SetCommTimeouts", file, r, r ? 0 : real().GetLastError());
     return r;
 }
 
 BOOL TracingComm::WriteFile(HANDLE file, LPCVOID data, DWORD count, LPDWORD written,
                             LPOVERLAPPED overlapped) {
-    const BOOL r = real_.WriteFile(file, data, count, written, overlapped);
-    const DWORD error = r ? 0 : real_.GetLastError();
+    const BOOL r = real().WriteFile(file, data, count, written, overlapped);
+    const DWORD error = r ? 0 : real().GetLastError();
     note("WriteFile", file, r || error == ERROR_IO_PENDING, error);
     lastError_ = error;
     return r;
@@ -81,9 +81,9 @@ BOOL TracingComm::WriteFile(HANDLE file, LPCVOID data, DWORD count, LPDWORD writ
 
 BOOL TracingComm::ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read,
                            LPOVERLAPPED overlapped) {
-    read_ = {overlapped, file, count, real_.GetTickCount()};
-    const BOOL r = real_.ReadFile(file, buffer, count, read, overlapped);
-    const DWORD error = r ? 0 : real_.GetLastError();
+    read_ = {overlapped, file, count, real().GetTickCount()};
+    const BOOL r = real().ReadFile(file, buffer, count, read, overlapped);
+    const DWORD error = r ? 0 : real().GetLastError();
     note("ReadFile", file, r || error == ERROR_IO_PENDING, error);
     lastError_ = error;
     return r;
@@ -91,37 +91,37 @@ BOOL TracingComm::ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read
 
 HANDLE TracingComm::CreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manualReset,
                                  BOOL initialState, LPCSTR name) {
-    const HANDLE h = real_.CreateEventA(security, manualReset, initialState, name);
-    note("CreateEventA", nullptr, h != nullptr, h ? 0 : real_.GetLastError());
+    const HANDLE h = real().CreateEventA(security, manualReset, initialState, name);
+    note("CreateEventA", nullptr, h != nullptr, h ? 0 : real().GetLastError());
     return h;
 }
 
 DWORD TracingComm::WaitForSingleObject(HANDLE object, DWORD milliseconds) {
-    const DWORD r = real_.WaitForSingleObject(object, milliseconds);
+    const DWORD r = real().WaitForSingleObject(object, milliseconds);
     note("WaitForSingleObject", nullptr, r == WAIT_OBJECT_0,
-         r == WAIT_FAILED ? real_.GetLastError() : r);
+         r == WAIT_FAILED ? real().GetLastError() : r);
     return r;
 }
 
 BOOL TracingComm::GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDWORD transferred,
                                       BOOL wait) {
-    const BOOL r = real_.GetOverlappedResult(file, overlapped, transferred, wait);
-    const DWORD error = r ? 0 : real_.GetLastError();
+    const BOOL r = real().GetOverlappedResult(file, overlapped, transferred, wait);
+    const DWORD error = r ? 0 : real().GetLastError();
     note("GetOverlappedResult", file, r, error);
     if (overlapped == read_.overlapped && file == read_.file) {
         // What the driver reported, even when the call answered false.
         const DWORD got = *transferred;
         if (!r || got < read_.asked)
-            shortReads.push_back({portOf(file), read_.asked, got,
-                                  real_.GetTickCount() - read_.startTick, error});
+            shortReads.push_back(
+                {portOf(file), read_.asked, got, real().GetTickCount() - read_.startTick, error});
         read_ = {};
     }
     return r;
 }
 
 BOOL TracingComm::PurgeComm(HANDLE file, DWORD flags) {
-    const BOOL r = real_.PurgeComm(file, flags);
-    note("PurgeComm", file, r, r ? 0 : real_.GetLastError(),
+    const BOOL r = real().PurgeComm(file, flags);
+    note("PurgeComm", file, r, r ? 0 : real().GetLastError(),
          flags == PURGE_RXCLEAR   ? ", receive"
          : flags == PURGE_TXCLEAR ? ", transmit"
                                   : ", other");
@@ -129,8 +129,8 @@ BOOL TracingComm::PurgeComm(HANDLE file, DWORD flags) {
 }
 
 BOOL TracingComm::CloseHandle(HANDLE object) {
-    const BOOL r = real_.CloseHandle(object);
-    note("CloseHandle", object, r, r ? 0 : real_.GetLastError());
+    const BOOL r = real().CloseHandle(object);
+    note("CloseHandle", object, r, r ? 0 : real().GetLastError());
     if (ports_.count(object) && object != INVALID_HANDLE_VALUE)
         ports_.erase(object);
     return r;

@@ -3,7 +3,7 @@
 // opened. For finding where a platform's serial layer stops a real update.
 #pragma once
 
-#include "comm_api.h"
+#include "forwarding_comm.h"
 
 #include <cstdio>
 #include <map>
@@ -12,7 +12,7 @@
 
 namespace kronex::test {
 
-class TracingComm : public CommApi {
+class TracingComm : public ForwardingComm {
   public:
     struct Failure {
         std::string call, port;
@@ -28,10 +28,10 @@ class TracingComm : public CommApi {
     // when `everyCall` is set).
     TracingComm(CommApi& real, std::FILE* log, bool everyCall = false);
 
-    std::vector<std::string> opened;      // device names, in order
-    std::map<std::string, int> calls;     // by call name
-    std::vector<Failure> failures;        // in order
-    std::vector<ShortRead> shortReads;    // reads that ended with fewer bytes than asked
+    std::vector<std::string> opened;   // device names, in order
+    std::map<std::string, int> calls;  // by call name
+    std::vector<Failure> failures;     // in order
+    std::vector<ShortRead> shortReads; // reads that ended with fewer bytes than asked
 
     HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
                        DWORD creation, DWORD flags, HANDLE templateFile) override;
@@ -53,8 +53,6 @@ class TracingComm : public CommApi {
     DWORD GetLastError() override { return lastError_; }
     BOOL PurgeComm(HANDLE file, DWORD flags) override;
     BOOL CloseHandle(HANDLE object) override;
-    DWORD GetTickCount() override { return real_.GetTickCount(); }
-    void Sleep(DWORD milliseconds) override { real_.Sleep(milliseconds); }
 
   private:
     struct PendingRead {
@@ -68,7 +66,6 @@ class TracingComm : public CommApi {
     std::string portOf(HANDLE file) const;
     DWORD elapsed();
 
-    CommApi& real_;
     std::FILE* log_;
     bool everyCall_;
     DWORD startTick_;
