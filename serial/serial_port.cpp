@@ -1,24 +1,19 @@
 #include "serial_port.h"
 
 #include <algorithm>
-#include <array>
 #include <string>
-#include <vector>
 
 namespace kronex {
 
 namespace {
 
 constexpr DWORD kQueueSize = 256;
-constexpr DWORD kBaudRate = 166667; // 3 MHz / 18: not one of the standard rates
-constexpr std::size_t kStackCopyBytes = 64;
 
-// A read ends 100 ms per byte after it starts, or 100 ms after the last
-// byte; a write may take 5 s per byte plus 5 s.
+// A write may take 5 s per byte plus 5 s.
 COMMTIMEOUTS linkTimeouts() {
     COMMTIMEOUTS t{};
-    t.ReadIntervalTimeout = 100;
-    t.ReadTotalTimeoutMultiplier = 100;
+    t.ReadIntervalTimeout = kReadTimeoutPerByteMs;
+    t.ReadTotalTimeoutMultiplier = kReadTimeoutPerByteMs;
     t.ReadTotalTimeoutConstant = 0;
     t.WriteTotalTimeoutMultiplier = 5000;
     t.WriteTotalTimeoutConstant = 5000;
@@ -41,7 +36,7 @@ bool SerialPort::ABRE_PORTA(std::int32_t n) {
         DCB dcb{};
         dcb.DCBlength = sizeof dcb;
         api_.GetCommState(handle_, &dcb);
-        dcb.BaudRate = kBaudRate;
+        dcb.BaudRate = kLineBaudRate;
         dcb.ByteSize = 8;
         dcb.Parity = NOPARITY;
         api_.SetCommState(handle_, &dcb);
@@ -66,19 +61,9 @@ bool SerialPort::ENVIA_DADOS(const std::uint8_t* data, std::int32_t count, std::
     written = 0;
     if (count < 0)
         return false;
-    // The caller's array is free again as soon as the transfer has started.
-    // Frames go out a byte at a time, so the copy nearly always fits on the
-    // stack: no allocation for each of the quarter million bytes of an update.
-    std::array<std::uint8_t, kStackCopyBytes> small;
-    std::vector<std::uint8_t> large;
-    std::uint8_t* copy = small.data();
-    if (count > static_cast<std::int32_t>(small.size())) {
-        large.assign(data, data + count);
-        copy = large.data();
-    } else {
-        std::copy_n(data, count, small.data());
-    }
-    written = transfer(true, copy, count);
+    // WriteFile only reads the bytes, and transfer() returns once the
+    // transfer has ended, so the caller's own array goes out as it is.
+    written = transfer(true, const_cast<std::uint8_t*>(data), count);
     return written == count;
 }
 

@@ -8,6 +8,12 @@
 
 namespace kronex {
 
+// 3 MHz / 18: not one of the standard rates.
+inline constexpr DWORD kLineBaudRate = 166667;
+// A read ends this long per byte asked after it starts, or this long after
+// the last byte that came: a one-byte read of a silent line takes 100 ms.
+inline constexpr DWORD kReadTimeoutPerByteMs = 100;
+
 class SerialPort {
   public:
     explicit SerialPort(CommApi& api) : api_(api) {}

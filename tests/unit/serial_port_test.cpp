@@ -173,7 +173,7 @@ TEST_F(SerialPortTest, CountZeroSucceedsAtOnce) {
     EXPECT_EQ(comm.now(), 0u);
 }
 
-TEST_F(SerialPortTest, SendsAPrivateCopyAndClosesEachTransfersEvent) {
+TEST_F(SerialPortTest, SendsTheCallersBytesAndClosesEachTransfersEvent) {
     comm.port(1);
     port.ABRE_PORTA(1);
     const std::uint8_t data[3] = {0x87, 0x00, 0xFF};
