@@ -2,9 +2,11 @@
 // the protocol's own waits cost, measured with the program's own code over
 // pseudo-terminals against kronex-devsim. Prints one table; see --help.
 #include "child_process.h"
+#include "detection.h"
 #include "embedded_release.h"
 #include "loaded_catalog.h"
 #include "process_stats.h"
+#include "serial_port.h"
 
 #include <algorithm>
 #include <cmath>
@@ -32,12 +34,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr long kBaud = 166667;
+// The line and the scan as the program sets them.
+constexpr long kBaud = kronex::kLineBaudRate;
+constexpr double kSilentReadNs = kronex::kReadTimeoutPerByteMs * 1e6; // a one-byte read, nothing
+constexpr int kTriesPerPort = kronex::kTriesPerPort;
+constexpr int kPorts = kronex::kLastPort - kronex::kFirstPort + 1;
 constexpr double kBitsPerByte = 10;     // start bit, 8 data bits, stop bit
 constexpr double kRestartPauseNs = 1e9; // the session's one fixed wait
-constexpr double kSilentReadNs = 100e6; // a one-byte read that gets nothing
-constexpr int kTriesPerPort = 11;       // handshake tries on each port
-constexpr int kPorts = 16;              // COM1 to COM16
 constexpr int kUnitPort = 3;            // where the simulated unit sits
 constexpr double kPacedGoal = 1.03;     // wall time over the line's floor
 constexpr double kCpuGoalNs = 2e9;      // CPU of a whole update
@@ -267,8 +270,8 @@ void pacedUpdates(const Options& o, const Programs& p, Report& report, LineFigur
     }
     const double wall = median(walls);
     const double r = wall / line.floorNs;
-    report.add({"Whole update, paced at 166667 baud: wall time", seconds(wall),
-                "line floor " + seconds(line.floorNs), ratio(r),
+    report.add({"Whole update, paced at " + std::to_string(kBaud) + " baud: wall time",
+                seconds(wall), "line floor " + seconds(line.floorNs), ratio(r),
                 verdict(r, kPacedGoal, "at most " + ratio(kPacedGoal))});
     const double minimal = median(replays);
     report.add({"The same bytes from a minimal client (write, drain check, read; no program), "
@@ -523,7 +526,9 @@ void scans(const Options& o, const Programs& p, Report& report) {
     const double wall = median(walls);
     const double floor = o.scanPorts * kTriesPerPort * kSilentReadNs;
     report.add({"Scan of " + std::to_string(o.scanPorts) + " silent ports (the rest missing)",
-                seconds(wall), std::to_string(o.scanPorts) + " x 11 x 100 ms = " + seconds(floor),
+                seconds(wall),
+                std::to_string(o.scanPorts) + " x " + std::to_string(kTriesPerPort) + " x " +
+                    format("%.0f ms", kSilentReadNs / 1e6) + " = " + seconds(floor),
                 ratio(wall / floor),
                 verdict(wall / floor, kScanGoal, "at most " + ratio(kScanGoal))});
 }
@@ -585,8 +590,9 @@ void lineNotes(const LineFigures& line, Report& report) {
                 format("%.0f", line.writes) + " writes, " + format("%.0f", line.reads) +
                 " reads, " + format("%.0f", line.silentReads) + " reads ending on a time-out).");
     report.note("Line floor = (" + format("%.0f", line.bytesOut) + " + " +
-                format("%.0f", line.bytesIn) + ") x 10 / 166667 s + 1000 ms + " +
-                format("%.0f", line.silentReads) + " x 100 ms = " + seconds(line.floorNs) + ".");
+                format("%.0f", line.bytesIn) + ") x 10 / " + std::to_string(kBaud) +
+                " s + 1000 ms + " + format("%.0f", line.silentReads) + " x " +
+                format("%.0f ms", kSilentReadNs / 1e6) + " = " + seconds(line.floorNs) + ".");
 }
 
 // Every exchange hands bytes between the updater and the unit twice or more,
