@@ -1,9 +1,13 @@
-// Writes the sample release: the shape of a shipped release (1003 entries,
-// 22 module lines, six main-image segments, 18 makers, 50 data sections,
-// two target-1 segments) with made-up names and pseudo-random image bytes.
-// Deterministic: the same program always writes the same file.
+// Writes a release: by default the sample, with the shape of a shipped
+// release (1003 entries, 22 module lines, six main-image segments, 18
+// makers, 50 data sections, two target-1 segments), made-up names and
+// pseudo-random image bytes; options give other shapes (--help).
+// Deterministic: the same options always write the same file.
+#include "release_shape.h"
+
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -11,17 +15,18 @@
 
 namespace {
 
+using kronex::gen::ReleaseShape;
+
 class Writer {
   public:
-    explicit Writer(std::ostream& out) : out_(out) {}
+    Writer(std::ostream& out, std::uint64_t seed) : out_(out), state_(seed) {}
 
     void entry(const std::string& text) {
         if (!text.empty())
             out_ << id_ << '\t' << text << '\n';
         ++id_;
     }
-    void skipTo(int id) { id_ = id; }
-    int next() const { return id_; }
+    void skip(int count) { id_ += count; }
 
     void hexLine() {
         static const char* digits = "0123456789ABCDEF";
@@ -49,7 +54,7 @@ class Writer {
     }
     std::ostream& out_;
     int id_ = 1;
-    std::uint64_t state_ = 0x4B524F4E45580125ULL;
+    std::uint64_t state_;
 };
 
 const std::array<const char*, 22> kModuleLines = {
@@ -83,43 +88,48 @@ const std::array<const char*, 18> kMakers = {
     "OSTRELLE", "PRADOVA", "QUENLAR",  "ROVANTA", "SELVANO", "DIAGNOSE GERAL",
 };
 
-// 2 sections, one per maker but the last, 3 sections, then 28 more: 626 lines.
-const std::vector<int> kSectionLines = {
-    4,  2,                                                                  //
-    15, 12, 18, 9,  14, 11, 16, 13, 10, 17, 12, 15, 8,  14, 11, 13, 16,     //
-    6,  5,  0,                                                              //
-    12, 9,  14, 7,  11, 10, 13, 8,  12, 15, 9,  11, 10, 6,  14, 12, 9,  13, //
-    11, 10, 8,  12, 14, 9,  11, 10, 7,  98,
-};
+// The listed names first, then numbered ones.
+template <std::size_t N>
+std::string nameAt(const std::array<const char*, N>& names, int i, const char* more) {
+    if (i < static_cast<int>(N))
+        return names[static_cast<std::size_t>(i)];
+    return more + std::to_string(i + 1);
+}
 
-void writeRelease(std::ostream& out) {
-    Writer w(out);
-    w.entry("10/10/2012");
-    w.entry("Firmware versão 1.25");
-    w.entry("25");
-    for (const char* line : kModuleLines)
-        w.entry(line);
-    w.skipTo(45); // 26 to 44 stay absent: empty lines in the module list
+std::string address(unsigned value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04X", value);
+    return text;
+}
+
+void writeRelease(std::ostream& out, const ReleaseShape& shape) {
+    Writer w(out, shape.seed);
+    w.entry(shape.date);
+    w.entry(shape.caption);
+    w.entry(std::to_string(shape.number));
+    for (int i = 0; i < shape.modules; ++i)
+        w.entry(nameAt(kModuleLines, i, "Módulo "));
+    w.skip(shape.absent);
     w.entry("*");
-    for (const char* address : {"4000", "B000", "D000", "2400", "4000", "4200"})
-        w.entry(address);
+    for (const char* text : {"4000", "B000", "D000", "2400", "4000", "4200"})
+        w.entry(text);
     w.entry("*");
-    for (const int lines : {1, 13, 0, 22, 2, 32})
+    for (const int lines : shape.mainSegments)
         w.run(lines);
     w.entry("**");
     w.entry("0000");
     w.entry("FFFF");
-    w.entry("8000");
-    w.entry("7000");
-    for (const char* maker : kMakers)
-        w.entry(maker);
+    w.entry(address(shape.erase[0]));
+    w.entry(address(shape.erase[1]));
+    for (int i = 0; i < shape.makers; ++i)
+        w.entry(nameAt(kMakers, i, "FABRICANTE "));
     w.entry("*");
-    for (const int lines : kSectionLines)
+    for (const int lines : shape.sections)
         w.run(lines);
     w.entry("BMP");
     w.entry("*");
-    w.run(3);
-    w.run(165);
+    for (const int lines : shape.target1Segments)
+        w.run(lines);
     w.hexLine(); // target-1 top block
     w.entry("*");
     w.entry("FIM");
@@ -128,15 +138,21 @@ void writeRelease(std::ostream& out) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 2) {
-        std::cerr << "usage: " << argv[0] << " [OUTPUT]   (standard output without OUTPUT)\n";
+    const auto parsed = kronex::gen::parseShapeArguments({argv + 1, argv + argc});
+    if (const auto* problem = std::get_if<std::string>(&parsed)) {
+        std::cerr << "kronex-gen-release: " << *problem << "\n" << kronex::gen::kShapeUsage;
         return 2;
     }
-    if (argc == 2) {
-        std::ofstream file(argv[1], std::ios::binary);
-        writeRelease(file);
+    const auto& a = std::get<kronex::gen::ShapeArguments>(parsed);
+    if (a.help) {
+        std::cout << kronex::gen::kShapeUsage;
+        return 0;
+    }
+    if (!a.output.empty()) {
+        std::ofstream file(a.output, std::ios::binary);
+        writeRelease(file, a.shape);
         return file ? 0 : 1;
     }
-    writeRelease(std::cout);
+    writeRelease(std::cout, a.shape);
     return std::cout ? 0 : 1;
 }
