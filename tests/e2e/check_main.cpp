@@ -1,5 +1,6 @@
 // Checks what kronex-devsim recorded of one update against what a whole
-// update of the sample release must leave in a fresh unit.
+// update of the release this build embeds must leave in a fresh unit (the
+// updater that ran must have been built with the same release).
 //
 //   kronex-e2e-check DUMP_DIR TRANSCRIPT DIAGNOSTIC_FILE
 //
@@ -8,6 +9,7 @@
 // program's "C:\TEXTO2.TXT". Prints one line per item; exit code 0 when all
 // of them are what they must be.
 #include "dump_file.h"
+#include "embedded_release.h"
 #include "expected_update.h"
 
 #include <cstdio>
@@ -41,8 +43,8 @@ bool sameBytes(const char* what, const std::filesystem::path& file, const Bytes&
     std::size_t at = 0;
     while (at < got.size() && at < want.size() && got[at] == want[at])
         ++at;
-    std::printf("%s: differs from byte 0x%zX on (%zu bytes, %zu expected)\n", what, at,
-                got.size(), want.size());
+    std::printf("%s: differs from byte 0x%zX on (%zu bytes, %zu expected)\n", what, at, got.size(),
+                want.size());
     return false;
 }
 
@@ -74,7 +76,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::filesystem::path dump = argv[1];
-    const auto expected = test::expectedUpdate(test::ReleaseEntries::sample(), devsim::DeviceModel());
+    const auto expected =
+        test::expectedUpdate(test::ReleaseEntries::of(embeddedRelease()), devsim::DeviceModel());
     bool ok = sameCommands(argv[2], expected.commands);
     ok = sameBytes("target 0 program memory", dump / "target0.bin", expected.target0) && ok;
     ok = sameBytes("target 1 program memory", dump / "target1.bin", expected.target1) && ok;

@@ -40,7 +40,7 @@ std::vector<std::string> lines(const std::string& text) {
 
 } // namespace
 
-TEST(UpdateOverPty, WholeUpdateOfTheSampleRelease) {
+TEST(UpdateOverPty, WholeUpdateOfTheEmbeddedRelease) {
     const fs::path state = fs::temp_directory_path() / ("kronex-e2e-" + std::to_string(getpid()));
     fs::remove_all(state);
     const fs::path devices = state / "kronex" / "dosdevices";
@@ -71,7 +71,7 @@ TEST(UpdateOverPty, WholeUpdateOfTheSampleRelease) {
     sbATUClick(workflow);
 
     EXPECT_EQ(window.shown, (std::vector<MessageCode>{MSG_INICIAR, MSG_CONCLUIDO}));
-    EXPECT_EQ(window.position, 865);
+    EXPECT_EQ(window.position, catalog.progressMax);
     EXPECT_EQ(window.status, "Atualização concluída!");
     EXPECT_TRUE(window.terminationRequested);
     EXPECT_EQ(comm.opened, (std::vector<std::string>{"\\\\.\\COM1", "\\\\.\\COM2", "\\\\.\\COM3"}));
@@ -80,8 +80,9 @@ TEST(UpdateOverPty, WholeUpdateOfTheSampleRelease) {
     EXPECT_EQ(stray[0], 0xBC);
 
     ASSERT_EQ(unit.stop(SIGTERM), 0);
+    // Whatever release the build embeds, the unit must hold exactly that one.
     const auto expected =
-        test::expectedUpdate(test::ReleaseEntries::sample(), devsim::DeviceModel());
+        test::expectedUpdate(test::ReleaseEntries::of(embeddedRelease()), devsim::DeviceModel());
     std::vector<std::string> commands;
     for (const auto& line : lines(fileText(state / "transcript.txt")))
         if (line.rfind("HANDSHAKE", 0) != 0)

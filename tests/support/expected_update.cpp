@@ -1,6 +1,7 @@
 #include "expected_update.h"
 
 #include <cstdio>
+#include <string>
 
 namespace kronex::test {
 
@@ -51,6 +52,18 @@ struct Builder {
     }
 };
 
+std::string entryOf(const ReleaseEntries& r, std::int64_t id) {
+    const auto it = r.byId.find(id);
+    return it == r.byId.end() ? std::string() : it->second;
+}
+
+// The identifier of the first "*" from `id` on.
+std::int64_t closeFrom(const ReleaseEntries& r, std::int64_t id) {
+    while (entryOf(r, id) != "*")
+        ++id;
+    return id;
+}
+
 // The runs of lines from `id` on, each closed by "*", until `stop`.
 std::vector<std::vector<std::string>> runsFrom(const ReleaseEntries& r, std::int64_t& id,
                                                std::size_t count, const std::string& stop = "") {
@@ -73,8 +86,19 @@ ExpectedUpdate expectedUpdate(const ReleaseEntries& r, const devsim::DeviceModel
     b.e.identity.fill(0xFF);
     b.e.commands.push_back("READ t0 2000"); // the compatibility check
 
-    std::int64_t id = 53;
+    // Found by the markers alone: the module list's "*", eight entries on
+    // the main image, then "**", four address texts and the maker list.
+    std::int64_t id = closeFrom(r, 4) + 8;
     const auto main = runsFrom(r, id, 6);
+    const std::int64_t mainImageEnd = id;
+    const unsigned erase1 =
+        static_cast<unsigned>(std::stoul(r.byId.at(mainImageEnd + 3), nullptr, 16));
+    const unsigned erase2 =
+        static_cast<unsigned>(std::stoul(r.byId.at(mainImageEnd + 4), nullptr, 16));
+    unsigned releaseNumber = 0;
+    for (const char digit : entryOf(r, 3))
+        releaseNumber = (releaseNumber * 10 + static_cast<unsigned>(digit - '0')) % 256;
+
     const unsigned addresses[6] = {0x4000, 0xB000, 0xD000, 0x2400, 0x4000, 0x4200};
     for (int k = 0; k < 3; ++k)
         b.segment(0, addresses[k], main[static_cast<std::size_t>(k)]);
@@ -82,13 +106,13 @@ ExpectedUpdate expectedUpdate(const ReleaseEntries& r, const devsim::DeviceModel
     for (int k = 3; k < 6; ++k)
         b.segment(0, addresses[k], main[static_cast<std::size_t>(k)]);
 
-    for (const unsigned erase : {0x8000u, 0x7000u}) {
+    for (const unsigned erase : {erase1, erase2}) {
         b.e.commands.push_back("ERASE t0 " + hex4(erase));
         for (unsigned i = 0; i < 512; ++i)
             b.e.target0[(erase + i) & 0xFFFF] = 0xFF;
     }
 
-    id = 153;
+    id = closeFrom(r, mainImageEnd + 5) + 1;
     const auto sections = runsFrom(r, id, 1000, "BMP");
     unsigned block = 0;
     for (std::size_t s = 0; s < sections.size(); ++s) {
@@ -109,18 +133,19 @@ ExpectedUpdate expectedUpdate(const ReleaseEntries& r, const devsim::DeviceModel
     top[63] = 0xFE;
     b.page(0, 0xFF80, top);
 
-    auto mirror = bytesOf(sections.at(1).at(0));
+    // The entry that opens the second section: its first line, or its "*".
+    auto mirror = sections.at(1).empty() ? std::vector<std::uint8_t>() : bytesOf(sections[1][0]);
     mirror.resize(512, 0x00);
     b.page(0, 0x2200, mirror);
 
     b.e.commands.push_back("READ t0 2000");
     std::copy(fresh.program(0).begin() + 0x2000, fresh.program(0).begin() + 0x2006,
               b.e.identity.begin());
-    b.e.identity[6] = 25;
-    b.e.identity[7] = 0x70;
-    b.e.identity[8] = 0x00;
-    b.e.identity[9] = 0x80;
-    b.e.identity[10] = 0x00;
+    b.e.identity[6] = static_cast<std::uint8_t>(releaseNumber);
+    b.e.identity[7] = static_cast<std::uint8_t>(erase2 >> 8);
+    b.e.identity[8] = static_cast<std::uint8_t>(erase2 & 0xFF);
+    b.e.identity[9] = static_cast<std::uint8_t>(erase1 >> 8);
+    b.e.identity[10] = static_cast<std::uint8_t>(erase1 & 0xFF);
     b.page(0, 0x2000, std::vector<std::uint8_t>(b.e.identity.begin(), b.e.identity.end()));
     ++id; // the "*" after "BMP"
 

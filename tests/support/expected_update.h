@@ -1,5 +1,5 @@
-// What a whole update of the sample release must leave in a fresh unit and
-// which commands it must send, worked out directly from release.txt.
+// What a whole update of a release must leave in a fresh unit and which
+// commands it must send, worked out directly from the release's entries.
 #pragma once
 
 #include "device_model.h"

@@ -17,9 +17,17 @@ std::string readFile(const std::string& path) {
     return s.str();
 }
 
+const ReleaseTable& sampleRelease() {
+    static const ReleaseTable table =
+        std::get<ReleaseTable>(parseReleaseFile(readFile(KRONEX_SAMPLE_RELEASE)));
+    return table;
+}
+
 ReleaseEntries ReleaseEntries::sample() {
-    auto parsed = parseReleaseFile(readFile(KRONEX_SAMPLE_RELEASE));
-    const auto& table = std::get<ReleaseTable>(parsed);
+    return of(sampleRelease());
+}
+
+ReleaseEntries ReleaseEntries::of(const ReleaseTable& table) {
     ReleaseEntries e;
     for (std::int64_t id = 0; id < table.end(); ++id)
         if (!table.entry(id).empty())

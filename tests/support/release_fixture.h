@@ -1,5 +1,6 @@
-// A release as an editable map of entries, starting from the sample release,
-// for tests that break one rule at a time.
+// The sample release (catalog/data/release.txt) as the tests' own fixture,
+// whatever release the program embeds, and any release as an editable map
+// of entries, for tests that break one rule at a time.
 #pragma once
 
 #include "release_layout.h"
@@ -14,10 +15,14 @@ namespace kronex::test {
 
 std::string readFile(const std::string& path);
 
+// The sample release, read once.
+const ReleaseTable& sampleRelease();
+
 struct ReleaseEntries {
     std::map<std::int64_t, std::string> byId;
 
     static ReleaseEntries sample();
+    static ReleaseEntries of(const ReleaseTable& table);
 
     std::string fileText() const;
     ReleaseTable table() const;

@@ -1,6 +1,6 @@
 #include "workflow_rig.h"
 
-#include "embedded_release.h"
+#include "release_fixture.h"
 #include "update_session.h"
 
 #include <atomic>
@@ -22,7 +22,7 @@ std::filesystem::path freshDirectory() {
 
 } // namespace
 
-WorkflowRig::WorkflowRig() : WorkflowRig(embeddedRelease()) {}
+WorkflowRig::WorkflowRig() : WorkflowRig(sampleRelease()) {}
 
 WorkflowRig::WorkflowRig(const ReleaseTable& release) : release_(&release), dir_(freshDirectory()) {
     auto loaded = loadCatalog(release);

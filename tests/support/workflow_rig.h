@@ -20,7 +20,7 @@ namespace kronex::test {
 class WorkflowRig {
   public:
     explicit WorkflowRig(const ReleaseTable& release);
-    WorkflowRig(); // the embedded sample release
+    WorkflowRig(); // the sample release, whatever release the program embeds
     ~WorkflowRig();
 
     FakeComm comm;

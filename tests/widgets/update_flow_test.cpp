@@ -1,13 +1,15 @@
 // The start button's whole run in the real window: the prompt, the scan of
 // the ports, the update of a simulated unit, the closing message and the
 // request to end the program. Every serial wait runs on the fake ports'
-// virtual clock, so a whole update takes a fraction of a second.
+// virtual clock, so a whole update takes a fraction of a second. The window
+// shows the sample release, whatever release the build embeds.
 #include "device_model.h"
 #include "device_peer.h"
 #include "dump_file.h"
 #include "expected_update.h"
 #include "fake_comm.h"
 #include "modal.h"
+#include "release_fixture.h"
 #include "uATU.h"
 #include "uMSG.h"
 
@@ -246,6 +248,7 @@ void UpdateFlowTest::init() {
     window_->show();
     window_->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+    window_->applyRelease(kronex::test::sampleRelease());
     QCOMPARE(window_->progressMax(), kProgressMax);
 }
 
