@@ -55,6 +55,19 @@ void expectEndedWithoutSuccess(WorkflowRig& rig) {
     EXPECT_LT(rig.window.position, rig.window.maximum);
 }
 
+// The unit holds what a whole update of the release must leave, and the
+// diagnostic file is its identity block.
+void expectUpdated(const devsim::DeviceModel& unit, const WorkflowRig& rig,
+                   const ExpectedUpdate& e) {
+    EXPECT_EQ(commandsOf(unit), e.commands);
+    EXPECT_TRUE(unit.program(0) == e.target0);
+    EXPECT_TRUE(unit.program(1) == e.target1);
+    ASSERT_EQ(unit.dataExtent(), e.data.size());
+    for (std::uint32_t i = 0; i < e.data.size(); ++i)
+        ASSERT_EQ(unit.dataByte(i), e.data[i]) << "data position " << i;
+    EXPECT_EQ(fileText(rig.dumpFile), dumpText(e.identity) + "\r\n");
+}
+
 } // namespace
 
 TEST(Workflow, UpdatesTheUnitOnTheFirstPortThatAnswers) {
@@ -83,14 +96,29 @@ TEST(Workflow, UpdatesTheUnitOnTheFirstPortThatAnswers) {
     EXPECT_EQ(steps.back(), 865);
     EXPECT_EQ(rig.window.position, 865);
 
-    const auto& e = expected();
-    EXPECT_EQ(commandsOf(unit), e.commands);
-    EXPECT_TRUE(unit.program(0) == e.target0);
-    EXPECT_TRUE(unit.program(1) == e.target1);
-    ASSERT_EQ(unit.dataExtent(), e.data.size());
-    for (std::uint32_t i = 0; i < e.data.size(); ++i)
-        ASSERT_EQ(unit.dataByte(i), e.data[i]) << "data position " << i;
-    EXPECT_EQ(fileText(rig.dumpFile), dumpText(e.identity) + "\r\n");
+    expectUpdated(unit, rig, expected());
+}
+
+// Another shape: every place moves, one maker fewer, other erase addresses
+// and release number. What goes in still follows the release alone.
+TEST(Workflow, AReleaseOfAnotherShapeGoesInAsItSays) {
+    auto r = ReleaseEntries::sample();
+    r.byId[3] = "300"; // kept as 44
+    r.byId[132] = "9000";
+    r.byId[133] = "6000";
+    r.removeAt(151);                    // the last maker
+    r.insertAt(26, "Módulo adicional"); // the main image starts at 54
+    const auto table = r.table();
+    WorkflowRig rig(table);
+    auto& unit = rig.unitOn(1);
+    rig.click();
+
+    EXPECT_EQ(rig.window.shown, (Codes{MSG_INICIAR, MSG_CONCLUIDO}));
+    const auto e = kronex::test::expectedUpdate(r, devsim::DeviceModel());
+    EXPECT_EQ(e.identity[6], 44);
+    EXPECT_EQ(e.identity[7], 0x60);
+    EXPECT_EQ(e.identity[9], 0x90);
+    expectUpdated(unit, rig, e);
 }
 
 TEST(Workflow, DecliningThePromptTouchesNoPort) {
