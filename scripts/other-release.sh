@@ -59,10 +59,5 @@ for p in "${pids[@]}"; do kill -TERM "$p"; wait "$p" || status=1; done
 pids=()
 "$build/tests/e2e/kronex-e2e-check" "$run/unit" "$run/unit/transcript.txt" \
   "$run/kronex/drive_c/TEXTO2.TXT" || status=1
-
-if [ "$status" -eq 0 ]; then
-  echo "build, suite and update with another release: PASSED"
-else
-  echo "update with another release: FAILED (logs in $run)"
-fi
-exit "$status"
+[ "$status" -eq 0 ] || { echo "update with another release: FAILED (logs in $run)"; exit 1; }
+echo "build, suite and update with another release: PASSED"
