@@ -2,7 +2,7 @@
 # A whole update under wine over the real kernel32 serial path: the Windows
 # build of the workflow (kronex-e2e-update.exe) finds kronex-devsim on COM3
 # after a line where nothing answers on COM1 and a missing COM2, and writes
-# the sample release into it. The unit's memories, its command log and
+# the embedded release into it. The unit's memories, its command log and
 # C:\TEXTO2.TXT are then checked against what a whole update must leave.
 #
 # Wine maps COMn to a Unix device through HKLM\Software\Wine\Ports, which its
