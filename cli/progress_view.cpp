@@ -39,8 +39,10 @@ std::string ProgressView::bar(const UnitProgress& u, Seen& seen) const {
     const int filled = static_cast<int>(f * kBarWidth);
     std::string line = "COM" + std::to_string(u.port.load());
     line.resize(6, ' ');
-    line += "[" + std::string(static_cast<std::size_t>(filled), '#') +
-            std::string(static_cast<std::size_t>(kBarWidth - filled), '.') + "] ";
+    line += '[';
+    line.append(static_cast<std::size_t>(filled), '#');
+    line.append(static_cast<std::size_t>(kBarWidth - filled), '.');
+    line += "] ";
     char text[96];
     std::snprintf(text, sizeof text, "%3d%%  %s/%s kB", static_cast<int>(f * 100),
                   kilobytes(std::min(u.bytes.load(), plan_.bytesOut)).c_str(),
