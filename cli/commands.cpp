@@ -77,6 +77,7 @@ int exitStatus(const std::vector<UnitReport>& units, bool portsGiven) {
 } // namespace
 
 int portsCommand(const Options& o) {
+    catchInterrupt();
     const auto ports = surveyPorts();
     if (o.json)
         emit(o, portsJson(ports));
@@ -86,6 +87,7 @@ int portsCommand(const Options& o) {
 }
 
 int infoCommand(const Options& o) {
+    catchInterrupt();
     const UnitJob job{embeddedRelease(), release(), {}, false, {}};
     UnitProgress progress;
     const UnitReport unit =
@@ -112,6 +114,8 @@ int updateCommand(const Options& o) {
         std::cerr << "Nothing was done.\n";
         return kExitFailed;
     }
+    // Only now: at the question, Ctrl-C ends the program as usual.
+    catchInterrupt();
     std::vector<int> held;
     const std::vector<int> ports = chosenPorts(o, held);
     for (const int n : held)

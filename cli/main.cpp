@@ -1,6 +1,5 @@
 // kronex-update: the command-line updater for the repair bench.
 #include "commands.h"
-#include "interrupt.h"
 
 #include <CLI/CLI.hpp>
 #include <iostream>
@@ -52,7 +51,6 @@ int main(int argc, char** argv) {
         return status == 0 ? kExitOk : kExitUsage;
     }
 
-    catchInterrupt();
     if (*ports)
         return portsCommand(o);
     if (*info)
