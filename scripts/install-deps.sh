@@ -3,7 +3,9 @@
 # that are missing (as root, or through sudo).
 set -euo pipefail
 
-packages=(cmake ninja-build g++ qt6-base-dev fonts-liberation libgtest-dev "$@")
+# libcli11-dev and nlohmann-json3-dev: kronex-update's arguments and JSON (header-only).
+packages=(cmake ninja-build g++ qt6-base-dev fonts-liberation libgtest-dev
+  libcli11-dev nlohmann-json3-dev "$@")
 
 missing=()
 for p in "${packages[@]}"; do

@@ -8,6 +8,8 @@ bool LinkExchange::ENVIA_QUADRO() {
     api.PurgeComm(port_.handle(), PURGE_RXCLEAR);
 
     status = LINK_OK;
+    ++exchanges;
+    frameSent = false;
     std::int32_t moved = 0;
     if (!port_.ENVIA_DADOS(&attention, 1, moved))
         status = LINK_WRITE_FAILED;
@@ -34,7 +36,8 @@ bool LinkExchange::ENVIA_QUADRO() {
     for (unsigned i = 0; i < length && status == LINK_OK; ++i)
         if (!port_.ENVIA_DADOS(&frame[i], 1, moved))
             status = LINK_WRITE_FAILED;
-    return status == LINK_OK;
+    frameSent = status == LINK_OK;
+    return frameSent;
 }
 
 bool LinkExchange::RECEBE_RESPOSTA() {

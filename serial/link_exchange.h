@@ -49,6 +49,10 @@ class LinkExchange {
     std::uint8_t status = LINK_OK;
     // 0x00 until the compatibility check sets it.
     std::uint8_t attention = 0x00;
+    // Exchanges begun since the link was made, and whether the last one's
+    // frame went out whole: what a stop report names.
+    unsigned exchanges = 0;
+    bool frameSent = false;
 
   private:
     std::uint32_t elapsedSince(std::uint32_t start) {

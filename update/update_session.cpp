@@ -32,6 +32,18 @@ class UpdateSession {
         identity_.fill(0xFF);
     }
 
+    SessionResult result() {
+        SessionResult r;
+        r.completed = run();
+        r.stop = stop_;
+        if (r.completed)
+            r.stop.step = SessionStep::Completed;
+        else
+            recordLastExchange(link_, r.stop);
+        return r;
+    }
+
+  private:
     bool run() {
         window_.pumpEvents();
         window_.setStatusText("Número de série: " + w_.serialNumber);
@@ -40,6 +52,7 @@ class UpdateSession {
         window_.stepProgress(1);
 
         const auto& at = w_.catalog.segmentAddresses;
+        stop_.step = SessionStep::MainImageGroup1;
         for (int k = 0; k < 3; ++k)
             if (!GRAVA_SEGMENTO(0, at[static_cast<std::size_t>(k)], kMainProgressStep))
                 return false;
@@ -51,33 +64,37 @@ class UpdateSession {
         for (int attempt = 0; attempt < kRestartHandshakes; ++attempt)
             if (SINCRONIZA(link_.port()))
                 break;
+        stop_.step = SessionStep::MainImageGroup2;
         for (int k = 3; k < 6; ++k)
             if (!GRAVA_SEGMENTO(0, at[static_cast<std::size_t>(k)], kMainProgressStep))
                 return false;
 
         // Past "**", the address texts and the maker list.
         cursor_ = w_.catalog.dataStart;
+        stop_.step = SessionStep::Erases;
         CMD_APAGA(link_, 0, static_cast<std::uint16_t>(w_.catalog.eraseAddress1));
         CMD_APAGA(link_, 0, static_cast<std::uint16_t>(w_.catalog.eraseAddress2));
         window_.stepProgress(1);
+        stop_.step = SessionStep::DataPart;
         if (!dataPart())
             return false;
 
-        if (!topBlockOfTarget0() || !GRAVA_PAGINA_HEX(link_, 0, kMirrorBlockAddress, mirrorLine_) ||
-            !identityBlock())
+        if (!topBlockOfTarget0() || !mirrorBlock() || !identityBlock())
             return false;
         ++cursor_; // past the "*" after "BMP"
 
+        stop_.step = SessionStep::SecondTarget;
         if (!GRAVA_SEGMENTO(1, kTarget1Segment1, kTarget1ProgressStep) || !CMD_EXECUTA(link_, 1) ||
-            !GRAVA_SEGMENTO(1, kTarget1Segment2, kTarget1ProgressStep) || !topBlockOfTarget1() ||
-            !CMD_EXECUTA(link_, 1))
+            !GRAVA_SEGMENTO(1, kTarget1Segment2, kTarget1ProgressStep) || !topBlockOfTarget1())
+            return false;
+        stop_.step = SessionStep::FinalRun;
+        if (!CMD_EXECUTA(link_, 1))
             return false;
 
         complete();
         return true;
     }
 
-  private:
     Workflow& w_;
     MainWindowOps& window_;
     LinkExchange& link_;
@@ -86,6 +103,13 @@ class UpdateSession {
     int blockNumber_ = 0;
     int sections_ = 0;
     std::string mirrorLine_;
+    SessionStop stop_;
+
+    // The release ended where the walk needed more: nothing on the wire failed.
+    bool releaseFault() {
+        stop_.releaseFault = true;
+        return false;
+    }
 
     std::string_view entry() const { return w_.release.entry(cursor_); }
     // The walk stops at the table's end whatever the release holds.
@@ -111,7 +135,7 @@ class UpdateSession {
             window_.pumpEvents();
         }
         if (pastEnd())
-            return false;
+            return releaseFault();
         ++cursor_;
         return true;
     }
@@ -120,20 +144,22 @@ class UpdateSession {
     // into the identity block's directory.
     bool GRAVA_SECAO() {
         if (sections_ >= kMaxDataSections || pastEnd())
-            return false; // the directory is full: the release cannot be installed
+            return releaseFault(); // the directory is full: the release cannot be installed
+        stop_.section = sections_ + 1;
         const std::size_t at = kDirectoryStart + 2 * static_cast<std::size_t>(sections_++);
         identity_[at] = static_cast<std::uint8_t>((blockNumber_ >> 8) & 0xFF);
         identity_[at + 1] = static_cast<std::uint8_t>(blockNumber_ & 0xFF);
         while (!atClose()) {
+            const unsigned before = link_.exchanges;
             if (!GRAVA_MEMORIA_HEX(link_, blockNumber_, entry()))
-                return false;
+                return link_.exchanges == before ? releaseFault() : false; // too long a line
             ++cursor_;
             ++blockNumber_;
             window_.stepProgress(1);
             window_.pumpEvents();
         }
         if (pastEnd())
-            return false;
+            return releaseFault();
         ++cursor_;
         return true;
     }
@@ -163,6 +189,7 @@ class UpdateSession {
     // session: writing whatever an earlier reply left would wreck the unit's
     // reset area.
     bool topBlockOfTarget0() {
+        stop_.step = SessionStep::TopBlock;
         std::array<std::uint8_t, kBlockBytes> work{};
         if (!CMD_LE_BLOCO(link_, 0, kTopBlockAddress, work.data()))
             return false;
@@ -173,7 +200,13 @@ class UpdateSession {
     // The unit's bytes 0-5 (serial number first), then the release number,
     // the erase addresses and the section directory. Without the unit's own
     // bytes nothing is written: its serial number would be lost.
+    bool mirrorBlock() {
+        stop_.step = SessionStep::MirrorBlock;
+        return GRAVA_PAGINA_HEX(link_, 0, kMirrorBlockAddress, mirrorLine_);
+    }
+
     bool identityBlock() {
+        stop_.step = SessionStep::IdentityBlock;
         std::array<std::uint8_t, kBlockBytes> work{};
         if (!CMD_LE_BLOCO(link_, 0, kIdentityBlockAddress, work.data()))
             return false;
@@ -214,8 +247,8 @@ class UpdateSession {
 
 } // namespace
 
-bool ATUALIZA(Workflow& w) {
-    return UpdateSession(w).run();
+SessionResult ATUALIZA(Workflow& w) {
+    return UpdateSession(w).result();
 }
 
 } // namespace kronex

@@ -2,6 +2,7 @@
 // button, then the diagnostic file and the completion message.
 #pragma once
 
+#include "session_stop.h"
 #include "workflow.h"
 
 namespace kronex {
@@ -9,7 +10,8 @@ namespace kronex {
 // Main image to target 0 in two groups with a run command and a handshake
 // between them, the data part, the top, mirror and identity blocks, the
 // target-1 image and its top block, a last run command. The first failed
-// step ends the session without a message; true when it completed.
-bool ATUALIZA(Workflow& w);
+// step ends the session without a message. The result says whether it
+// completed, and otherwise where it stopped.
+SessionResult ATUALIZA(Workflow& w);
 
 } // namespace kronex

@@ -60,10 +60,10 @@ bool WorkflowRig::runSession(int n) {
     Workflow w = workflow();
     if (CART_V2(window, link.exchange, w.serialNumber) != 0)
         return false;
-    const bool completed = ATUALIZA(w);
+    session = ATUALIZA(w);
     serialNumber = w.serialNumber;
     link.port.FECHA_PORTA();
-    return completed;
+    return session.completed;
 }
 
 } // namespace kronex::test

@@ -9,6 +9,7 @@
 #include "fake_window.h"
 #include "loaded_catalog.h"
 #include "serial_link.h"
+#include "update_session.h"
 #include "workflow.h"
 
 #include <filesystem>
@@ -29,6 +30,7 @@ class WorkflowRig {
     LoadedCatalog catalog;
     std::filesystem::path dumpFile;
     std::string serialNumber; // as the last run left it
+    SessionResult session;    // as the last runSession left it
 
     // A simulated unit on COMn.
     devsim::DeviceModel& unitOn(int n, devsim::Faults faults = {});

@@ -315,3 +315,66 @@ TEST(Workflow, ADirectoryFullOfSectionsStopsTheSessionBeforeItOverflows) {
     EXPECT_EQ(std::count(commands.begin(), commands.end(), "READ t0 FF80"), 0);
     EXPECT_EQ(commands.back(), "DATA 0279+80"); // the last line of section 58
 }
+
+TEST(Workflow, TheStopReasonNamesStepCommandExchangeAndCause) {
+    struct Case {
+        devsim::Faults faults;
+        std::string step, command, reason;
+    };
+    const std::vector<Case> cases = {
+        {{.nakAtExchange = exchangeOf("WRITE t0 B000")},
+         "main image group 1",
+         "WRITE t0 B000",
+         "refused with status 0x55"},
+        {{.nakAtExchange = exchangeOf("WRITE t0 2580")},
+         "main image group 2",
+         "WRITE t0 2580",
+         "refused with status 0x55"},
+        {{.silentFromExchange = exchangeOf("DATA 0064+00")},
+         "data part section 9",
+         "DATA block 0064+00",
+         "no complement within 5 s"},
+        {{.cutReplyAtExchange = exchangeOf("DATA 0271+80")},
+         "data part section 50",
+         "DATA block 0271+80",
+         "reply cut short"},
+        {{.zeroLengthAtExchange = exchangeOf("WRITE t0 FF80")},
+         "top block",
+         "WRITE t0 FF80",
+         "reply of length 0"},
+        {{.nakAtExchange = exchangeOf("WRITE t0 2380")},
+         "mirror block",
+         "WRITE t0 2380",
+         "refused with status 0x55"},
+        {{.shortReplyAtExchange = exchangeOf("READ t0 2000", 2)},
+         "identity block",
+         "READ t0 2000",
+         "reply cut short"},
+        {{.nakAtExchange = exchangeOf("WRITE t1 1A00")},
+         "second target",
+         "WRITE t1 1A00",
+         "refused with status 0x55"},
+        {{.nakAtExchange = exchangeOf("RUN t1", 2)},
+         "final run",
+         "RUN t1",
+         "refused with status 0x55"},
+    };
+    for (const auto& c : cases) {
+        WorkflowRig rig;
+        rig.unitOn(1, c.faults);
+        EXPECT_FALSE(rig.runSession(1)) << c.command;
+        const auto& stop = rig.session.stop;
+        const int at = std::max({c.faults.nakAtExchange, c.faults.silentFromExchange,
+                                 c.faults.cutReplyAtExchange, c.faults.zeroLengthAtExchange,
+                                 c.faults.shortReplyAtExchange});
+        EXPECT_EQ(stepName(stop), c.step) << c.command;
+        EXPECT_EQ(commandText(stop), c.command);
+        EXPECT_EQ(stop.exchange, static_cast<unsigned>(at)) << c.command;
+        EXPECT_EQ(reasonText(stop), c.reason) << c.command;
+    }
+    WorkflowRig clean;
+    clean.unitOn(1);
+    EXPECT_TRUE(clean.runSession(1));
+    EXPECT_EQ(clean.session.stop.step, SessionStep::Completed);
+    EXPECT_EQ(clean.link.exchange.exchanges, expected().commands.size());
+}

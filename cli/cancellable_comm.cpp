@@ -1,0 +1,50 @@
+#include "cancellable_comm.h"
+
+namespace kronex::cli {
+
+namespace {
+// Added to the clock at every reading once stopped: whenever a reply window
+// started, it has passed by the next reading.
+constexpr DWORD kPastEveryWait = 10 * 1000;
+} // namespace
+
+HANDLE CancellableComm::CreateFileA(LPCSTR name, DWORD access, DWORD share,
+                                    LPSECURITY_ATTRIBUTES security, DWORD creation, DWORD flags,
+                                    HANDLE tmpl) {
+    if (stopped_())
+        return INVALID_HANDLE_VALUE;
+    return inner_.CreateFileA(name, access, share, security, creation, flags, tmpl);
+}
+
+BOOL CancellableComm::WriteFile(HANDLE file, LPCVOID data, DWORD count, LPDWORD written,
+                                LPOVERLAPPED overlapped) {
+    if (stopped_())
+        return FALSE; // GetLastError then says "aborted", not "pending"
+    written_.fetch_add(count, std::memory_order_relaxed);
+    return inner_.WriteFile(file, data, count, written, overlapped);
+}
+
+BOOL CancellableComm::ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read,
+                               LPOVERLAPPED overlapped) {
+    if (stopped_())
+        return FALSE;
+    return inner_.ReadFile(file, buffer, count, read, overlapped);
+}
+
+DWORD CancellableComm::GetTickCount() {
+    if (stopped_())
+        skew_ += kPastEveryWait;
+    return inner_.GetTickCount() + skew_;
+}
+
+void CancellableComm::Sleep(DWORD ms) {
+    // The pause after the restart command, in steps that notice Ctrl-C.
+    constexpr DWORD kStep = 50;
+    while (ms > 0 && !stopped_()) {
+        const DWORD now = ms < kStep ? ms : kStep;
+        inner_.Sleep(now);
+        ms -= now;
+    }
+}
+
+} // namespace kronex::cli

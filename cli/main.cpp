@@ -1,0 +1,59 @@
+// kronex-update: the command-line updater for the repair bench.
+#include "commands.h"
+
+#include <CLI/CLI.hpp>
+#include <iostream>
+
+using namespace kronex::cli;
+
+int main(int argc, char** argv) {
+    CLI::App app{"kronex-update: writes the firmware release compiled into this program into "
+                 "KRONEX units in update mode, over COM1 to COM16.\n\n"
+                 "Exit status: 0 every unit updated (or ports/info succeeded), 1 at least one "
+                 "unit failed (or the confirmation was declined), 2 no unit found, 64 bad usage, "
+                 "130 interrupted (Ctrl-C).",
+                 "kronex-update"};
+    app.require_subcommand(1);
+    Options o;
+    app.add_flag("--json", o.json, "one JSON document on standard output instead of text");
+
+    auto* ports = app.add_subcommand(
+        "ports", "COM1 to COM16: what each resolves to, whether it opens or another program "
+                 "holds it, and whether a unit in update mode answers the handshake (only the "
+                 "handshake byte is sent)");
+    auto* info = app.add_subcommand(
+        "info", "the unit's serial number, the release and erase addresses its identity block "
+                "records, the compatibility check, and what this program would install; "
+                "changes nothing in the unit");
+    info->add_option("--port", o.ports, "the unit's port (1-16); without it, the window's scan")
+        ->check(CLI::Range(1, 16))
+        ->expected(1);
+    auto* update = app.add_subcommand(
+        "update", "the update session, as the window runs it, on one unit or several at once");
+    update
+        ->add_option("--port", o.ports,
+                     "a unit's port (1-16); give it once per unit to update several at once; "
+                     "without it, the window's scan takes the first unit it finds")
+        ->check(CLI::Range(1, 16));
+    auto* all = update->add_flag("--all", o.all, "every port where a unit answers the handshake");
+    all->excludes(update->get_option("--port"));
+    update->add_flag("--yes,-y", o.yes, "do not ask for confirmation");
+    update->add_option("--dump-dir", o.dumpDir,
+                       "where several units' diagnostic files go, one each named with the "
+                       "serial number (default: the root of drive C:)");
+    for (auto* sub : {ports, info, update})
+        sub->add_flag("--json", o.json, "one JSON document on standard output instead of text");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int status = app.exit(e);
+        return status == 0 ? kExitOk : kExitUsage;
+    }
+
+    if (*ports)
+        return portsCommand(o);
+    if (*info)
+        return infoCommand(o);
+    return updateCommand(o);
+}

@@ -1,0 +1,71 @@
+// One unit, start to end, on its own serial link: the port opened, the
+// handshake, the identity read with the attention byte (the compatibility
+// check), and for an update the session itself.
+#pragma once
+
+#include "session_plan.h"
+#include "session_stop.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace kronex::cli {
+
+enum class Outcome {
+    Updated,
+    Answered,     // info: the unit passed the check; nothing was written
+    Failed,       // the session stopped
+    Incompatible, // the unit answers the handshake but not the check
+    NoUnit,       // the port opens but no unit answers, or it cannot be opened
+    Held,         // another program has the port open
+    Interrupted,  // Ctrl-C
+};
+
+struct UnitReport {
+    int port = 0;
+    Outcome outcome = Outcome::NoUnit;
+    std::string serial; // "29" and six hexadecimal digits, once read
+    std::optional<std::array<std::uint8_t, 128>> identity;
+    std::optional<int> releaseBefore, releaseAfter;
+    std::optional<SessionStop> stop; // a session that ran and did not complete
+    unsigned exchangesDone = 0;
+    unsigned exchangesTotal = 0;
+    double seconds = 0;
+    std::string dumpFile; // the diagnostic file, once written
+};
+
+// Written by the unit's own thread, read by the progress display.
+struct UnitProgress {
+    std::atomic<int> port{0};
+    std::atomic<unsigned> exchanges{0};
+    std::atomic<std::uint64_t> bytes{0};
+    std::atomic<bool> sessionStarted{false};
+    std::atomic<bool> done{false};
+};
+
+struct UnitJob {
+    const ReleaseTable& release;
+    const LoadedCatalog& catalog; // each session works on its own copy
+    SessionPlan plan;
+    bool update = true; // false: stop after the identity read
+    // Where the diagnostic file of the unit with this serial number on COMn goes.
+    std::function<std::filesystem::path(const std::string& serial, int port)> dumpFile;
+};
+
+UnitReport runUnit(int port, const UnitJob& job, UnitProgress& progress);
+
+// The window's scan: COM1 to COM16, the first unit that passes the check.
+UnitReport scanAndRun(const UnitJob& job, UnitProgress& progress);
+
+enum class Probe { Missing, Held, Silent, Answers };
+
+// Opens COMn and tries the handshake eleven times, as the scan does; only
+// the handshake byte goes out.
+Probe probePort(int port);
+
+} // namespace kronex::cli

@@ -1,0 +1,142 @@
+// kronex-update as the repair bench runs it, against kronex-devsim on
+// pseudo-terminals: the same commands as the window, and several units at
+// once where one refuses a data block.
+#include "detection.h"
+#include "devsim_process.h"
+#include "dump_file.h"
+#include "embedded_release.h"
+#include "expected_update.h"
+#include "fake_window.h"
+
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace kronex;
+using kronex::devsim::test::DevsimProcess;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string fileText(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::vector<std::string> commandsIn(const fs::path& transcript) {
+    std::vector<std::string> out;
+    std::istringstream in(fileText(transcript));
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("HANDSHAKE", 0) != 0)
+            out.push_back(line);
+    return out;
+}
+
+// A namespace of its own: COM1 and COM2 lead nowhere, so no scan touches
+// this machine's own ports.
+struct Bench {
+    fs::path state = fs::temp_directory_path() / ("kronex-cli-" + std::to_string(getpid()));
+    Bench() {
+        fs::remove_all(state);
+        fs::create_directories(state / "kronex" / "dosdevices");
+        for (const char* n : {"com1", "com2"})
+            fs::create_symlink(state / "none", state / "kronex" / "dosdevices" / n);
+        setenv("XDG_STATE_HOME", state.c_str(), 1);
+    }
+    ~Bench() { fs::remove_all(state); }
+
+    std::unique_ptr<DevsimProcess> unit(int com, const std::string& name,
+                                        std::vector<std::string> extra = {}) {
+        std::vector<std::string> args = {"--com", std::to_string(com), "--print-path",
+                                         "--transcript", (state / (name + ".txt")).string()};
+        args.insert(args.end(), extra.begin(), extra.end());
+        auto p = std::make_unique<DevsimProcess>(args, state.string());
+        EXPECT_FALSE(p->readLine(std::chrono::seconds(5)).empty());
+        return p;
+    }
+
+    // kronex-update with these arguments: its exit status and standard output.
+    std::pair<int, std::string> run(const std::string& args) {
+        const std::string command =
+            std::string(KRONEX_UPDATE) + " " + args + " 2>" + (state / "progress.txt").string();
+        FILE* out = popen(command.c_str(), "r");
+        std::string text;
+        char buffer[4096];
+        for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, out)) > 0;)
+            text.append(buffer, n);
+        const int status = pclose(out);
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text};
+    }
+};
+
+} // namespace
+
+TEST(CliUpdate, SendsWhatTheWindowSends) {
+    Bench bench;
+    // The window's workflow on the same release, then kronex-update's scan.
+    auto windowUnit = bench.unit(3, "window");
+    auto loaded = loadCatalog(embeddedRelease());
+    auto& catalog = std::get<LoadedCatalog>(loaded);
+    SerialLink link(systemCommApi());
+    test::FakeWindow window;
+    window.maximum = catalog.progressMax;
+    Workflow workflow{window, link, embeddedRelease(), catalog, bench.state / "window.TXT", {}};
+    sbATUClick(workflow);
+    ASSERT_EQ(windowUnit->stop(SIGTERM), 0);
+
+    auto cliUnit = bench.unit(3, "cli");
+    const auto [status, out] = bench.run("update --yes");
+    ASSERT_EQ(cliUnit->stop(SIGTERM), 0);
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_EQ(out.rfind("COM3 (290A1BC2): updated in ", 0), 0u) << out;
+    // Handshakes included: the same bytes in the same order.
+    EXPECT_EQ(fileText(bench.state / "cli.txt"), fileText(bench.state / "window.txt"));
+    EXPECT_EQ(commandsIn(bench.state / "cli.txt"), test::expectedSampleUpdate().commands);
+    EXPECT_EQ(fileText(bench.state / "kronex" / "drive_c" / "TEXTO2.TXT"),
+              fileText(bench.state / "window.TXT"));
+}
+
+TEST(CliUpdate, FourUnitsAtOnceOneRefusingADataBlock) {
+    Bench bench;
+    const int k = test::exchangeOf("DATA 0064+00");
+    std::vector<std::unique_ptr<DevsimProcess>> units;
+    for (int com = 3; com <= 6; ++com)
+        units.push_back(bench.unit(com, "unit" + std::to_string(com),
+                                   com == 5
+                                       ? std::vector<std::string>{"--nak-at", std::to_string(k)}
+                                       : std::vector<std::string>{}));
+    const auto [status, out] = bench.run("update --port 3 --port 4 --port 5 --port 6 --yes --json "
+                                         "--dump-dir " +
+                                         (bench.state / "dumps").string());
+    for (auto& u : units)
+        EXPECT_EQ(u->stop(SIGTERM), 0);
+    EXPECT_EQ(status, 1) << out;
+    const auto json = nlohmann::json::parse(out);
+    ASSERT_EQ(json["units"].size(), 4u) << out;
+    const auto expected = dumpText(test::expectedSampleUpdate().identity) + "\r\n";
+    for (const auto& u : json["units"]) {
+        const std::string port = u["port"];
+        if (port == "COM5") {
+            EXPECT_EQ(u["outcome"], "failed");
+            EXPECT_EQ(u["failed_step"], "data part section 9");
+            EXPECT_EQ(u["failed_command"], "DATA block 0064+00");
+            EXPECT_EQ(u["failed_exchange"], k);
+            EXPECT_EQ(u["reason"], "refused with status 0x55");
+            EXPECT_EQ(u["release_after"], 233); // the identity block is untouched
+            EXPECT_EQ(commandsIn(bench.state / "unit5.txt").back(), "DATA 0064+00 [nak]");
+            continue;
+        }
+        EXPECT_EQ(u["outcome"], "updated") << port;
+        EXPECT_EQ(u["exchanges_done"], u["exchanges_total"]);
+        EXPECT_EQ(u["serial_number"], "290A1BC2");
+        EXPECT_EQ(commandsIn(bench.state / ("unit" + port.substr(3) + ".txt")),
+                  test::expectedSampleUpdate().commands)
+            << port;
+        EXPECT_EQ(fileText(bench.state / "dumps" / ("TEXTO2-290A1BC2-" + port + ".TXT")), expected);
+    }
+}

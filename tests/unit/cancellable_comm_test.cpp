@@ -1,0 +1,79 @@
+// Ctrl-C in kronex-update: the session stops at the exchange it is in,
+// without waiting out any reply window, and nothing more reaches the unit.
+#include "cancellable_comm.h"
+#include "embedded_release.h"
+#include "expected_update.h"
+#include "update_session.h"
+#include "workflow_rig.h"
+
+#include <functional>
+#include <gtest/gtest.h>
+
+using namespace kronex;
+using kronex::test::commandsOf;
+
+namespace {
+
+// A session on COM3 whose Ctrl-C is pressed once `when` says so (asked at
+// every serial call, on the rig's virtual clock).
+struct Interrupted {
+    test::WorkflowRig rig;
+    std::function<bool()> when;
+    bool pressed = false;
+    std::uint64_t pressedAt = 0;
+    cli::CancellableComm comm{rig.comm, [this] {
+                                  if (!pressed && when()) {
+                                      pressed = true;
+                                      pressedAt = rig.comm.now();
+                                  }
+                                  return pressed;
+                              }};
+    SerialLink link{comm};
+
+    unsigned exchanges() const { return link.exchange.exchanges; }
+
+    SessionResult run(devsim::DeviceModel& unit) {
+        link.port.ABRE_PORTA(3);
+        std::string serial;
+        EXPECT_EQ(CART_V2(rig.window, link.exchange, serial), 0);
+        Workflow w{rig.window, link, embeddedRelease(), rig.catalog, rig.dumpFile, serial};
+        const SessionResult r = ATUALIZA(w);
+        EXPECT_TRUE(pressed);
+        EXPECT_FALSE(r.completed);
+        EXPECT_EQ(commandsOf(unit).size(), r.stop.exchange - 1); // nothing after the stop
+        link.port.FECHA_PORTA();
+        EXPECT_EQ(rig.comm.openHandles(), 0);
+        return r;
+    }
+};
+
+} // namespace
+
+TEST(CancellableComm, CtrlCBetweenExchangesStopsAtTheNextByte) {
+    Interrupted t;
+    auto& unit = t.rig.unitOn(3);
+    t.when = [&] { return t.exchanges() == 500; };
+    const auto r = t.run(unit);
+    EXPECT_EQ(r.stop.exchange, 500u);
+    EXPECT_EQ(r.stop.linkStatus, LINK_WRITE_FAILED);
+    EXPECT_EQ(t.rig.comm.now(), t.pressedAt); // no time passed on the line after it
+}
+
+TEST(CancellableComm, CtrlCWhileWaitingForTheUnitEndsTheWait) {
+    Interrupted t;
+    const unsigned k = static_cast<unsigned>(test::exchangeOf("DATA 0064+00"));
+    auto& unit = t.rig.unitOn(3, {.silentFromExchange = static_cast<int>(k)});
+    std::uint64_t waitFrom = 0;
+    // One second into the five the link waits for the complement.
+    t.when = [&] {
+        if (t.exchanges() != k)
+            return false;
+        if (waitFrom == 0)
+            waitFrom = t.rig.comm.now();
+        return t.rig.comm.now() >= waitFrom + 1000;
+    };
+    const auto r = t.run(unit);
+    EXPECT_EQ(r.stop.exchange, k);
+    EXPECT_EQ(reasonText(r.stop), "no complement within 5 s");
+    EXPECT_LT(t.rig.comm.now() - t.pressedAt, 500u); // not the rest of the window
+}

@@ -1,0 +1,116 @@
+#include "session_stop.h"
+
+#include "device_commands.h"
+#include "link_exchange.h"
+
+#include <cstdio>
+
+namespace kronex {
+
+namespace {
+
+constexpr std::uint8_t kTarget1Bit = 0x80;
+constexpr std::uint8_t kWriteData = 0x46;
+constexpr std::uint8_t kWrite = 0x57;
+constexpr std::uint8_t kRead = 0x44;
+constexpr unsigned kReadReplyLength = 2 + kBlockBytes;
+
+std::string hex(unsigned value, int digits) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%0*X", digits, value);
+    return text;
+}
+
+} // namespace
+
+void recordLastExchange(const LinkExchange& link, SessionStop& stop) {
+    const auto& f = link.frame;
+    stop.command = f[1];
+    stop.exchange = link.exchanges;
+    stop.linkStatus = link.status;
+    stop.replyStatus = link.reply[0];
+    stop.replyLength = link.replyLength;
+    stop.frameSent = link.frameSent;
+    stop.half = 0;
+    const std::uint8_t command = f[1] & static_cast<std::uint8_t>(~kTarget1Bit);
+    if (f[1] == kWriteData) {
+        stop.address = static_cast<std::uint16_t>(f[2] << 8 | f[3]);
+        stop.half = f[4];
+    } else if (command == kWrite) {
+        stop.address = static_cast<std::uint16_t>(f[3] << 8 | f[4]);
+    } else {
+        stop.address = static_cast<std::uint16_t>(f[2] << 8 | f[3]);
+    }
+}
+
+std::string stepName(const SessionStop& stop) {
+    switch (stop.step) {
+    case SessionStep::MainImageGroup1:
+        return "main image group 1";
+    case SessionStep::MainImageGroup2:
+        return "main image group 2";
+    case SessionStep::Erases:
+        return "erases";
+    case SessionStep::DataPart:
+        return "data part section " + std::to_string(stop.section);
+    case SessionStep::TopBlock:
+        return "top block";
+    case SessionStep::MirrorBlock:
+        return "mirror block";
+    case SessionStep::IdentityBlock:
+        return "identity block";
+    case SessionStep::SecondTarget:
+        return "second target";
+    case SessionStep::FinalRun:
+        return "final run";
+    case SessionStep::Completed:
+        return "completed";
+    }
+    return "?";
+}
+
+std::string commandText(const SessionStop& stop) {
+    if (stop.exchange == 0)
+        return "";
+    if (stop.command == kWriteData)
+        return "DATA block " + hex(stop.address, 4) + "+" + hex(stop.half, 2);
+    const std::string target = (stop.command & kTarget1Bit) ? " t1" : " t0";
+    switch (stop.command & static_cast<std::uint8_t>(~kTarget1Bit)) {
+    case 0x47:
+        return "RUN" + target;
+    case 0x45:
+        return "ERASE" + target + " " + hex(stop.address, 4);
+    case kRead:
+        return "READ" + target + " " + hex(stop.address, 4);
+    case kWrite:
+        return "WRITE" + target + " " + hex(stop.address, 4);
+    default:
+        return "command 0x" + hex(stop.command, 2);
+    }
+}
+
+std::string reasonText(const SessionStop& stop) {
+    if (stop.step == SessionStep::Completed)
+        return "";
+    if (stop.releaseFault)
+        return "the release cannot be installed (it ends early or has too many data sections)";
+    switch (stop.linkStatus) {
+    case LINK_WRITE_FAILED:
+        return "a byte could not be written to the port";
+    case LINK_ZERO_LENGTH:
+        return "reply of length 0";
+    case LINK_SHORT_READ:
+        return "reply cut short";
+    case LINK_TIMEOUT:
+        return stop.frameSent ? "no reply within 5 s" : "no complement within 5 s";
+    default:
+        break;
+    }
+    if ((stop.command & static_cast<std::uint8_t>(~kTarget1Bit)) == kRead &&
+        stop.replyLength != kReadReplyLength)
+        return "reply of length " + std::to_string(stop.replyLength) + " instead of " +
+               std::to_string(kReadReplyLength);
+    return "refused with status 0x" + hex(stop.replyStatus, 2);
+}
+
+} // namespace kronex

@@ -1,0 +1,57 @@
+// Where an update session stopped and why, for front ends that report it.
+// The window does not look at it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace kronex {
+
+class LinkExchange;
+
+// The parts of a session, in the order they run.
+enum class SessionStep : std::uint8_t {
+    MainImageGroup1, // target 0, the three segments before the run command
+    MainImageGroup2, // target 0, the three segments after the restart
+    Erases,
+    DataPart, // `section` says which
+    TopBlock,
+    MirrorBlock,
+    IdentityBlock,
+    SecondTarget,
+    FinalRun,
+    Completed,
+};
+
+struct SessionStop {
+    SessionStep step = SessionStep::MainImageGroup1;
+    int section = 0; // data part: from 1
+    // The last exchange: its command byte, its address (or data block number
+    // and half), its number since the link was made, and how it ended.
+    std::uint8_t command = 0;
+    std::uint16_t address = 0;
+    std::uint8_t half = 0; // data blocks: 0x00 or 0x80
+    unsigned exchange = 0;
+    std::uint8_t linkStatus = 0;  // LinkStatus
+    std::uint8_t replyStatus = 0; // first reply byte, when the link status is OK
+    unsigned replyLength = 0;     // the reply's length byte
+    bool frameSent = false;       // the frame went out whole before it ended
+    bool releaseFault = false; // the release ran out or broke a limit: nothing on the wire failed
+};
+
+struct SessionResult {
+    bool completed = false;
+    SessionStop stop; // step Completed when completed
+};
+
+// The last exchange of `link`, as far as the stop report needs it.
+void recordLastExchange(const LinkExchange& link, SessionStop& stop);
+
+// "main image group 1", "data part section 3", ...
+std::string stepName(const SessionStop& stop);
+// "WRITE t0 4200", "DATA block 0064+80", "RUN t1", "READ t0 FF80".
+std::string commandText(const SessionStop& stop);
+// "no complement within 5 s", "refused with status 0x55", ...
+std::string reasonText(const SessionStop& stop);
+
+} // namespace kronex
