@@ -8,6 +8,7 @@
 #include "expected_update.h"
 #include "fake_window.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -26,6 +27,13 @@ namespace {
 std::string fileText(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// What a whole update of the release this build carries must send and leave.
+const test::ExpectedUpdate& embeddedUpdate() {
+    static const auto expected =
+        test::expectedUpdate(test::ReleaseEntries::of(embeddedRelease()), devsim::DeviceModel());
+    return expected;
 }
 
 std::vector<std::string> commandsIn(const fs::path& transcript) {
@@ -96,14 +104,21 @@ TEST(CliUpdate, SendsWhatTheWindowSends) {
     EXPECT_EQ(out.rfind("COM3 (290A1BC2): updated in ", 0), 0u) << out;
     // Handshakes included: the same bytes in the same order.
     EXPECT_EQ(fileText(bench.state / "cli.txt"), fileText(bench.state / "window.txt"));
-    EXPECT_EQ(commandsIn(bench.state / "cli.txt"), test::expectedSampleUpdate().commands);
+    EXPECT_EQ(commandsIn(bench.state / "cli.txt"), embeddedUpdate().commands);
     EXPECT_EQ(fileText(bench.state / "kronex" / "drive_c" / "TEXTO2.TXT"),
               fileText(bench.state / "window.TXT"));
 }
 
 TEST(CliUpdate, FourUnitsAtOnceOneRefusingADataBlock) {
     Bench bench;
-    const int k = test::exchangeOf("DATA 0064+00");
+    // The unit on COM5 refuses the first data block, whatever release is embedded.
+    const auto& commands = embeddedUpdate().commands;
+    const auto firstData = std::find_if(commands.begin(), commands.end(), [](const std::string& c) {
+        return c.rfind("DATA ", 0) == 0;
+    });
+    ASSERT_NE(firstData, commands.end());
+    const int k = static_cast<int>(firstData - commands.begin()) + 1;
+    const std::string block = firstData->substr(5); // "0000+00"
     std::vector<std::unique_ptr<DevsimProcess>> units;
     for (int com = 3; com <= 6; ++com)
         units.push_back(bench.unit(com, "unit" + std::to_string(com),
@@ -118,25 +133,23 @@ TEST(CliUpdate, FourUnitsAtOnceOneRefusingADataBlock) {
     EXPECT_EQ(status, 1) << out;
     const auto json = nlohmann::json::parse(out);
     ASSERT_EQ(json["units"].size(), 4u) << out;
-    const auto expected = dumpText(test::expectedSampleUpdate().identity) + "\r\n";
+    const auto expected = dumpText(embeddedUpdate().identity) + "\r\n";
     for (const auto& u : json["units"]) {
         const std::string port = u["port"];
         if (port == "COM5") {
             EXPECT_EQ(u["outcome"], "failed");
-            EXPECT_EQ(u["failed_step"], "data part section 9");
-            EXPECT_EQ(u["failed_command"], "DATA block 0064+00");
+            EXPECT_EQ(u["failed_step"], "data part section 1");
+            EXPECT_EQ(u["failed_command"], "DATA block " + block);
             EXPECT_EQ(u["failed_exchange"], k);
             EXPECT_EQ(u["reason"], "refused with status 0x55");
             EXPECT_EQ(u["release_after"], 233); // the identity block is untouched
-            EXPECT_EQ(commandsIn(bench.state / "unit5.txt").back(), "DATA 0064+00 [nak]");
+            EXPECT_EQ(commandsIn(bench.state / "unit5.txt").back(), *firstData + " [nak]");
             continue;
         }
         EXPECT_EQ(u["outcome"], "updated") << port;
         EXPECT_EQ(u["exchanges_done"], u["exchanges_total"]);
         EXPECT_EQ(u["serial_number"], "290A1BC2");
-        EXPECT_EQ(commandsIn(bench.state / ("unit" + port.substr(3) + ".txt")),
-                  test::expectedSampleUpdate().commands)
-            << port;
+        EXPECT_EQ(commandsIn(bench.state / ("unit" + port.substr(3) + ".txt")), commands) << port;
         EXPECT_EQ(fileText(bench.state / "dumps" / ("TEXTO2-290A1BC2-" + port + ".TXT")), expected);
     }
 }
