@@ -30,6 +30,15 @@ if(TARGET kronex-atu)
     endif()
     install(FILES ${_path} DESTINATION .)
   endforeach()
+  # Copied files are not stripped with the programs; their symbols and the
+  # run-time's debug sections are more than half of the folder.
+  install(CODE "
+    if(CMAKE_INSTALL_DO_STRIP)
+      file(GLOB_RECURSE _dlls \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/*.dll\")
+      foreach(_dll IN LISTS _dlls)
+        execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-unneeded \"\${_dll}\" COMMAND_ERROR_IS_FATAL ANY)
+      endforeach()
+    endif()")
 
   # The notices: Qt (LGPLv3, with the third-party code inside its DLLs) and
   # the MinGW run-time, from the Debian packages they were built from.
