@@ -69,6 +69,7 @@ set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY KRONEX)
 set(CPACK_STRIP_FILES ON)
 # Start menu: the window under its title (the shortcut takes the exe's icon).
 set(CPACK_PACKAGE_EXECUTABLES kronex-atu "Atualização KRONEX")
+set(CPACK_NSIS_EXECUTABLES_DIRECTORY .)
 
 set(_ico ${PROJECT_SOURCE_DIR}/app/icons/kronex-atu.ico)
 set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
@@ -79,6 +80,7 @@ set(CPACK_NSIS_MUI_ICON ${_ico})
 set(CPACK_NSIS_MUI_UNIICON ${_ico})
 set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
 set(CPACK_NSIS_MANIFEST_DPI_AWARE ON)
-# The script is UTF-8: a Unicode installer keeps the accents.
-set(CPACK_NSIS_DEFINES "Unicode true")
+# A 64-bit installer (Unicode, so the UTF-8 script keeps its accents) that
+# writes the uninstall entry to the registry's 64-bit view.
+set(CPACK_NSIS_DEFINES "Target amd64-unicode")
 include(CPack)
