@@ -103,7 +103,7 @@ check_title() {
 start_program() {
   local log=$1
   shift
-  (cd "$run/dist" && exec timeout 600 "$WINE" kronex-atu.exe "$@") >"$run/$log.log" 2>&1 &
+  (cd "$run/dist" && exec timeout 900 "$WINE" kronex-atu.exe "$@") >"$run/$log.log" 2>&1 &
   program=$!
   if ! wait_window 'Atualização KRONEX' 60; then
     fail "no window \"Atualização KRONEX\" within 60 s"
@@ -170,7 +170,7 @@ click "$first" 300 150 # OK
 wait_gone Mensagem 10 || fail "the question stayed after OK"
 start=$SECONDS
 # The update blocks the window's thread; the next "Mensagem" is code 7.
-if wait_window Mensagem 400; then
+if wait_window Mensagem 600; then
   took=$((SECONDS - start))
   ok "\"Mensagem\" (code 7) after an update of $took s"
   sleep 0.5
@@ -183,7 +183,7 @@ if wait_window Mensagem 400; then
     fail "the program did not end within 60 s after OK"
   fi
 else
-  fail "no \"Mensagem\" (code 7) within 400 s"
+  fail "no \"Mensagem\" (code 7) within 600 s"
 fi
 kill -TERM "$unit_pid"
 wait "$unit_pid" || status=1
