@@ -17,11 +17,14 @@ install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION . RENAME README.txt)
 if(TARGET kronex-atu)
   # Our programs link the run-time statically; Qt's DLLs take it as DLLs.
   find_package(Qt6 REQUIRED COMPONENTS Widgets)
+  set(_copied)
   foreach(lib Core Gui Widgets)
     install(FILES $<TARGET_FILE:Qt6::${lib}> DESTINATION .)
+    list(APPEND _copied Qt6${lib}.dll)
   endforeach()
   install(FILES $<TARGET_FILE:Qt6::QWindowsIntegrationPlugin> DESTINATION platforms)
   install(FILES $<TARGET_FILE:Qt6::QWindowsVistaStylePlugin> DESTINATION styles)
+  list(APPEND _copied platforms/qwindows.dll styles/qwindowsvistastyle.dll)
   foreach(dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
     execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${dll}
                     OUTPUT_VARIABLE _path OUTPUT_STRIP_TRAILING_WHITESPACE)
@@ -29,14 +32,16 @@ if(TARGET kronex-atu)
       message(FATAL_ERROR "${CMAKE_CXX_COMPILER} does not know where ${dll} is")
     endif()
     install(FILES ${_path} DESTINATION .)
+    list(APPEND _copied ${dll})
   endforeach()
   # Copied files are not stripped with the programs; their symbols and the
   # run-time's debug sections are more than half of the folder.
   install(CODE "
     if(CMAKE_INSTALL_DO_STRIP)
-      file(GLOB_RECURSE _dlls \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/*.dll\")
-      foreach(_dll IN LISTS _dlls)
-        execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-unneeded \"\${_dll}\" COMMAND_ERROR_IS_FATAL ANY)
+      foreach(_dll ${_copied})
+        execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-unneeded
+                                \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/\${_dll}\"
+                        COMMAND_ERROR_IS_FATAL ANY)
       endforeach()
     endif()")
 
