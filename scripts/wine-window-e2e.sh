@@ -173,6 +173,7 @@ start=$SECONDS
 if wait_window Mensagem 600; then
   took=$((SECONDS - start))
   ok "\"Mensagem\" (code 7) after an update of $took s"
+  check_title "$win" Mensagem
   sleep 0.5
   shot "$win" wine-msg-7
   click "$win" 300 150 # OK
