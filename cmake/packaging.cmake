@@ -1,6 +1,10 @@
 # Installation on Linux and the Debian package (cpack -G DEB in a Release
 # build): kronex-atu and kronex-devsim, the desktop entry with its icon, and
-# the README.
+# the README. Windows has its own (packaging-windows.cmake).
+if(WIN32)
+  include(${CMAKE_CURRENT_LIST_DIR}/packaging-windows.cmake)
+  return()
+endif()
 if(NOT UNIX OR APPLE)
   return()
 endif()

@@ -1,7 +1,12 @@
 #!/usr/bin/env bash
-# Cross-builds the Windows programs and tests (everything but the Qt window)
-# with mingw-w64 into build-windows/. The release step and the simulated unit
-# run on this machine: they are built first, for it, in build-windows/host.
+# Cross-builds the Windows programs and tests with mingw-w64 into
+# build-windows/. The release step and the simulated unit run on this
+# machine: they are built first, for it, in build-windows/host.
+#
+# With Qt for Windows at hand (scripts/qt-windows.sh: already in its cache, or
+# KRONEX_QT_WIN_ARCHIVE to unpack) the window kronex-atu.exe is built too, and
+# `cmake --install build-windows` lays out what a PC needs (packaging-windows);
+# without it, everything but the window.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps-windows.sh
@@ -12,7 +17,21 @@ cmake -S . -B "$host" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DKRONEX_BUILD_GUI=OFF -DKRONEX_BUILD_TESTS=ON >/dev/null
 cmake --build "$host" --target kronex-release-embed kronex-devsim kronex-e2e-check
 
-cmake -S . -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  --toolchain cmake/toolchain-mingw-w64.cmake \
-  -DKRONEX_BUILD_GUI=OFF -DKRONEX_HOST_RELEASE_EMBED="$host/catalog/kronex-release-embed" >/dev/null
+toolchain=$PWD/cmake/toolchain-mingw-w64.cmake
+options=(-DKRONEX_BUILD_GUI=OFF)
+if qt=$(scripts/qt-windows.sh --if-available 2>/dev/null); then
+  echo "Qt for Windows: $qt (the window is built too)"
+  # Qt's toolchain file finds its own packages and chain-loads ours.
+  options=(-DKRONEX_BUILD_GUI=ON -DQT_CHAINLOAD_TOOLCHAIN_FILE="$toolchain"
+    -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake)
+  toolchain=$qt/lib/cmake/Qt6/qt.toolchain.cmake
+else
+  echo "No Qt for Windows (scripts/qt-windows.sh): everything but the window"
+fi
+# A build folder keeps the toolchain it was first configured with.
+if ! grep -qsx "CMAKE_TOOLCHAIN_FILE:[A-Z]*=$toolchain" "$out/CMakeCache.txt"; then
+  rm -rf "$out/CMakeCache.txt" "$out/CMakeFiles"
+fi
+cmake -S . -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=Release --toolchain "$toolchain" \
+  "${options[@]}" -DKRONEX_HOST_RELEASE_EMBED="$host/catalog/kronex-release-embed" >/dev/null
 cmake --build "$out"

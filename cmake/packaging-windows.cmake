@@ -1,0 +1,91 @@
+# Windows: the install folder a PC needs (cmake --install), the ZIP of it and
+# the NSIS installer (cpack -G ZIP / -G NSIS in the cross build). Flat, as
+# windeployqt lays it out: the programs, the Qt DLLs they use, Qt's platform
+# and style plugins, the MinGW run-time DLLs Qt's DLLs take, the README as
+# text and the licence notices.
+
+# The programs that ship, side by side; a console program is one more name.
+set(KRONEX_SHIPPED_PROGRAMS kronex-atu kronex-update)
+
+foreach(program IN LISTS KRONEX_SHIPPED_PROGRAMS)
+  if(TARGET ${program})
+    install(TARGETS ${program} RUNTIME DESTINATION .)
+  endif()
+endforeach()
+install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION . RENAME README.txt)
+
+if(TARGET kronex-atu)
+  # Our programs link the run-time statically; Qt's DLLs take it as DLLs.
+  find_package(Qt6 REQUIRED COMPONENTS Widgets)
+  set(_copied)
+  foreach(lib Core Gui Widgets)
+    install(FILES $<TARGET_FILE:Qt6::${lib}> DESTINATION .)
+    list(APPEND _copied Qt6${lib}.dll)
+  endforeach()
+  install(FILES $<TARGET_FILE:Qt6::QWindowsIntegrationPlugin> DESTINATION platforms)
+  install(FILES $<TARGET_FILE:Qt6::QWindowsVistaStylePlugin> DESTINATION styles)
+  list(APPEND _copied platforms/qwindows.dll styles/qwindowsvistastyle.dll)
+  foreach(dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${dll}
+                    OUTPUT_VARIABLE _path OUTPUT_STRIP_TRAILING_WHITESPACE)
+    if(NOT IS_ABSOLUTE "${_path}" OR NOT EXISTS "${_path}")
+      message(FATAL_ERROR "${CMAKE_CXX_COMPILER} does not know where ${dll} is")
+    endif()
+    install(FILES ${_path} DESTINATION .)
+    list(APPEND _copied ${dll})
+  endforeach()
+  # Copied files are not stripped with the programs; their symbols and the
+  # run-time's debug sections are more than half of the folder.
+  install(CODE "
+    if(CMAKE_INSTALL_DO_STRIP)
+      foreach(_dll ${_copied})
+        execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-unneeded
+                                \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/\${_dll}\"
+                        COMMAND_ERROR_IS_FATAL ANY)
+      endforeach()
+    endif()")
+
+  # The notices: Qt (LGPLv3, with the third-party code inside its DLLs) and
+  # the MinGW run-time, from the Debian packages they were built from.
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/windows/NOTICES.txt DESTINATION licences)
+  foreach(pair "/usr/share/common-licenses/LGPL-3:LGPL-3.txt"
+               "/usr/share/common-licenses/GPL-3:GPL-3.txt"
+               "/usr/share/doc/qt6-base-dev/copyright:qt6-base-copyright.txt"
+               "/usr/share/doc/gcc-mingw-w64-base/copyright:gcc-runtime-copyright.txt"
+               "/usr/share/doc/mingw-w64-common/copyright:mingw-w64-copyright.txt")
+    string(REPLACE ":" ";" pair "${pair}")
+    list(GET pair 0 from)
+    list(GET pair 1 to)
+    if(NOT EXISTS ${from})
+      message(FATAL_ERROR "licence text ${from} is missing (its Debian package is not installed)")
+    endif()
+    install(FILES ${from} DESTINATION licences RENAME ${to})
+  endforeach()
+endif()
+
+set(CPACK_GENERATOR ZIP NSIS)
+set(CPACK_PACKAGE_NAME kronex-atu)
+set(CPACK_PACKAGE_VENDOR KRONEX)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_FILE_NAME kronex-atu-${PROJECT_VERSION}-win64)
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Firmware updater for KRONEX automotive service units")
+set(CPACK_PACKAGE_INSTALL_DIRECTORY KRONEX)
+set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY KRONEX)
+set(CPACK_STRIP_FILES ON)
+# Start menu: the window under its title (the shortcut takes the exe's icon).
+set(CPACK_PACKAGE_EXECUTABLES kronex-atu "Atualização KRONEX")
+set(CPACK_NSIS_EXECUTABLES_DIRECTORY .)
+
+set(_ico ${PROJECT_SOURCE_DIR}/app/icons/kronex-atu.ico)
+set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
+set(CPACK_NSIS_PACKAGE_NAME "Atualização KRONEX")
+set(CPACK_NSIS_DISPLAY_NAME "Atualização KRONEX")
+set(CPACK_NSIS_INSTALLED_ICON_NAME kronex-atu.exe)
+set(CPACK_NSIS_MUI_ICON ${_ico})
+set(CPACK_NSIS_MUI_UNIICON ${_ico})
+set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
+set(CPACK_NSIS_MANIFEST_DPI_AWARE ON)
+# A 64-bit installer (Unicode, so the UTF-8 script keeps its accents) that
+# writes the uninstall entry to the registry's 64-bit view.
+set(CPACK_NSIS_DEFINES "Target amd64-unicode")
+include(CPack)

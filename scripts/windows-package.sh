@@ -1,0 +1,116 @@
+#!/usr/bin/env bash
+# The Windows downloads, built and tried under wine: the ZIP (the install
+# folder, checked file by file) and the NSIS installer, installed silently
+# into a fresh wine prefix, its Start-menu entry started until the window
+# shows, then uninstalled silently, after which nothing of it may be left.
+# Results in build-windows/packages/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/windows-build.sh
+if [ ! -f build-windows/app/kronex-atu.exe ]; then
+  echo "no kronex-atu.exe: the cross build found no Qt for Windows (scripts/qt-windows.sh)" >&2
+  exit 1
+fi
+scripts/install-deps.sh nsis xvfb xdotool fonts-wine unzip
+. scripts/wine-env.sh
+
+out=$PWD/build-windows/packages
+rm -rf "$out"
+(cd build-windows && cpack -G 'ZIP;NSIS' -B "$out" >/dev/null)
+name=kronex-atu-$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build-windows/CMakeCache.txt)-win64
+status=0
+ok() { echo "ok    : $*"; }
+fail() {
+  echo "FAILED: $*"
+  status=1
+}
+echo "$name.zip: $(du -k "$out/$name.zip" | cut -f1) kB, $name.exe: $(du -k "$out/$name.exe" | cut -f1) kB"
+
+# The ZIP holds the install folder, nothing more and nothing less.
+rm -rf "$out/layout"
+cmake --install build-windows --prefix "$out/layout" --strip >/dev/null
+expected=$(cd "$out/layout" && find . -type f | sed "s|^\./|$name/|" | sort)
+actual=$(unzip -Z1 "$out/$name.zip" | grep -v '/$' | sort)
+if [ "$expected" = "$actual" ]; then
+  ok "the ZIP holds the install folder ($(echo "$actual" | wc -l) files)"
+else
+  fail "the ZIP differs from the install folder:"
+  diff <(echo "$expected") <(echo "$actual") || true
+fi
+for f in kronex-atu.exe kronex-update.exe Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll platforms/qwindows.dll \
+  styles/qwindowsvistastyle.dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll \
+  README.txt licences/NOTICES.txt licences/LGPL-3.txt; do
+  grep -qx "$name/$f" <<<"$actual" || fail "the ZIP has no $f"
+done
+
+# The installer, in a prefix of its own.
+XVFB_PID=
+cleanup() {
+  timeout 20 "$WINESERVER" -k 2>/dev/null || true
+  [ -z "$XVFB_PID" ] || kill "$XVFB_PID" 2>/dev/null || true
+}
+trap cleanup EXIT
+start_xvfb
+export WINEPREFIX=$PWD/build-windows/wineprefix-install
+rm -rf "$WINEPREFIX"
+timeout 120 "$WINE" wineboot --init >/dev/null 2>&1
+timeout 60 "$WINESERVER" -w
+
+dir="$WINEPREFIX/drive_c/Program Files/KRONEX"
+menu="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Atualização KRONEX"
+key='HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Uninstall\KRONEX'
+# The uninstall entry as Apps & Features reads it, or nothing.
+uninstall_entry() {
+  rm -f "$WINEPREFIX/drive_c/entry.reg"
+  timeout 60 "$WINE" regedit /E 'C:\entry.reg' "$key" >/dev/null 2>&1 || true
+  [ -f "$WINEPREFIX/drive_c/entry.reg" ] && iconv -f UTF-16LE -t UTF-8 "$WINEPREFIX/drive_c/entry.reg" | tr -d '\r'
+}
+
+cp "$out/$name.exe" "$WINEPREFIX/drive_c/"
+timeout 300 "$WINE" "C:\\$name.exe" /S >/dev/null 2>&1 || fail "the silent install failed"
+timeout 120 "$WINESERVER" -w || true
+[ -f "$dir/kronex-atu.exe" ] && ok "installed into C:\\Program Files\\KRONEX" ||
+  fail "no kronex-atu.exe in C:\\Program Files\\KRONEX"
+[ -f "$dir/platforms/qwindows.dll" ] || fail "no platforms\\qwindows.dll installed"
+[ -f "$menu/Atualização KRONEX.lnk" ] && ok "Start menu: Atualização KRONEX\\Atualização KRONEX" ||
+  fail "no Start-menu entry \"Atualização KRONEX\""
+entry=$(uninstall_entry || true)
+if grep -qx '"DisplayName"="Atualização KRONEX"' <<<"$entry" && grep -q '^"UninstallString"=' <<<"$entry"; then
+  ok "Apps & Features: \"Atualização KRONEX\" with its uninstaller"
+else
+  fail "no uninstall entry \"Atualização KRONEX\" in the registry"
+fi
+
+# Started from the Start-menu entry, as a user would.
+timeout 120 "$WINE" start /wait "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Atualização KRONEX\\Atualização KRONEX.lnk" \
+  >/dev/null 2>&1 &
+starter=$!
+win=
+for _ in $(seq 300); do
+  win=$(xdotool search --onlyvisible --name '^Atualização KRONEX$' 2>/dev/null | tail -n 1 || true)
+  [ -n "$win" ] && break
+  sleep 0.2
+done
+[ -n "$win" ] && ok "the installed program shows its window" || fail "the installed program showed no window"
+timeout 20 "$WINESERVER" -k 2>/dev/null || true
+wait "$starter" 2>/dev/null || true
+
+timeout 120 "$WINE" "C:\\Program Files\\KRONEX\\Uninstall.exe" /S >/dev/null 2>&1 || fail "the silent uninstall failed"
+# The uninstaller runs on from a copy of itself in the temporary folder.
+timeout 120 "$WINESERVER" -w || true
+left=()
+[ ! -e "$dir" ] || left+=("C:\\Program Files\\KRONEX: $(cd "$dir" && find . | tr '\n' ' ')")
+[ ! -e "$menu" ] || left+=("the Start-menu folder Atualização KRONEX")
+[ -z "$(uninstall_entry || true)" ] || left+=("the uninstall entry in the registry")
+if [ ${#left[@]} -eq 0 ]; then
+  ok "uninstalled: no files, no Start-menu entry, no registry entry left"
+else
+  for l in "${left[@]}"; do fail "left after uninstalling: $l"; done
+fi
+
+if [ "$status" -eq 0 ]; then
+  echo "Windows packages: PASSED ($out)"
+else
+  echo "Windows packages: FAILED"
+fi
+exit "$status"
