@@ -10,6 +10,14 @@
 #include <gtest/gtest.h>
 
 namespace kronex::test {
+
+void PrintTo(const VanishCase& c, std::ostream* os) {
+    *os << c.phase;
+}
+void PrintTo(const KillPoint& p, std::ostream* os) {
+    *os << p.where;
+}
+
 namespace {
 
 class VanishedUnit : public ::testing::TestWithParam<VanishCase> {};
