@@ -162,8 +162,9 @@ TEST_F(LinkExchangeTest, APortThatFailsEndsEitherWaitAtOnce) {
         setFrame({0x02, 0x47});
         const bool sent = link.ENVIA_QUADRO();
         EXPECT_EQ(sent, inReply);
-        if (sent)
+        if (sent) {
             EXPECT_FALSE(link.RECEBE_RESPOSTA());
+        }
         EXPECT_EQ(link.status, kronex::LINK_SHORT_READ);
         EXPECT_EQ(comm.port(1).failedTransfers, 1);
         comm.port(1).failedTransfers = 0;
