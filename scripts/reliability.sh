@@ -36,7 +36,7 @@ matrix=$(grep -m1 'cases over' "$work/matrix.log")
 echo "== interrupted, then run again"
 "$build/tests/reliability/kronex-fault-matrix" --rerun | tee "$work/rerun.log" | tail -n 1
 rerun=$(grep -m1 'interrupted and rerun' "$work/rerun.log")
-rerun_lost=$(grep 'rerun: ' "$work/rerun.log" | sed 's/^power lost at /- /; s/, rerun: /: /' || true)
+rerun_lost=$(grep '^power lost at' "$work/rerun.log" | sed 's/^power lost at /- /; s/, rerun: /: /' || true)
 
 echo "== vanished unit, killed program (pseudo-terminals, kronex-devsim)"
 nice "$build/tests/reliability/kronex-real-faults" | tee "$work/real.log"
