@@ -24,7 +24,9 @@ bool LinkExchange::ENVIA_QUADRO() {
             elapsed = elapsedSince(start);
             if (came && reply[0] == expected)
                 break;
-            if (elapsed > kReplyWindowMs)
+            // A failed port answers every read at once and never with a
+            // byte: waiting out the window would only spin.
+            if (elapsed > kReplyWindowMs || port_.failed())
                 break;
         }
         // A complement that came in a read ending past the window is too late.
@@ -53,7 +55,7 @@ bool LinkExchange::RECEBE_RESPOSTA() {
             status = LINK_SHORT_READ;
         }
         elapsed = elapsedSince(start);
-    } while (status != LINK_OK && elapsed <= kReplyWindowMs);
+    } while (status != LINK_OK && elapsed <= kReplyWindowMs && !port_.failed());
 
     if (elapsed > kReplyWindowMs)
         status = LINK_TIMEOUT;

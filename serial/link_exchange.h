@@ -14,7 +14,7 @@ enum LinkStatus : std::uint8_t {
     LINK_OK = 0,
     LINK_WRITE_FAILED = 1, // the attention byte or a frame byte could not be written
     LINK_ZERO_LENGTH = 2,  // the reply's length byte was 0
-    LINK_SHORT_READ = 4,   // a read did not deliver every byte asked for
+    LINK_SHORT_READ = 4,   // a read did not deliver every byte asked for, or the port failed
     LINK_TIMEOUT = 5,      // 5000 ms passed without the expected byte
 };
 
@@ -33,7 +33,8 @@ class LinkExchange {
 
     // Purges the port, sends the attention byte, waits for its complement
     // (other bytes are skipped) and sends frame bytes 0 to frame[0]-1, one
-    // write each. True when the status ends at LINK_OK.
+    // write each. True when the status ends at LINK_OK. Here and below, a
+    // port that has failed ends a wait at once instead of at the window's end.
     bool ENVIA_QUADRO();
     // Reads one reply: its length byte, then the rest from reply[0] on (the
     // status byte overwrites the length). Does not look at the status.

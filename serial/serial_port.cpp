@@ -80,7 +80,8 @@ std::int32_t SerialPort::transfer(bool send, void* buffer, std::int32_t count) {
     OVERLAPPED overlapped{};
     overlapped.hEvent = api_.CreateEventA(nullptr, TRUE, TRUE, nullptr);
     // Without an event the completion could not be awaited, so nothing starts.
-    if (overlapped.hEvent == nullptr)
+    failed_ = overlapped.hEvent == nullptr;
+    if (failed_)
         return 0;
 
     DWORD immediate = 0;
@@ -88,7 +89,10 @@ std::int32_t SerialPort::transfer(bool send, void* buffer, std::int32_t count) {
         send ? api_.WriteFile(handle_, buffer, static_cast<DWORD>(count), &immediate, &overlapped)
              : api_.ReadFile(handle_, buffer, static_cast<DWORD>(count), &immediate, &overlapped);
     std::int32_t moved = 0;
-    if (started || api_.GetLastError() == ERROR_IO_PENDING) {
+    // Any other error: the driver refused the transfer, as it does for a
+    // removed device, and will refuse the next one just as fast.
+    failed_ = !started && api_.GetLastError() != ERROR_IO_PENDING;
+    if (!failed_) {
         // The time-outs end the transfer; the wait itself needs none.
         if (api_.WaitForSingleObject(overlapped.hEvent, INFINITE) == WAIT_OBJECT_0) {
             DWORD transferred = 0;

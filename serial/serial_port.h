@@ -34,6 +34,11 @@ class SerialPort {
     // that came are in the buffer either way; the rest is untouched.
     bool RECEBE_DADOS(std::int32_t count, std::uint8_t* buffer, std::int32_t& read);
 
+    // True when the last transfer could not even start: the port is missing
+    // or its device has gone (an adapter pulled out, a line that hung up).
+    // Nothing can come through such a port, so there is no use waiting on it.
+    bool failed() const { return failed_; }
+
     bool isOpen() const { return open_; }
     HANDLE handle() const { return handle_; }
     CommApi& api() { return api_; }
@@ -44,6 +49,7 @@ class SerialPort {
     CommApi& api_;
     HANDLE handle_ = INVALID_HANDLE_VALUE;
     bool open_ = false;
+    bool failed_ = false;
 };
 
 // Any negative handle value stands for a failed open.

@@ -23,6 +23,11 @@ using posix::setLastError;
 constexpr ULONG_PTR kStatusSuccess = 0;
 constexpr ULONG_PTR kStatusTimeout = 0x102;
 
+// A line that hung up (an adapter pulled out, a pseudo-terminal whose other
+// end closed) fails each transfer at once, as ReadFile and WriteFile on a
+// removed device do: "a device attached to the system is not functioning".
+constexpr DWORD kLineGone = ERROR_GEN_FAILURE;
+
 constexpr DWORD kPurgeFlags = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
 
 BOOL fail(DWORD error) {
@@ -132,10 +137,14 @@ class PosixCommApi final : public CommApi {
         if (start.port->kept.BaudRate != 0)
             limits.byteTime =
                 std::chrono::nanoseconds(10'000'000'000LL / start.port->kept.BaudRate);
+        bool lost = false;
         const std::size_t sent =
-            count == 0 ? 0
-                       : posix::writeWithin(start.port->device->fd(),
-                                            static_cast<const std::uint8_t*>(data), count, limits);
+            count == 0
+                ? 0
+                : posix::writeWithin(start.port->device->fd(),
+                                     static_cast<const std::uint8_t*>(data), count, limits, &lost);
+        if (lost && sent == 0)
+            return fail(kLineGone);
         finishTransfer(start, sent, count, written, overlapped);
         return TRUE;
     }
@@ -145,11 +154,14 @@ class PosixCommApi final : public CommApi {
         const auto start = startTransfer(file, buffer, count, read, overlapped);
         if (!start.port)
             return FALSE;
+        bool lost = false;
         const std::size_t got =
             count == 0
                 ? 0
                 : posix::readWithin(start.port->device->fd(), static_cast<std::uint8_t*>(buffer),
-                                    count, posix::readLimits(start.port->timeouts, count));
+                                    count, posix::readLimits(start.port->timeouts, count), &lost);
+        if (lost && got == 0)
+            return fail(kLineGone);
         finishTransfer(start, got, count, read, overlapped);
         return TRUE;
     }
@@ -253,9 +265,9 @@ class PosixCommApi final : public CommApi {
         return transfer;
     }
 
-    // A short transfer, ended by a time-out or by the line hanging up,
-    // completes as a Windows serial time-out does: successfully, with fewer
-    // bytes.
+    // A short transfer, ended by a time-out or by the line hanging up after
+    // some bytes moved, completes as a Windows serial time-out does:
+    // successfully, with fewer bytes.
     static void finishTransfer(const Transfer& transfer, std::size_t moved, DWORD count,
                                LPDWORD done, LPOVERLAPPED overlapped) {
         if (overlapped) {

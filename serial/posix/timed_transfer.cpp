@@ -54,6 +54,11 @@ Wait waitFor(int fd, short events, Deadline deadline) {
     }
 }
 
+void lost(bool* lineLost) {
+    if (lineLost)
+        *lineLost = true;
+}
+
 bool wouldBlock(int err) {
     return err == EAGAIN || err == EWOULDBLOCK;
 }
@@ -81,7 +86,7 @@ std::size_t unsentAfter(int fd, std::size_t ours, Deadline deadline,
 } // namespace
 
 std::size_t readWithin(int fd, std::uint8_t* buffer, std::size_t count,
-                       const TransferLimits& limits) {
+                       const TransferLimits& limits, bool* lineLost) {
     const Deadline total = after(monotonicNow(), limits.total);
     Deadline quiet; // restarts at every byte, once the first has come
     std::size_t got = 0;
@@ -95,16 +100,21 @@ std::size_t readWithin(int fd, std::uint8_t* buffer, std::size_t count,
         if (n < 0 && errno == EINTR)
             continue;
         // End of file or a failure such as EIO: the line hung up; keep what came.
-        if (n == 0 || !wouldBlock(errno))
+        if (n == 0 || !wouldBlock(errno)) {
+            lost(lineLost);
             break;
-        if (waitFor(fd, POLLIN, earlier(total, quiet)) != Wait::Ready)
+        }
+        const Wait w = waitFor(fd, POLLIN, earlier(total, quiet));
+        if (w == Wait::Broken)
+            lost(lineLost);
+        if (w != Wait::Ready)
             break;
     }
     return got;
 }
 
 std::size_t writeWithin(int fd, const std::uint8_t* data, std::size_t count,
-                        const TransferLimits& limits) {
+                        const TransferLimits& limits, bool* lineLost) {
     const Deadline total = after(monotonicNow(), limits.total);
     std::size_t sent = 0;
     while (sent < count) {
@@ -115,9 +125,14 @@ std::size_t writeWithin(int fd, const std::uint8_t* data, std::size_t count,
         }
         if (n < 0 && errno == EINTR)
             continue;
-        if (n == 0 || !wouldBlock(errno))
+        if (n == 0 || !wouldBlock(errno)) {
+            lost(lineLost);
             break;
-        if (waitFor(fd, POLLOUT, total) != Wait::Ready)
+        }
+        const Wait w = waitFor(fd, POLLOUT, total);
+        if (w == Wait::Broken)
+            lost(lineLost);
+        if (w != Wait::Ready)
             break;
     }
     return sent - unsentAfter(fd, sent, total, limits.byteTime);

@@ -136,6 +136,34 @@ TEST(DevsimFaults, NoiseAtOneExchangeOnly) {
     EXPECT_EQ(exchangeFrame(unit, eraseFrame(0, 0x4000)).ack, Bytes{0x78});
 }
 
+TEST(DevsimFaults, DeafAtOneExchangeOnlyAndSaysSo) {
+    Faults f;
+    f.deafAtExchange = 2;
+    DeviceModel unit(f);
+    EXPECT_EQ(exchangeFrame(unit, eraseFrame(0, 0x4000)).ack, Bytes{0x78});
+    EXPECT_TRUE(unit.receive(0x87).empty());
+    EXPECT_FALSE(unit.inFrame());
+    EXPECT_EQ(unit.transcript().back(), "ATTENTION unanswered");
+    EXPECT_EQ(exchangeFrame(unit, eraseFrame(0, 0x4000)).reply, kAccepted);
+}
+
+// Power lost half-way through a frame, and back: memories kept, the rest fresh.
+TEST(DevsimFaults, PowerCycleKeepsTheMemoriesOnly) {
+    Faults f;
+    f.silentFromExchange = 3;
+    DeviceModel unit(f);
+    const Bytes plain = pattern(0x40);
+    exchangeFrame(unit, writeFrame(1, 0x1200, plain));
+    exchangeFrame(unit, dataFrame(0x0002, 0x80, plain));
+    feed(unit, {0x87});
+    unit.powerCycle();
+    EXPECT_EQ(unit.exchanges(), 0);
+    EXPECT_TRUE(unit.transcript().empty());
+    EXPECT_EQ(exchangeFrame(unit, readFrame(1, 0x1200)).reply.size(), 130u);
+    EXPECT_EQ(unit.program(1)[0x1200], plain[0]);
+    EXPECT_EQ(unit.dataByte(0x0280), plain[0]);
+}
+
 TEST(DevsimFaults, HandshakeAnsweredOnlyFromTheNthOn) {
     Faults f;
     f.handshakeFrom = 3;

@@ -28,9 +28,10 @@ TEST(DevsimOptions, NothingGivenMeansAPlainUnitAnsweringAtOnce) {
 }
 
 TEST(DevsimOptions, EachFaultFlagFillsItsOwnField) {
-    const Options o = parsed({"--silent-from", "7", "--nak-at", "2", "--short-reply-at", "3",
-                              "--zero-length-at", "4", "--cut-reply-at", "5", "--noise", "6",
-                              "--handshake-from", "8", "--noise-at", "9", "--incompatible"});
+    const Options o =
+        parsed({"--silent-from", "7", "--nak-at", "2", "--short-reply-at", "3", "--zero-length-at",
+                "4", "--cut-reply-at", "5", "--noise", "6", "--handshake-from", "8", "--noise-at",
+                "9", "--incompatible", "--deaf-at", "10"});
     EXPECT_EQ(o.faults.silentFromExchange, 7);
     EXPECT_EQ(o.faults.nakAtExchange, 2);
     EXPECT_EQ(o.faults.shortReplyAtExchange, 3);
@@ -40,6 +41,7 @@ TEST(DevsimOptions, EachFaultFlagFillsItsOwnField) {
     EXPECT_EQ(o.faults.handshakeFrom, 8);
     EXPECT_EQ(o.faults.noiseAtExchange, 9);
     EXPECT_TRUE(o.faults.incompatible);
+    EXPECT_EQ(o.faults.deafAtExchange, 10);
 }
 
 TEST(DevsimOptions, PlacementAndRecords) {

@@ -41,8 +41,15 @@ PtyPair::PtyPair() {
 }
 
 PtyPair::~PtyPair() {
-    ::close(slave_);
-    ::close(master_);
+    unitHangsUp();
+}
+
+void PtyPair::unitHangsUp() {
+    if (slave_ >= 0)
+        ::close(slave_);
+    if (master_ >= 0)
+        ::close(master_);
+    slave_ = master_ = -1;
 }
 
 void PtyPair::unitSends(const Bytes& bytes) {

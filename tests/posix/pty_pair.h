@@ -28,6 +28,9 @@ class PtyPair {
     // passes without a byte.
     Bytes unitReceives(std::size_t atMost, std::chrono::milliseconds quiet);
 
+    // The unit vanishes (an adapter pulled out): the line hangs up for good.
+    void unitHangsUp();
+
     // Whether input has reached the port side within `wait` (nothing is read).
     bool portHasInput(std::chrono::milliseconds wait);
 

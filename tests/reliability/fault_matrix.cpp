@@ -1,7 +1,9 @@
 #include "fault_matrix.h"
 
+#include "device_peer.h"
 #include "workflow_rig.h"
 
+#include <cstdio>
 #include <filesystem>
 
 namespace kronex::test {
@@ -9,6 +11,10 @@ namespace kronex::test {
 namespace {
 
 constexpr std::uint64_t kLongestRunMs = 2ull * 60 * 60 * 1000; // far beyond any bounded wait
+// Transfers a run may still try on a port that has failed: the failed read
+// itself, then at most the scan's remaining handshake tries, a write and a
+// read each. A wait that kept polling the dead port would make thousands.
+constexpr int kFailedTransfersAllowed = 1 + 2 * (kTriesPerPort - 1);
 
 // Steps whose outcome the session does not judge: the two erases before the
 // data part and the last run command.
@@ -44,6 +50,8 @@ devsim::Faults faultsFor(FaultKind kind, int k) {
     case FaultKind::CutReply:
         f.cutReplyAtExchange = k;
         break;
+    case FaultKind::Vanish:
+        break; // the port does it
     }
     return f;
 }
@@ -59,7 +67,8 @@ Expectation expectationFor(const CleanRun& clean, FaultKind kind, int k) {
     const int last = static_cast<int>(clean.commands.size());
     if (kind == FaultKind::Noise)
         return {Expectation::Completes};
-    if (kind == FaultKind::Silence) {
+    // A unit that vanished is silent, without the waiting.
+    if (kind == FaultKind::Silence || kind == FaultKind::Vanish) {
         if (k == 1)
             return {Expectation::NoUnitFound, 0, 1};
         int end = k; // silence shows at the first step whose outcome counts
@@ -75,6 +84,50 @@ Expectation expectationFor(const CleanRun& clean, FaultKind kind, int k) {
     if (k == 1) // the compatibility check fails once; the next try passes
         return {Expectation::Completes, 0, 1};
     return {Expectation::EndsAt, k};
+}
+
+// The unit's own blocks that the session reads back and writes again: the
+// only places a rerun may find something other than what a clean update left.
+constexpr unsigned kTopBlock = 0xFF80;
+constexpr unsigned kIdentityBlock = 0x2000;
+constexpr unsigned kIdentityOwnBytes = 6; // serial number and unit bytes
+
+std::string hex4(unsigned v) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04X", v);
+    return text;
+}
+
+// One line per 128-byte block that differs: where, how many bytes, and
+// whether they were left erased.
+void describeDifferences(const char* memory, const std::uint8_t* got, const std::uint8_t* want,
+                         std::size_t size, std::vector<std::string>& out) {
+    for (std::size_t block = 0; block < size; block += 128) {
+        int differ = 0, erased = 0;
+        std::size_t first = 0, last = 0;
+        for (std::size_t i = block; i < std::min(size, block + 128); ++i) {
+            if (got[i] == want[i])
+                continue;
+            first = differ++ == 0 ? i : first;
+            last = i;
+            erased += got[i] == 0xFF;
+        }
+        if (differ == 0)
+            continue;
+        out.push_back(std::string(memory) + " " + hex4(static_cast<unsigned>(first)) + "-" +
+                      hex4(static_cast<unsigned>(last)) + ": " + std::to_string(differ) +
+                      " bytes " + (erased == differ ? "left erased" : "differ"));
+    }
+}
+
+bool isOwnBlockLoss(const std::uint8_t* got, const std::uint8_t* want) {
+    for (std::size_t i = 0; i < 0x10000; ++i) {
+        const bool own =
+            i >= kTopBlock || (i >= kIdentityBlock && i < kIdentityBlock + kIdentityOwnBytes);
+        if (got[i] != want[i] && !own)
+            return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -93,6 +146,8 @@ const char* faultName(FaultKind kind) {
         return "noise before 0x78";
     case FaultKind::CutReply:
         return "reply cut in half";
+    case FaultKind::Vanish:
+        return "unit vanished";
     }
     return "?";
 }
@@ -113,6 +168,7 @@ CleanRun cleanRun() {
         if (line.rfind("HANDSHAKE", 0) != 0)
             clean.commands.push_back(line);
     clean.progressMax = rig.window.maximum;
+    clean.unit = unit;
     return clean;
 }
 
@@ -126,6 +182,20 @@ std::vector<std::string> brokenRules(const CleanRun& clean, FaultKind kind, int 
 
     WorkflowRig rig;
     auto& unit = rig.unitOn(1, faultsFor(kind, k));
+    FakePort& port = rig.comm.port(1);
+    if (kind == FaultKind::Vanish) {
+        // Gone as the attention byte of exchange k reaches it: no answer comes.
+        port.peer = [&unit, &port, &rig, k](std::uint8_t b) {
+            const bool attention = b == devsim::kAttention && !unit.inFrame();
+            auto out = unit.receive(b);
+            if (attention && unit.exchanges() == k) {
+                port.goneFrom = rig.comm.now();
+                unit.abandonFrame();
+                out.clear();
+            }
+            return out;
+        };
+    }
     try {
         rig.click();
     } catch (const std::exception& ex) {
@@ -138,6 +208,8 @@ std::vector<std::string> brokenRules(const CleanRun& clean, FaultKind kind, int 
     rule(rig.comm.openHandles() == 0, "a handle was left open");
     rule(rig.comm.now() < kLongestRunMs, "the run waited without bound");
     rule(fours == e.versionMessages, "message 4 shown " + std::to_string(fours) + " times");
+    rule(port.failedTransfers <= kFailedTransfersAllowed,
+         std::to_string(port.failedTransfers) + " transfers tried on the failed port");
     switch (e.outcome) {
     case Expectation::Completes:
         rule(!w.shown.empty() && w.shown.back() == MSG_CONCLUIDO, "no success message");
@@ -155,13 +227,16 @@ std::vector<std::string> brokenRules(const CleanRun& clean, FaultKind kind, int 
              "a success message after a failure");
         rule(!std::filesystem::exists(rig.dumpFile), "a diagnostic file after a failure");
         rule(w.terminationRequested, "the program was not asked to end");
-        rule(unit.exchanges() == e.endExchange,
-             "exchanges went on to " + std::to_string(unit.exchanges()) + ", expected to end at " +
-                 std::to_string(e.endExchange));
+        // A vanished unit sees nothing after exchange k.
+        const int lastSeen = kind == FaultKind::Vanish ? k : e.endExchange;
+        rule(unit.exchanges() == lastSeen, "exchanges went on to " +
+                                               std::to_string(unit.exchanges()) +
+                                               ", expected to end at " + std::to_string(lastSeen));
         rule(!unit.inFrame(), "a frame was left half sent");
         // Nothing after the failed exchange: its command is the last line, if it ran.
         const auto& t = unit.transcript();
-        rule(t.empty() || t.back().rfind("HANDSHAKE", 0) != 0 || kind == FaultKind::Silence,
+        rule(t.empty() || t.back().rfind("HANDSHAKE", 0) != 0 || kind == FaultKind::Silence ||
+                 kind == FaultKind::Vanish,
              "handshakes after the failure");
         rule(w.position == clean.positionAt[static_cast<std::size_t>(e.endExchange)],
              "the bar moved to " + std::to_string(w.position) + " instead of staying at " +
@@ -170,6 +245,49 @@ std::vector<std::string> brokenRules(const CleanRun& clean, FaultKind kind, int 
     }
     }
     return broken;
+}
+
+Rerun interruptedThenRerun(const CleanRun& clean, int k) {
+    Rerun r;
+    devsim::Faults powerLost;
+    powerLost.silentFromExchange = k;
+    devsim::DeviceModel unit(powerLost);
+    try {
+        {
+            WorkflowRig first;
+            first.comm.port(1).peer = devicePeer(unit);
+            first.click();
+        }
+        unit.powerCycle();
+        WorkflowRig second;
+        second.comm.port(1).peer = devicePeer(unit);
+        second.click();
+        const auto& w = second.window;
+        if (w.shown.empty() || w.shown.back() != MSG_CONCLUIDO || w.position != clean.progressMax ||
+            !std::filesystem::exists(second.dumpFile))
+            r.broken.push_back("the second update did not complete");
+    } catch (const std::exception& ex) {
+        r.broken.push_back(std::string("a run never ended: ") + ex.what());
+        return r;
+    }
+
+    const auto& want = clean.unit;
+    describeDifferences("target 0", unit.program(0).data(), want.program(0).data(), 0x10000,
+                        r.lost);
+    describeDifferences("target 1", unit.program(1).data(), want.program(1).data(), 0x10000,
+                        r.lost);
+    const auto data = unit.dataImage(), wantData = want.dataImage();
+    if (data != wantData) {
+        if (data.size() != wantData.size())
+            r.lost.push_back("data memory: " + std::to_string(data.size()) + " bytes instead of " +
+                             std::to_string(wantData.size()));
+        else
+            describeDifferences("data", data.data(), wantData.data(), data.size(), r.lost);
+    }
+    if (!r.lost.empty() && (unit.program(1) != want.program(1) || data != wantData ||
+                            !isOwnBlockLoss(unit.program(0).data(), want.program(0).data())))
+        r.broken.push_back("more was lost than the unit's own blocks");
+    return r;
 }
 
 } // namespace kronex::test

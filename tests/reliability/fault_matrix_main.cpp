@@ -1,30 +1,59 @@
 // Runs the fault matrix and prints one summary line: how many cases ran and
 // how many broke a rule. `--sample` runs every 29th exchange and the steps
-// with rules of their own; without it every exchange.
+// with rules of their own; without it every exchange. `--rerun` runs the
+// interrupted-then-rerun matrix instead: power lost at each exchange, then a
+// second whole update, with every exchange whose unit does not end exactly
+// as after a clean update listed with what it lost.
 #include "fault_matrix.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <set>
 #include <thread>
 
 using namespace kronex::test;
 
+namespace {
+
+// Calls run(i) for i in 0..count-1 on every core.
+void onEveryCore(std::size_t count, const std::function<void(std::size_t)>& run) {
+    std::atomic<std::size_t> next{0};
+    auto worker = [&] {
+        for (std::size_t i; (i = next++) < count;)
+            run(i);
+    };
+    const unsigned threads = std::max(1u, std::thread::hardware_concurrency());
+    std::vector<std::thread> pool;
+    for (unsigned t = 0; t < threads; ++t)
+        pool.emplace_back(worker);
+    for (auto& t : pool)
+        t.join();
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
-    const bool sample = argc > 1 && std::strcmp(argv[1], "--sample") == 0;
+    bool sample = false, rerun = false;
+    for (int i = 1; i < argc; ++i) {
+        sample = sample || std::strcmp(argv[i], "--sample") == 0;
+        rerun = rerun || std::strcmp(argv[i], "--rerun") == 0;
+    }
     const CleanRun clean = cleanRun();
     const int exchanges = static_cast<int>(clean.commands.size());
+    auto command = [&](int k) { return clean.commands[static_cast<std::size_t>(k - 1)].c_str(); };
 
     std::set<int> chosen;
     for (int k = 1; k <= exchanges; ++k)
         if (!sample || k % 29 == 1 || k <= 2 || k >= exchanges - 1)
             chosen.insert(k);
     if (sample) {
-        for (const char* special : {"RUN t0", "ERASE t0 8000", "ERASE t0 7000", "READ t0 FF80",
-                                    "WRITE t0 2000", "WRITE t1 1200", "RUN t1"})
+        for (const char* special :
+             {"RUN t0", "ERASE t0 8000", "ERASE t0 7000", "READ t0 FF80", "ERASE t0 FF80",
+              "WRITE t0 FF80", "ERASE t0 2000", "WRITE t0 2000", "WRITE t1 1200", "RUN t1"})
             for (int k = 1; k <= exchanges; ++k)
                 if (clean.commands[static_cast<std::size_t>(k - 1)] == special)
                     chosen.insert(k);
@@ -32,6 +61,32 @@ int main(int argc, char** argv) {
             if (clean.commands[static_cast<std::size_t>(k - 1)] == "READ t0 2000")
                 chosen.insert(k);
     }
+    std::mutex out;
+
+    if (rerun) {
+        const std::vector<int> ks(chosen.begin(), chosen.end());
+        std::vector<Rerun> results(ks.size());
+        onEveryCore(ks.size(),
+                    [&](std::size_t i) { results[i] = interruptedThenRerun(clean, ks[i]); });
+        int exact = 0, breaks = 0;
+        for (std::size_t i = 0; i < ks.size(); ++i) {
+            const Rerun& r = results[i];
+            exact += r.lost.empty() && r.broken.empty();
+            breaks += !r.broken.empty();
+            for (const auto& b : r.broken)
+                std::printf("power lost at exchange %d (%s), rerun: RULE BROKEN: %s\n", ks[i],
+                            command(ks[i]), b.c_str());
+            for (const auto& l : r.lost)
+                std::printf("power lost at exchange %d (%s), rerun: lost %s\n", ks[i],
+                            command(ks[i]), l.c_str());
+        }
+        std::printf("interrupted and rerun: %zu of %d exchanges, %d end exactly as a clean update, "
+                    "%zu lose part of the unit, %d broke a rule\n",
+                    ks.size(), exchanges, exact, ks.size() - static_cast<std::size_t>(exact),
+                    breaks);
+        return breaks == 0 ? 0 : 1;
+    }
+
     struct Case {
         FaultKind kind;
         int k;
@@ -41,28 +96,17 @@ int main(int argc, char** argv) {
         for (const FaultKind kind : kFaultKinds)
             cases.push_back({kind, k});
 
-    std::atomic<std::size_t> next{0};
     std::atomic<int> breaks{0};
-    std::mutex out;
-    auto worker = [&] {
-        for (std::size_t i; (i = next++) < cases.size();) {
-            const auto broken = brokenRules(clean, cases[i].kind, cases[i].k);
-            if (broken.empty())
-                continue;
-            ++breaks;
-            std::lock_guard lock(out);
-            for (const auto& b : broken)
-                std::printf("%s at exchange %d (%s): %s\n", faultName(cases[i].kind), cases[i].k,
-                            clean.commands[static_cast<std::size_t>(cases[i].k - 1)].c_str(),
-                            b.c_str());
-        }
-    };
-    const unsigned threads = std::max(1u, std::thread::hardware_concurrency());
-    std::vector<std::thread> pool;
-    for (unsigned t = 0; t < threads; ++t)
-        pool.emplace_back(worker);
-    for (auto& t : pool)
-        t.join();
+    onEveryCore(cases.size(), [&](std::size_t i) {
+        const auto broken = brokenRules(clean, cases[i].kind, cases[i].k);
+        if (broken.empty())
+            return;
+        ++breaks;
+        std::lock_guard lock(out);
+        for (const auto& b : broken)
+            std::printf("%s at exchange %d (%s): %s\n", faultName(cases[i].kind), cases[i].k,
+                        command(cases[i].k), b.c_str());
+    });
 
     std::printf("fault matrix: %zu cases over %zu of %d exchanges, %d broke a rule\n", cases.size(),
                 chosen.size(), exchanges, breaks.load());

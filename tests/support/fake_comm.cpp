@@ -157,6 +157,10 @@ BOOL FakeComm::WriteFile(HANDLE h, LPCVOID data, DWORD count, LPDWORD written, L
         return fail(ERROR_INVALID_HANDLE);
     if (failWriteStart)
         return fail(ERROR_GEN_FAILURE);
+    if (now_ >= p->goneFrom) {
+        ++p->failedTransfers;
+        return fail(ERROR_GEN_FAILURE);
+    }
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     for (DWORD i = 0; i < count; ++i) {
         p->sent.push_back(bytes[i]);
@@ -176,6 +180,11 @@ BOOL FakeComm::ReadFile(HANDLE h, LPVOID buffer, DWORD count, LPDWORD read, LPOV
     if (!p || !ov) {
         now_ += 1; // a failing call still takes time, so polling loops end
         return fail(ERROR_INVALID_HANDLE);
+    }
+    if (now_ >= p->goneFrom) {
+        ++p->failedTransfers;
+        now_ += 1;
+        return fail(ERROR_GEN_FAILURE);
     }
     const COMMTIMEOUTS& t = p->timeouts;
     const bool hasTotal = t.ReadTotalTimeoutMultiplier != 0 || t.ReadTotalTimeoutConstant != 0;

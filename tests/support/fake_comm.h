@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <limits>
 #include <map>
 #include <memory>
 #include <string>
@@ -23,6 +24,10 @@ struct FakePort {
     bool heldElsewhere = false;   // another program has it open
     bool refusesSettings = false; // SetCommState fails, as a pseudo-terminal's may
     Peer peer;                    // none: a silent line
+    // From this virtual time on the device is gone (an adapter pulled out):
+    // every transfer on it fails at once, as on a removed device.
+    std::uint64_t goneFrom = std::numeric_limits<std::uint64_t>::max();
+    int failedTransfers = 0; // transfers refused because the device was gone
     // Bytes on their way to the PC, each with the virtual time it arrives.
     std::deque<std::pair<std::uint64_t, std::uint8_t>> incoming;
     std::vector<std::uint8_t> sent; // every byte the PC wrote, in order

@@ -210,4 +210,8 @@ TEST_F(SerialPortTest, TransferThatCannotStartCountsZero) {
     EXPECT_EQ(written, 0);
     EXPECT_TRUE(comm.callsNamed("WaitForSingleObject").empty());
     EXPECT_EQ(comm.openHandles(), 1); // its event was closed
+    EXPECT_TRUE(port.failed());
+    comm.failWriteStart = false;
+    EXPECT_TRUE(port.ENVIA_DADOS(&b, 1, written));
+    EXPECT_FALSE(port.failed()); // a transfer that ran, even short, is no failure
 }

@@ -197,6 +197,37 @@ TEST(Workflow, SilenceInTheDataPartEndsTheSessionThere) {
     EXPECT_EQ(commandsOf(unit).size(), static_cast<std::size_t>(k - 1));
 }
 
+// The unit vanishes (its adapter pulled out: every transfer fails at once)
+// during the scan's handshakes or the pause after the first run command: the
+// run ends as for a silent unit, without polling the dead port. Every other
+// exchange is covered by the fault matrix.
+TEST(Workflow, AUnitThatVanishesOutsideAnExchangeCostsNoWaiting) {
+    WorkflowRig clean;
+    clean.unitOn(1, {.handshakeFrom = 4});
+    clean.click();
+    const auto pauses = clean.comm.callsNamed("Sleep");
+    ASSERT_EQ(pauses.size(), 1u);
+    struct Case {
+        const char* phase;
+        std::uint64_t goneFrom;
+        Codes shown;
+        int failedTransfers; // each one takes the fake 1 ms at most
+    };
+    for (const Case& c : {Case{"scan", 250, {MSG_INICIAR, MSG_PORTA}, 16},
+                          Case{"pause", pauses[0].at + 500, {MSG_INICIAR}, 2 * 101 + 1}}) {
+        SCOPED_TRACE(c.phase);
+        WorkflowRig rig;
+        rig.unitOn(1, {.handshakeFrom = 4});
+        rig.comm.port(1).goneFrom = c.goneFrom;
+        rig.click();
+        EXPECT_EQ(rig.window.shown, c.shown);
+        EXPECT_EQ(rig.window.terminationRequested, c.shown.size() == 1);
+        EXPECT_EQ(rig.comm.openHandles(), 0);
+        EXPECT_EQ(rig.comm.port(1).failedTransfers, c.failedTransfers);
+        EXPECT_FALSE(std::filesystem::exists(rig.dumpFile));
+    }
+}
+
 TEST(Workflow, FailedReadOfTheTopBlockWritesNothingThere) {
     WorkflowRig rig;
     auto& unit = rig.unitOn(1, {.shortReplyAtExchange = exchangeOf("READ t0 FF80")});

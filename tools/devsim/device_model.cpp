@@ -64,6 +64,15 @@ std::uint8_t DeviceModel::dataByte(std::uint32_t position) const {
     return it == data_.end() ? 0xFF : it->second[position & 0xFF];
 }
 
+void DeviceModel::powerCycle(Faults faults) {
+    faults_ = faults;
+    transcript_.clear();
+    exchanges_ = 0;
+    handshakes_ = 0;
+    silent_ = false;
+    abandonFrame();
+}
+
 void DeviceModel::abandonFrame() {
     phase_ = Phase::Idle;
     frame_.clear();
@@ -98,6 +107,11 @@ std::vector<std::uint8_t> DeviceModel::attention() {
     // An incompatible unit knows no framed exchange: what follows is ignored.
     if (silent_ || faults_.incompatible)
         return {};
+    // Logged, so that whoever drives the unit knows the updater now waits.
+    if (exchanges_ == faults_.deafAtExchange) {
+        transcript_.push_back("ATTENTION unanswered");
+        return {};
+    }
     phase_ = Phase::Frame;
     frame_.clear();
     std::vector<std::uint8_t> out;

@@ -21,6 +21,7 @@ struct Faults {
     int cutReplyAtExchange = 0;   // only the first half of the reply is sent
     int noiseBeforeAck = 0;       // noise bytes sent before every 0x78
     int noiseAtExchange = 0;      // eight noise bytes before the 0x78 of this exchange
+    int deafAtExchange = 0;       // this exchange's attention byte goes unanswered, once
     int handshakeFrom = 1;        // "C" only from this handshake on
     bool incompatible = false;    // answers "C" but never 0x78
 };
@@ -61,6 +62,10 @@ class DeviceModel {
 
     // True between an answered attention byte and the last byte of its frame.
     bool inFrame() const { return phase_ != Phase::Idle; }
+    // Power lost, then the unit is switched on again in update mode: its
+    // memories stay as they are, everything else starts afresh as at
+    // power-on (counters, transcript, a frame half received), with `faults`.
+    void powerCycle(Faults faults = {});
     // The line stayed quiet in the middle of a frame for longer than the unit
     // waits: the partial frame is dropped. Whoever owns the clock calls this.
     void abandonFrame();
