@@ -41,6 +41,7 @@ class LinkExchange {
     bool RECEBE_RESPOSTA();
 
     SerialPort& port() { return port_; }
+    const SerialPort& port() const { return port_; }
 
     // Byte 0 is the frame length, which counts itself; byte 1 the command.
     std::array<std::uint8_t, kBufferSize> frame{};

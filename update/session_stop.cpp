@@ -31,6 +31,7 @@ void recordLastExchange(const LinkExchange& link, SessionStop& stop) {
     stop.replyStatus = link.reply[0];
     stop.replyLength = link.replyLength;
     stop.frameSent = link.frameSent;
+    stop.portFailed = link.port().failed();
     stop.half = 0;
     const std::uint8_t command = f[1] & static_cast<std::uint8_t>(~kTarget1Bit);
     if (f[1] == kWriteData) {
@@ -94,6 +95,8 @@ std::string reasonText(const SessionStop& stop) {
         return "";
     if (stop.releaseFault)
         return "the release cannot be installed (it ends early or has too many data sections)";
+    if (stop.portFailed && stop.linkStatus != LINK_OK)
+        return "the port failed (the unit or its adapter is gone)";
     switch (stop.linkStatus) {
     case LINK_WRITE_FAILED:
         return "a byte could not be written to the port";

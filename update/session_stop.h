@@ -36,6 +36,7 @@ struct SessionStop {
     std::uint8_t replyStatus = 0; // first reply byte, when the link status is OK
     unsigned replyLength = 0;     // the reply's length byte
     bool frameSent = false;       // the frame went out whole before it ended
+    bool portFailed = false;      // a transfer could not even start: unit or adapter gone
     bool releaseFault = false; // the release ran out or broke a limit: nothing on the wire failed
 };
 

@@ -403,9 +403,18 @@ TEST(Workflow, TheStopReasonNamesStepCommandExchangeAndCause) {
         EXPECT_EQ(stop.exchange, static_cast<unsigned>(at)) << c.command;
         EXPECT_EQ(reasonText(stop), c.reason) << c.command;
     }
-    WorkflowRig clean;
-    clean.unitOn(1);
-    EXPECT_TRUE(clean.runSession(1));
-    EXPECT_EQ(clean.session.stop.step, SessionStep::Completed);
-    EXPECT_EQ(clean.link.exchange.exchanges, expected().commands.size());
+    // Unplugged mid-session: the report says the port went, not that a reply was cut.
+    WorkflowRig timing;
+    timing.unitOn(1);
+    EXPECT_TRUE(timing.runSession(1));
+    const auto pauses = timing.comm.callsNamed("Sleep");
+    ASSERT_EQ(pauses.size(), 1u);
+    EXPECT_EQ(timing.session.stop.step, SessionStep::Completed);
+    EXPECT_EQ(timing.link.exchange.exchanges, expected().commands.size());
+    WorkflowRig gone;
+    gone.unitOn(1);
+    gone.comm.port(1).goneFrom = pauses[0].at + 1000; // as the unit restarts
+    EXPECT_FALSE(gone.runSession(1));
+    EXPECT_EQ(stepName(gone.session.stop), "main image group 2");
+    EXPECT_EQ(reasonText(gone.session.stop), "the port failed (the unit or its adapter is gone)");
 }
