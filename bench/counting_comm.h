@@ -39,7 +39,7 @@ struct LineCounts {
     std::int64_t sleptNs = 0;
 };
 
-class CountingComm final : public test::ForwardingComm {
+class CountingComm final : public ForwardingComm {
   public:
     using ForwardingComm::ForwardingComm;
 

@@ -13,7 +13,7 @@ HANDLE CancellableComm::CreateFileA(LPCSTR name, DWORD access, DWORD share,
                                     HANDLE tmpl) {
     if (stopped_())
         return INVALID_HANDLE_VALUE;
-    return inner_.CreateFileA(name, access, share, security, creation, flags, tmpl);
+    return real().CreateFileA(name, access, share, security, creation, flags, tmpl);
 }
 
 BOOL CancellableComm::WriteFile(HANDLE file, LPCVOID data, DWORD count, LPDWORD written,
@@ -21,20 +21,20 @@ BOOL CancellableComm::WriteFile(HANDLE file, LPCVOID data, DWORD count, LPDWORD 
     if (stopped_())
         return FALSE; // GetLastError then says "aborted", not "pending"
     written_.fetch_add(count, std::memory_order_relaxed);
-    return inner_.WriteFile(file, data, count, written, overlapped);
+    return real().WriteFile(file, data, count, written, overlapped);
 }
 
 BOOL CancellableComm::ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read,
                                LPOVERLAPPED overlapped) {
     if (stopped_())
         return FALSE;
-    return inner_.ReadFile(file, buffer, count, read, overlapped);
+    return real().ReadFile(file, buffer, count, read, overlapped);
 }
 
 DWORD CancellableComm::GetTickCount() {
     if (stopped_())
         skew_ += kPastEveryWait;
-    return inner_.GetTickCount() + skew_;
+    return real().GetTickCount() + skew_;
 }
 
 void CancellableComm::Sleep(DWORD ms) {
@@ -42,7 +42,7 @@ void CancellableComm::Sleep(DWORD ms) {
     constexpr DWORD kStep = 50;
     while (ms > 0 && !stopped_()) {
         const DWORD now = ms < kStep ? ms : kStep;
-        inner_.Sleep(now);
+        real().Sleep(now);
         ms -= now;
     }
 }

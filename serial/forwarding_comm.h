@@ -1,10 +1,12 @@
 // The platform's serial calls passed on unchanged: the base of the wrappers
-// that watch or count them, so that each overrides only the calls it adds to.
+// that watch, count or cut them off (kronex-update's Ctrl-C, the tests'
+// recorders, the benchmark's counter), so that each overrides only the calls
+// it adds to.
 #pragma once
 
 #include "comm_api.h"
 
-namespace kronex::test {
+namespace kronex {
 
 class ForwardingComm : public CommApi {
   public:
@@ -54,4 +56,4 @@ class ForwardingComm : public CommApi {
     CommApi& real_;
 };
 
-} // namespace kronex::test
+} // namespace kronex
