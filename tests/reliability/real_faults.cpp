@@ -4,7 +4,6 @@
 #include "devsim_process.h"
 #include "dos_devices.h"
 #include "dump_file.h"
-#include "embedded_release.h"
 #include "expected_update.h"
 #include "fake_window.h"
 #include "loaded_catalog.h"
@@ -101,7 +100,9 @@ class Scene {
             }
             if (commands > 0 && seen >= commands)
                 return true;
-            std::this_thread::sleep_for(1ms);
+            // The whole transcript is read each time: not so often that the
+            // reading competes with the program and the unit for the CPU.
+            std::this_thread::sleep_for(10ms);
         }
         return false;
     }
@@ -179,12 +180,12 @@ class Program {
 
   private:
     [[noreturn]] static void run(int out) {
-        auto loaded = loadCatalog(embeddedRelease());
+        auto loaded = loadCatalog(sampleRelease());
         auto& catalog = std::get<LoadedCatalog>(loaded);
         SerialLink link(systemCommApi());
         FakeWindow window;
         window.maximum = catalog.progressMax;
-        Workflow w{window, link, embeddedRelease(), catalog, dumpFilePath(), {}};
+        Workflow w{window, link, sampleRelease(), catalog, dumpFilePath(), {}};
         const int before = openDescriptors();
         sbATUClick(w);
         std::string line = std::to_string(window.position) + " " + std::to_string(window.maximum) +
