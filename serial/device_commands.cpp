@@ -10,17 +10,11 @@ namespace kronex {
 
 namespace {
 
-constexpr std::uint8_t kRun = 0x47;
-constexpr std::uint8_t kErase = 0x45;
-constexpr std::uint8_t kRead = 0x44;
-constexpr std::uint8_t kWrite = 0x57;
-constexpr std::uint8_t kWriteData = 0x46;
 constexpr std::uint8_t kWriteFrameLength = 5 + kBlockBytes; // 0x85
-constexpr std::uint8_t kReadReplyLength = 2 + kBlockBytes;  // 0x82
 constexpr std::uint8_t kWriteConstant = 0x08;
 
 std::uint8_t commandByte(std::uint8_t command, int target) {
-    return target == 1 ? static_cast<std::uint8_t>(command | 0x80) : command;
+    return target == 1 ? static_cast<std::uint8_t>(command | kTarget1Bit) : command;
 }
 
 std::uint8_t high(unsigned v) {
@@ -52,13 +46,13 @@ std::uint8_t hexPair(std::string_view hex, std::size_t i) {
 
 bool CMD_EXECUTA(LinkExchange& link, int target) {
     link.frame[0] = 0x02;
-    link.frame[1] = commandByte(kRun, target);
+    link.frame[1] = commandByte(kCmdRun, target);
     return exchangeAndJudge(link);
 }
 
 bool CMD_APAGA(LinkExchange& link, int target, std::uint16_t address) {
     link.frame[0] = 0x04;
-    link.frame[1] = commandByte(kErase, target);
+    link.frame[1] = commandByte(kCmdErase, target);
     link.frame[2] = high(address);
     link.frame[3] = low(address);
     return exchangeAndJudge(link);
@@ -66,7 +60,7 @@ bool CMD_APAGA(LinkExchange& link, int target, std::uint16_t address) {
 
 bool CMD_LE_BLOCO(LinkExchange& link, int target, std::uint16_t address, std::uint8_t* data) {
     link.frame[0] = 0x04;
-    link.frame[1] = commandByte(kRead, target);
+    link.frame[1] = commandByte(kCmdRead, target);
     link.frame[2] = high(address);
     link.frame[3] = low(address);
     if (!link.ENVIA_QUADRO())
@@ -85,7 +79,7 @@ bool CMD_GRAVA_PAGINA(LinkExchange& link, int target, int blocks, std::uint16_t 
         return false;
     const int frames = blocks == 1 ? 1 : 4;
     link.frame[0] = kWriteFrameLength;
-    link.frame[1] = commandByte(kWrite, target);
+    link.frame[1] = commandByte(kCmdWrite, target);
     link.frame[2] = kWriteConstant;
     for (int k = 0; k < frames; ++k) {
         const unsigned at = address + static_cast<unsigned>(k) * kBlockBytes;
@@ -100,7 +94,7 @@ bool CMD_GRAVA_PAGINA(LinkExchange& link, int target, int blocks, std::uint16_t 
 
 bool CMD_GRAVA_MEMORIA(LinkExchange& link, int blockNumber, const std::uint8_t* data) {
     link.frame[0] = kWriteFrameLength;
-    link.frame[1] = kWriteData;
+    link.frame[1] = kCmdWriteData;
     link.frame[2] = high(static_cast<unsigned>(blockNumber));
     link.frame[3] = low(static_cast<unsigned>(blockNumber));
     link.frame[4] = 0x00;

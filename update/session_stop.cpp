@@ -9,12 +9,6 @@ namespace kronex {
 
 namespace {
 
-constexpr std::uint8_t kTarget1Bit = 0x80;
-constexpr std::uint8_t kWriteData = 0x46;
-constexpr std::uint8_t kWrite = 0x57;
-constexpr std::uint8_t kRead = 0x44;
-constexpr unsigned kReadReplyLength = 2 + kBlockBytes;
-
 std::string hex(unsigned value, int digits) {
     char text[16];
     std::snprintf(text, sizeof text, "%0*X", digits, value);
@@ -34,10 +28,10 @@ void recordLastExchange(const LinkExchange& link, SessionStop& stop) {
     stop.portFailed = link.port().failed();
     stop.half = 0;
     const std::uint8_t command = f[1] & static_cast<std::uint8_t>(~kTarget1Bit);
-    if (f[1] == kWriteData) {
+    if (f[1] == kCmdWriteData) {
         stop.address = static_cast<std::uint16_t>(f[2] << 8 | f[3]);
         stop.half = f[4];
-    } else if (command == kWrite) {
+    } else if (command == kCmdWrite) {
         stop.address = static_cast<std::uint16_t>(f[3] << 8 | f[4]);
     } else {
         stop.address = static_cast<std::uint16_t>(f[2] << 8 | f[3]);
@@ -73,17 +67,17 @@ std::string stepName(const SessionStop& stop) {
 std::string commandText(const SessionStop& stop) {
     if (stop.exchange == 0)
         return "";
-    if (stop.command == kWriteData)
+    if (stop.command == kCmdWriteData)
         return "DATA block " + hex(stop.address, 4) + "+" + hex(stop.half, 2);
     const std::string target = (stop.command & kTarget1Bit) ? " t1" : " t0";
     switch (stop.command & static_cast<std::uint8_t>(~kTarget1Bit)) {
-    case 0x47:
+    case kCmdRun:
         return "RUN" + target;
-    case 0x45:
+    case kCmdErase:
         return "ERASE" + target + " " + hex(stop.address, 4);
-    case kRead:
+    case kCmdRead:
         return "READ" + target + " " + hex(stop.address, 4);
-    case kWrite:
+    case kCmdWrite:
         return "WRITE" + target + " " + hex(stop.address, 4);
     default:
         return "command 0x" + hex(stop.command, 2);
@@ -109,7 +103,7 @@ std::string reasonText(const SessionStop& stop) {
     default:
         break;
     }
-    if ((stop.command & static_cast<std::uint8_t>(~kTarget1Bit)) == kRead &&
+    if ((stop.command & static_cast<std::uint8_t>(~kTarget1Bit)) == kCmdRead &&
         stop.replyLength != kReadReplyLength)
         return "reply of length " + std::to_string(stop.replyLength) + " instead of " +
                std::to_string(kReadReplyLength);
