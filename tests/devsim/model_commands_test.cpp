@@ -10,11 +10,6 @@
 namespace kronex::devsim::test {
 namespace {
 
-Bytes slice(const DeviceModel::Memory& m, std::size_t from, std::size_t count) {
-    return Bytes(m.begin() + static_cast<std::ptrdiff_t>(from),
-                 m.begin() + static_cast<std::ptrdiff_t>(from + count));
-}
-
 TEST(DevsimCoding, SwapsNibblesAndComplementsAndUndoesItself) {
     EXPECT_EQ(codeByte(0x00), 0xFF);
     EXPECT_EQ(codeByte(0x12), 0xDE);

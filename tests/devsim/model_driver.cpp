@@ -63,6 +63,11 @@ Bytes dataFrame(std::uint16_t block, std::uint8_t offset, const Bytes& plain128)
     return f;
 }
 
+Bytes slice(const DeviceModel::Memory& m, std::size_t from, std::size_t count) {
+    return Bytes(m.begin() + static_cast<std::ptrdiff_t>(from),
+                 m.begin() + static_cast<std::ptrdiff_t>(from + count));
+}
+
 Bytes pattern(std::uint8_t seed) {
     Bytes p(128);
     for (std::size_t i = 0; i < p.size(); ++i)

@@ -27,6 +27,9 @@ Bytes readFrame(int target, std::uint16_t address);
 Bytes writeFrame(int target, std::uint16_t address, const Bytes& plain128);
 Bytes dataFrame(std::uint16_t block, std::uint8_t offset, const Bytes& plain128);
 
+// `count` bytes of a memory from `from` on.
+Bytes slice(const DeviceModel::Memory& m, std::size_t from, std::size_t count);
+
 // 128 distinct-looking bytes derived from seed.
 Bytes pattern(std::uint8_t seed);
 

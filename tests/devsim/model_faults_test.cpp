@@ -164,6 +164,66 @@ TEST(DevsimFaults, PowerCycleKeepsTheMemoriesOnly) {
     EXPECT_EQ(unit.dataByte(0x0280), plain[0]);
 }
 
+// Power lost while an erase or a write runs: part of it done, one byte half
+// done, no reply, nothing answered after; the memories keep what was done.
+TEST(DevsimFaults, PowerCutInsideAnEraseOrAWriteLeavesItPartlyDone) {
+    Faults f;
+    f.powerCutAtExchange = 2;
+    f.powerCutAfterBytes = 100;
+    DeviceModel unit(f);
+    unit.program(0).fill(0x00);
+    EXPECT_EQ(exchangeFrame(unit, eraseFrame(0, 0x4200)).reply, kAccepted);
+    const Exchange cut = exchangeFrame(unit, eraseFrame(0, 0x4000));
+    EXPECT_EQ(cut.ack, Bytes{0x78});
+    EXPECT_TRUE(cut.reply.empty());
+    EXPECT_EQ(unit.transcript().back(), "ERASE t0 4000 [power cut after 100 bytes]");
+    EXPECT_EQ(unit.program(0)[0x4000 + 99], 0xFF);
+    EXPECT_EQ(unit.program(0)[0x4000 + 100], 0xF0);
+    EXPECT_EQ(unit.program(0)[0x4000 + 101], 0x00);
+    EXPECT_TRUE(exchangeFrame(unit, readFrame(0, 0x4000)).ack.empty());
+
+    f.powerCutAtExchange = 1;
+    f.powerCutAfterBytes = 10;
+    DeviceModel writer(f);
+    const Bytes plain = pattern(0x31);
+    EXPECT_TRUE(exchangeFrame(writer, writeFrame(1, 0x1200, plain)).reply.empty());
+    EXPECT_EQ(slice(writer.program(1), 0x1200, 10), Bytes(plain.begin(), plain.begin() + 10));
+    EXPECT_EQ(writer.program(1)[0x1200 + 10], plain[10] | 0x0F);
+    EXPECT_EQ(slice(writer.program(1), 0x1200 + 11, 117), Bytes(117, 0xFF));
+    writer.powerCycle();
+    EXPECT_EQ(exchangeFrame(writer, readFrame(1, 0x1200)).reply.size(), 130u);
+}
+
+// A write never sets a bit: over bytes not erased it leaves old & new. So
+// whatever the cut, a block being erased or being written with the bytes it
+// held keeps every 1-bit of them.
+TEST(DevsimFaults, ACutBlockKeepsEveryOneBitOfWhatItHeldOrIsGiven) {
+    DeviceModel plain;
+    plain.program(0).fill(0x3C);
+    exchangeFrame(plain, writeFrame(0, 0x4000, pattern(0x52)));
+    EXPECT_EQ(plain.program(0)[0x4000], 0x3C & pattern(0x52)[0]);
+
+    const Bytes kept = slice(DeviceModel().program(0), kIdentityAddress, 128);
+    for (const int bytes : {0, 1, 5, 6, 64, 127, 128, 200, 511, 512})
+        for (const bool erase : {true, false}) {
+            Faults f;
+            f.powerCutAtExchange = 1;
+            f.powerCutAfterBytes = bytes;
+            DeviceModel unit(f);
+            if (!erase)
+                unit.program(0).fill(0xFF);
+            exchangeFrame(unit, erase ? eraseFrame(0, kIdentityAddress)
+                                      : writeFrame(0, kIdentityAddress, kept));
+            const Bytes read = slice(unit.program(0), kIdentityAddress, 128);
+            for (std::size_t i = 0; i < 128; ++i)
+                ASSERT_EQ(read[i] & kept[i], kept[i])
+                    << bytes << (erase ? " erase " : " write ") << i;
+            EXPECT_EQ(read == kept,
+                      erase ? bytes == 0 && (kept[0] | 0xF0) == kept[0] : bytes >= 128)
+                << bytes;
+        }
+}
+
 TEST(DevsimFaults, HandshakeAnsweredOnlyFromTheNthOn) {
     Faults f;
     f.handshakeFrom = 3;

@@ -42,6 +42,10 @@ TEST(DevsimOptions, EachFaultFlagFillsItsOwnField) {
     EXPECT_EQ(o.faults.noiseAtExchange, 9);
     EXPECT_TRUE(o.faults.incompatible);
     EXPECT_EQ(o.faults.deafAtExchange, 10);
+    EXPECT_EQ(o.faults.powerCutAtExchange, 0);
+    const Options cut = parsed({"--power-cut-at", "11", "--power-cut-after", "512"});
+    EXPECT_EQ(cut.faults.powerCutAtExchange, 11);
+    EXPECT_EQ(cut.faults.powerCutAfterBytes, 512);
 }
 
 TEST(DevsimOptions, PlacementAndRecords) {
@@ -60,6 +64,7 @@ TEST(DevsimOptions, BadLinesAreRefusedWithTheReason) {
     EXPECT_NE(error({"--nak-at", "2x"}).find("2x"), std::string::npos);
     EXPECT_NE(error({"--baud", "-9600"}).find("--baud"), std::string::npos);
     EXPECT_NE(error({"--noise"}).find("needs a value"), std::string::npos);
+    EXPECT_NE(error({"--power-cut-after", "513"}).find("512"), std::string::npos);
     EXPECT_NE(error({"--dump", ""}).find("needs a value"), std::string::npos);
     EXPECT_NE(error({"--frobnicate"}).find("--frobnicate"), std::string::npos);
 }
@@ -71,7 +76,8 @@ TEST(DevsimOptions, HelpNamesEveryOption) {
     for (const char* name :
          {"--com", "--print-path", "--baud", "--silent-from", "--nak-at", "--short-reply-at",
           "--zero-length-at", "--cut-reply-at", "--noise", "--handshake-from", "--incompatible",
-          "--transcript", "--dump", "--stdin-control", "--help"})
+          "--power-cut-at", "--power-cut-after", "--transcript", "--dump", "--stdin-control",
+          "--help"})
         EXPECT_NE(help.find(name), std::string::npos) << name;
 }
 

@@ -131,8 +131,17 @@ std::vector<std::uint8_t> DeviceModel::frameByte(std::uint8_t byte) {
         return {};
     phase_ = Phase::Idle;
     const int k = exchanges_;
-    std::vector<std::uint8_t> out = reply(command(k == faults_.nakAtExchange));
+    const bool cut = k == faults_.powerCutAtExchange;
+    const auto done =
+        cut ? static_cast<std::size_t>(std::max(faults_.powerCutAfterBytes, 0)) : kEraseSize;
+    std::vector<std::uint8_t> out = reply(command(k == faults_.nakAtExchange, done));
     frame_.clear();
+    if (cut) {
+        silent_ = true;
+        transcript_.back() +=
+            " [power cut after " + std::to_string(faults_.powerCutAfterBytes) + " bytes]";
+        return {};
+    }
     // Line faults: the command has taken effect, only its reply is damaged.
     if (k == faults_.zeroLengthAtExchange) {
         out = {0x00};
@@ -147,7 +156,7 @@ std::vector<std::uint8_t> DeviceModel::frameByte(std::uint8_t byte) {
     return out;
 }
 
-std::vector<std::uint8_t> DeviceModel::command(bool nak) {
+std::vector<std::uint8_t> DeviceModel::command(bool nak, std::size_t done) {
     const std::size_t n = frame_.size();
     const std::uint8_t code = n >= 2 ? frame_[1] : 0;
     const int target = (code & kTargetBit) ? 1 : 0;
@@ -171,7 +180,7 @@ std::vector<std::uint8_t> DeviceModel::command(bool nak) {
         const std::uint16_t block = address(2);
         line = "DATA " + hex(block, 4) + "+" + hex(offset, 2);
         if (!nak)
-            writeData(std::uint32_t{block} * 256 + offset, &frame_[5]);
+            writeData(std::uint32_t{block} * 256 + offset, &frame_[5], done);
     } else if (base == kRun) {
         if (n != 2)
             return rejected();
@@ -183,9 +192,10 @@ std::vector<std::uint8_t> DeviceModel::command(bool nak) {
             return rejected();
         const std::uint16_t from = address(2);
         line = onTarget("ERASE", target, from);
-        if (!nak)
-            for (std::size_t i = 0; i < kEraseSize; ++i)
-                program(target)[static_cast<std::uint16_t>(from + i)] = 0xFF;
+        for (std::size_t i = 0; !nak && i < std::min(done + 1, kEraseSize); ++i) {
+            auto& cell = program(target)[static_cast<std::uint16_t>(from + i)];
+            cell = i < done ? 0xFF : cutErase(cell);
+        }
     } else if (base == kRead) {
         if (n != kShortFrame)
             return rejected();
@@ -198,9 +208,12 @@ std::vector<std::uint8_t> DeviceModel::command(bool nak) {
             return rejected();
         const std::uint16_t to = address(3);
         line = onTarget("WRITE", target, to);
-        if (!nak)
-            for (std::size_t i = 0; i < kPayload; ++i)
-                program(target)[static_cast<std::uint16_t>(to + i)] = codeByte(frame_[5 + i]);
+        // Programming only clears bits: over bytes not erased it leaves old & new.
+        for (std::size_t i = 0; !nak && i < std::min(done + 1, kPayload); ++i) {
+            auto& cell = program(target)[static_cast<std::uint16_t>(to + i)];
+            const std::uint8_t wanted = codeByte(frame_[5 + i]);
+            cell = i < done ? static_cast<std::uint8_t>(cell & wanted) : cutWrite(cell, wanted);
+        }
     } else {
         return rejected();
     }
@@ -213,15 +226,18 @@ std::vector<std::uint8_t> DeviceModel::reply(std::vector<std::uint8_t> body) {
     return body;
 }
 
-void DeviceModel::writeData(std::uint32_t position, const std::uint8_t* coded) {
-    for (std::size_t i = 0; i < kPayload; ++i) {
+// The data memory takes whole bytes: a cut leaves the first `done` written.
+void DeviceModel::writeData(std::uint32_t position, const std::uint8_t* coded, std::size_t done) {
+    for (std::size_t i = 0; i < std::min(done, kPayload); ++i) {
         const std::uint32_t at = position + static_cast<std::uint32_t>(i);
         auto [it, fresh] = data_.try_emplace(at >> 8);
         if (fresh)
             it->second.fill(0xFF);
         it->second[at & 0xFF] = codeByte(coded[i]);
     }
-    dataExtent_ = std::max<std::uint32_t>(dataExtent_, position + kPayload);
+    if (done > 0)
+        dataExtent_ = std::max<std::uint32_t>(
+            dataExtent_, position + static_cast<std::uint32_t>(std::min(done, kPayload)));
 }
 
 } // namespace kronex::devsim

@@ -24,7 +24,22 @@ struct Faults {
     int deafAtExchange = 0;       // this exchange's attention byte goes unanswered, once
     int handshakeFrom = 1;        // "C" only from this handshake on
     bool incompatible = false;    // answers "C" but never 0x78
+    // Power lost while the command of this exchange runs: its frame arrived
+    // whole, the first `powerCutAfterBytes` bytes of its erase or write were
+    // done and the next one half done (see cutByte), no reply went out, and
+    // from then on the unit answers nothing, as after silentFromExchange.
+    int powerCutAtExchange = 0;
+    int powerCutAfterBytes = 0;
 };
+
+// The byte a power cut caught half done: its upper four bits done, its lower
+// four as they were. An erase only turns bits to 1, a write only to 0.
+inline std::uint8_t cutErase(std::uint8_t old) {
+    return static_cast<std::uint8_t>(old | 0xF0);
+}
+inline std::uint8_t cutWrite(std::uint8_t old, std::uint8_t wanted) {
+    return static_cast<std::uint8_t>(old & (wanted | 0x0F));
+}
 
 inline constexpr std::uint8_t kHandshake = 0xBC;
 inline constexpr std::uint8_t kHandshakeAnswer = 0x43; // "C"
@@ -44,7 +59,9 @@ class DeviceModel {
     std::vector<std::uint8_t> receive(std::uint8_t byte);
 
     // Program memories of targets 0 and 1 (erased 0xFF, with the preset
-    // identity block at 0x2000 and top blocks at 0xFF80).
+    // identity block at 0x2000 and top blocks at 0xFF80). An erase sets 512
+    // bytes from its address to 0xFF (wrapping past 0xFFFF); a write only
+    // clears bits, so over bytes that were not erased it leaves old & new.
     Memory& program(int target) { return target == 1 ? target1_ : target0_; }
     const Memory& program(int target) const { return target == 1 ? target1_ : target0_; }
     // Data memory byte at block * 256 + offset (0xFF where never written).
@@ -93,9 +110,11 @@ class DeviceModel {
     std::vector<std::uint8_t> frameByte(std::uint8_t byte);
     // Runs the complete frame (unless rejected) and returns the reply body:
     // status byte and data. Appends the transcript line.
-    std::vector<std::uint8_t> command(bool nak);
+    // `done`: how many bytes of an erase or write take effect before the
+    // power goes (all of them when no cut).
+    std::vector<std::uint8_t> command(bool nak, std::size_t done);
     std::vector<std::uint8_t> reply(std::vector<std::uint8_t> body);
-    void writeData(std::uint32_t position, const std::uint8_t* coded);
+    void writeData(std::uint32_t position, const std::uint8_t* coded, std::size_t done);
 };
 
 } // namespace kronex::devsim

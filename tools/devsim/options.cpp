@@ -39,6 +39,10 @@ ParsedOptions parseOptions(const std::vector<std::string>& args) {
          {[&](long v) { o.faults.noiseAtExchange = static_cast<int>(v); }, 1, 1L << 30}},
         {"--deaf-at",
          {[&](long v) { o.faults.deafAtExchange = static_cast<int>(v); }, 1, 1L << 30}},
+        {"--power-cut-at",
+         {[&](long v) { o.faults.powerCutAtExchange = static_cast<int>(v); }, 1, 1L << 30}},
+        {"--power-cut-after",
+         {[&](long v) { o.faults.powerCutAfterBytes = static_cast<int>(v); }, 0, 512}},
         {"--handshake-from",
          {[&](long v) { o.faults.handshakeFrom = static_cast<int>(v); }, 1, 1L << 30}},
     };
@@ -106,6 +110,10 @@ Faults (exchanges count attention bytes 0x87 from 1, handshakes count 0xBC):
   --noise-at K         send eight noise bytes before the 0x78 of exchange K
   --deaf-at K          leave the attention byte of exchange K unanswered (the
                        updater waits 5 s for it), logged "ATTENTION unanswered"
+  --power-cut-at K     lose power while the command of exchange K runs: no
+                       reply, nothing answered after; of its erase or write
+                       the first B bytes are done (--power-cut-after B,
+                       default 0, at most 512) and the next one half done
   --handshake-from N   answer "C" only from handshake N on
   --incompatible       answer "C" but never the attention byte
 
