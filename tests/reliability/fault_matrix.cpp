@@ -1,10 +1,18 @@
 #include "fault_matrix.h"
 
 #include "device_peer.h"
+#include "dump_file.h"
+#include "expected_update.h"
+#include "preset_memory.h"
 #include "workflow_rig.h"
 
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <unistd.h>
 
 namespace kronex::test {
 
@@ -86,12 +94,6 @@ Expectation expectationFor(const CleanRun& clean, FaultKind kind, int k) {
     return {Expectation::EndsAt, k};
 }
 
-// The unit's own blocks that the session reads back and writes again: the
-// only places a rerun may find something other than what a clean update left.
-constexpr unsigned kTopBlock = 0xFF80;
-constexpr unsigned kIdentityBlock = 0x2000;
-constexpr unsigned kIdentityOwnBytes = 6; // serial number and unit bytes
-
 std::string hex4(unsigned v) {
     char text[8];
     std::snprintf(text, sizeof text, "%04X", v);
@@ -120,14 +122,78 @@ void describeDifferences(const char* memory, const std::uint8_t* got, const std:
     }
 }
 
-bool isOwnBlockLoss(const std::uint8_t* got, const std::uint8_t* want) {
-    for (std::size_t i = 0; i < 0x10000; ++i) {
-        const bool own =
-            i >= kTopBlock || (i >= kIdentityBlock && i < kIdentityBlock + kIdentityOwnBytes);
-        if (got[i] != want[i] && !own)
-            return false;
+std::string fileText(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Where `unit` and the diagnostic file differ from what the release says a
+// whole update leaves; nothing when they are the same.
+std::vector<std::string> differencesFromExpected(const devsim::DeviceModel& unit,
+                                                 const std::filesystem::path& dumpFile) {
+    const ExpectedUpdate& want = expectedSampleUpdate();
+    std::vector<std::string> out;
+    describeDifferences("target 0", unit.program(0).data(), want.target0.data(), 0x10000, out);
+    describeDifferences("target 1", unit.program(1).data(), want.target1.data(), 0x10000, out);
+    const auto data = unit.dataImage();
+    if (data.size() != want.data.size())
+        out.push_back("data memory: " + std::to_string(data.size()) + " bytes instead of " +
+                      std::to_string(want.data.size()));
+    else
+        describeDifferences("data", data.data(), want.data.data(), data.size(), out);
+    if (fileText(dumpFile) != dumpText(want.identity) + "\r\n")
+        out.push_back(std::filesystem::exists(dumpFile) ? "the diagnostic file differs"
+                                                        : "no diagnostic file");
+    return out;
+}
+
+// A folder of the test's own, removed with it.
+class TemporaryFolder {
+  public:
+    TemporaryFolder() {
+        static std::atomic<int> counter{0};
+        path_ = std::filesystem::temp_directory_path() /
+                ("kronex-records-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+        std::filesystem::remove_all(path_);
+        std::filesystem::create_directories(path_);
     }
-    return true;
+    ~TemporaryFolder() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    const std::filesystem::path& path() const { return path_; }
+    bool empty() const { return std::filesystem::is_empty(path_); }
+    void emptyIt() {
+        for (const auto& entry : std::filesystem::directory_iterator(path_))
+            std::filesystem::remove_all(entry.path());
+    }
+
+  private:
+    std::filesystem::path path_;
+};
+
+// The unit's own blocks, each erased and written again by the session, and
+// how many of their first bytes are the unit's own: the whole top block; the
+// identity's serial number and unit bytes.
+struct OwnBlock {
+    const char* where;
+    int ownBytes;
+};
+constexpr OwnBlock kOwnBlocks[] = {{"t0 FF80", 128}, {"t0 2000", 6}};
+
+int lastExchangeOf(const CleanRun& clean, const std::string& command) {
+    for (std::size_t i = clean.commands.size(); i > 0; --i)
+        if (clean.commands[i - 1] == command)
+            return static_cast<int>(i);
+    return 0;
+}
+
+bool isOwnBlockCommand(const std::string& command) {
+    for (const OwnBlock& own : kOwnBlocks)
+        if (command == std::string("ERASE ") + own.where ||
+            command == std::string("WRITE ") + own.where)
+            return true;
+    return false;
 }
 
 } // namespace
@@ -168,7 +234,8 @@ CleanRun cleanRun() {
         if (line.rfind("HANDSHAKE", 0) != 0)
             clean.commands.push_back(line);
     clean.progressMax = rig.window.maximum;
-    clean.unit = unit;
+    for (const auto& d : differencesFromExpected(unit, rig.dumpFile))
+        throw std::runtime_error("a clean update does not leave what the release says: " + d);
     return clean;
 }
 
@@ -216,6 +283,8 @@ std::vector<std::string> brokenRules(const CleanRun& clean, FaultKind kind, int 
         rule(w.position == clean.progressMax, "the bar is not full");
         rule(std::filesystem::exists(rig.dumpFile), "no diagnostic file");
         rule(w.terminationRequested, "the program was not asked to end");
+        for (const auto& d : differencesFromExpected(unit, rig.dumpFile))
+            broken.push_back("not as the release says: " + d);
         break;
     case Expectation::NoUnitFound:
         rule(!w.shown.empty() && w.shown.back() == MSG_PORTA, "no message 1");
@@ -247,47 +316,123 @@ std::vector<std::string> brokenRules(const CleanRun& clean, FaultKind kind, int 
     return broken;
 }
 
-Rerun interruptedThenRerun(const CleanRun& clean, int k) {
-    Rerun r;
-    devsim::Faults powerLost;
-    powerLost.silentFromExchange = k;
-    devsim::DeviceModel unit(powerLost);
-    try {
-        {
-            WorkflowRig first;
-            first.comm.port(1).peer = devicePeer(unit);
-            first.click();
+std::string describe(const CleanRun& clean, const PowerCut& cut) {
+    const std::string command = clean.commands[static_cast<std::size_t>(cut.exchange - 1)];
+    if (!cut.inside())
+        return "at exchange " + std::to_string(cut.exchange) + " (" + command + ")";
+    return "inside exchange " + std::to_string(cut.exchange) + " (" + command + ") after " +
+           std::to_string(cut.bytes) + " bytes";
+}
+
+std::vector<PowerCut> powerCuts(const CleanRun& clean, const std::vector<int>& exchanges) {
+    // Inside the unit's own blocks: nothing done, one byte, the own bytes of
+    // the identity, half the block, all but one byte, the whole block, and for
+    // an erase past the block to its whole 512 bytes (done, the reply lost).
+    static const std::vector<int> ownDepths = {0, 1, 5, 6, 64, 127, 128, 511, 512};
+    std::vector<PowerCut> cuts;
+    for (const int k : exchanges) {
+        cuts.push_back({k});
+        const std::string& c = clean.commands[static_cast<std::size_t>(k - 1)];
+        const bool erase = c.rfind("ERASE", 0) == 0;
+        if (isOwnBlockCommand(c)) {
+            for (const int bytes : ownDepths)
+                if (erase || bytes <= 128)
+                    cuts.push_back({k, bytes});
+        } else if (erase) {
+            cuts.push_back({k, 256});
+        } else if (c.rfind("WRITE", 0) == 0 || c.rfind("DATA", 0) == 0) {
+            cuts.push_back({k, 64});
         }
+    }
+    return cuts;
+}
+
+const char* recordsName(Records records) {
+    return records == Records::Kept ? "records kept" : "records emptied";
+}
+
+bool lossyWithoutRecord(const CleanRun& clean, const PowerCut& cut) {
+    for (const OwnBlock& own : kOwnBlocks) {
+        const int erase = lastExchangeOf(clean, std::string("ERASE ") + own.where);
+        if (cut.exchange == erase && cut.inside())
+            return true; // partly erased
+        if (cut.exchange == erase + 1 && (!cut.inside() || cut.bytes < own.ownBytes))
+            return true; // erased, its own bytes not all written back
+    }
+    return false;
+}
+
+namespace {
+
+// The second update on `unit` as the cut left it, and the rules it must keep.
+Rerun rerun(const CleanRun& clean, const PowerCut& cut, Records records, devsim::DeviceModel& unit,
+            const TemporaryFolder& folder) {
+    Rerun r;
+    auto rule = [&](bool kept, const std::string& what) {
+        if (!kept)
+            r.broken.push_back(what);
+    };
+    bool fullBar = false;
+    try {
         unit.powerCycle();
         WorkflowRig second;
+        second.unitRecords = folder.path();
         second.comm.port(1).peer = devicePeer(unit);
         second.click();
         const auto& w = second.window;
-        if (w.shown.empty() || w.shown.back() != MSG_CONCLUIDO || w.position != clean.progressMax ||
-            !std::filesystem::exists(second.dumpFile))
-            r.broken.push_back("the second update did not complete");
+        r.completed = std::find(w.shown.begin(), w.shown.end(), MSG_CONCLUIDO) != w.shown.end();
+        fullBar = w.position == clean.progressMax;
+        r.lost = differencesFromExpected(unit, second.dumpFile);
     } catch (const std::exception& ex) {
-        r.broken.push_back(std::string("a run never ended: ") + ex.what());
+        r.broken.push_back(std::string("the rerun never ended: ") + ex.what());
         return r;
     }
 
-    const auto& want = clean.unit;
-    describeDifferences("target 0", unit.program(0).data(), want.program(0).data(), 0x10000,
-                        r.lost);
-    describeDifferences("target 1", unit.program(1).data(), want.program(1).data(), 0x10000,
-                        r.lost);
-    const auto data = unit.dataImage(), wantData = want.dataImage();
-    if (data != wantData) {
-        if (data.size() != wantData.size())
-            r.lost.push_back("data memory: " + std::to_string(data.size()) + " bytes instead of " +
-                             std::to_string(wantData.size()));
-        else
-            describeDifferences("data", data.data(), wantData.data(), data.size(), r.lost);
+    const auto own = devsim::presetIdentityBlock();
+    const bool ownIdentity = std::equal(own.begin(), own.begin() + kOwnBlocks[1].ownBytes,
+                                        unit.program(0).begin() + devsim::kIdentityAddress);
+    rule(!r.completed || ownIdentity, "reported as updated with a blank or foreign identity");
+    if (records == Records::Emptied && lossyWithoutRecord(clean, cut)) {
+        rule(!r.lost.empty(), "ended as a clean update, where the unit's own blocks were lost");
+    } else {
+        rule(r.completed && fullBar, "the second update did not complete");
+        rule(r.lost.empty(), "did not end as a clean update");
     }
-    if (!r.lost.empty() && (unit.program(1) != want.program(1) || data != wantData ||
-                            !isOwnBlockLoss(unit.program(0).data(), want.program(0).data())))
-        r.broken.push_back("more was lost than the unit's own blocks");
+    if (records == Records::Kept && r.completed)
+        rule(folder.empty(), "a record was left behind by a completed update");
     return r;
+}
+
+} // namespace
+
+std::vector<Rerun> interruptedThenRerun(const CleanRun& clean, const PowerCut& cut,
+                                        const std::vector<Records>& modes) {
+    devsim::Faults faults;
+    (cut.inside() ? faults.powerCutAtExchange : faults.silentFromExchange) = cut.exchange;
+    faults.powerCutAfterBytes = std::max(cut.bytes, 0);
+    devsim::DeviceModel unit(faults);
+    TemporaryFolder folder;
+    try {
+        WorkflowRig first;
+        first.unitRecords = folder.path();
+        first.comm.port(1).peer = devicePeer(unit);
+        first.click();
+    } catch (const std::exception& ex) {
+        Rerun r;
+        r.broken.push_back(std::string("the cut update never ended: ") + ex.what());
+        return std::vector<Rerun>(modes.size(), r);
+    }
+    // Every mode from the same cut: the unit as it was left, and the records
+    // kept or emptied. A kept record goes with the rerun that completes.
+    std::vector<Rerun> results;
+    const devsim::DeviceModel asCut = unit;
+    for (const Records records : modes) {
+        devsim::DeviceModel again = asCut;
+        if (records == Records::Emptied)
+            folder.emptyIt();
+        results.push_back(rerun(clean, cut, records, again, folder));
+    }
+    return results;
 }
 
 } // namespace kronex::test

@@ -22,22 +22,52 @@ struct CleanRun {
     std::vector<std::string> commands; // the unit's commands, one per exchange
     std::vector<int> positionAt;       // the bar as exchange k (from 1) starts; [0] unused
     int progressMax = 0;
-    devsim::DeviceModel unit; // as the clean update left it
 };
+// Throws unless the clean update leaves the unit and the diagnostic file as
+// the release says.
 CleanRun cleanRun();
 
 // The rules a run with `kind` at exchange `k` broke (none: the run behaved).
 std::vector<std::string> brokenRules(const CleanRun& clean, FaultKind kind, int k);
 
-// The unit loses power at exchange k (it answers nothing from there on),
-// comes back in update mode with whatever its memories hold, and a second
-// whole update runs.
-struct Rerun {
-    std::vector<std::string> lost;   // what differs from a clean update, if anything
-    std::vector<std::string> broken; // rules broken: the second update did not
-                                     // complete, or more was lost than the unit's
-                                     // own blocks read back by the session
+// Where the unit loses power: before exchange `exchange` reaches it (bytes
+// < 0: it answers nothing from there on), or while that exchange's command
+// runs, after `bytes` bytes of its erase or write, the next one half done,
+// before its reply.
+struct PowerCut {
+    int exchange = 0;
+    int bytes = -1;
+    bool inside() const { return bytes >= 0; }
 };
-Rerun interruptedThenRerun(const CleanRun& clean, int k);
+// "at exchange 1439 (WRITE t0 FF80)", "inside exchange 1439 (WRITE t0 FF80) after 64 bytes".
+std::string describe(const CleanRun& clean, const PowerCut& cut);
+
+// A cut before each of `exchanges`, and inside each erase and write among
+// them: at several depths inside those of the unit's own blocks, half-way
+// inside the others.
+std::vector<PowerCut> powerCuts(const CleanRun& clean, const std::vector<int>& exchanges);
+
+// The records of the unit's own blocks on the PC: kept from the cut update to
+// the rerun (the same PC), or emptied before it (another PC).
+enum class Records { Kept, Emptied };
+const char* recordsName(Records records);
+
+// The cuts whose rerun cannot end as a clean update without the record: from
+// the start of the erase of one of the unit's own blocks (the top block of
+// target 0, the identity block) to the end of its write, which must follow
+// that erase at once, while the block's own bytes are not all back.
+bool lossyWithoutRecord(const CleanRun& clean, const PowerCut& cut);
+
+// The unit loses power at `cut` and comes back in update mode with whatever
+// its memories hold; from there a second whole update runs once for each of
+// `modes` (Kept before Emptied: a kept record goes with the rerun that
+// completes), each on the unit as the cut left it.
+struct Rerun {
+    bool completed = false;          // the second update reported success
+    std::vector<std::string> lost;   // what differs from the expected update, if anything
+    std::vector<std::string> broken; // rules broken
+};
+std::vector<Rerun> interruptedThenRerun(const CleanRun& clean, const PowerCut& cut,
+                                        const std::vector<Records>& modes);
 
 } // namespace kronex::test
