@@ -33,10 +33,11 @@ echo "== fault matrix"
 "$build/tests/reliability/kronex-fault-matrix" | tee "$work/matrix.log" | tail -n 2
 matrix=$(grep -m1 'cases over' "$work/matrix.log")
 
-echo "== interrupted, then run again"
-"$build/tests/reliability/kronex-fault-matrix" --rerun | tee "$work/rerun.log" | tail -n 1
-rerun=$(grep -m1 'interrupted and rerun' "$work/rerun.log")
-rerun_lost=$(grep '^power lost at' "$work/rerun.log" | sed 's/^power lost at /- /; s/, rerun: /: /' || true)
+echo "== interrupted, then run again (records kept, records emptied)"
+nice "$build/tests/reliability/kronex-fault-matrix" --rerun | tee "$work/rerun.log" | tail -n 2
+rerun_kept=$(grep -m1 'interrupted and rerun, records kept' "$work/rerun.log")
+rerun_emptied=$(grep -m1 'interrupted and rerun, records emptied' "$work/rerun.log")
+rerun_lost=$(grep '^records emptied: power lost' "$work/rerun.log" | sed 's/^records emptied: power lost /- /' || true)
 
 echo "== vanished unit, killed program (pseudo-terminals, kronex-devsim)"
 nice "$build/tests/reliability/kronex-real-faults" | tee "$work/real.log"
@@ -166,56 +167,76 @@ diagnostic file compared byte for byte with a clean update's:
 $killed
 
 A kill between the erase and the write of the unit's top block or identity
-block loses them, exactly as a power cut there does (next section).
+block leaves them erased, as a power cut there does; the record of them
+kept on the PC puts them back at the next run (next section).
 
 ## Interrupted, then run again
 
-For each exchange k of a whole update: the unit loses power at k (it
-answers nothing from there on), comes back in update mode with whatever its
-memories hold, and a second whole update runs, on the virtual clock with the
-device model keeping its memories across the power cycle
-(\`kronex-fault-matrix --rerun\`; a sample runs in the regular suite as
-\`fault_matrix.rerun_sample\`). The rule: the second update completes, and
-nothing but the unit's own blocks that the session reads back (its top
-block, identity bytes 0-5) may differ from a clean update's result.
+A whole update of the sample release loses power before each exchange k
+(the unit answers nothing from there on) and inside each erase and write
+(below); the unit comes back in update mode with whatever its memories hold,
+and a second whole update runs. All on the virtual clock, the device model
+keeping its memories across the power cycle (\`kronex-fault-matrix --rerun\`;
+samples run in the regular suite as \`fault_matrix.rerun_sample\` and
+\`fault_matrix.rerun_sample_emptied\`). Each cut is rerun twice, from the
+same state of the unit:
 
-    $rerun
+- Records kept: the session's folder of unit records (\`Workflow::unitRecords\`;
+  the program's default \`%ProgramData%\\KRONEX\` or \`\$XDG_STATE_HOME/kronex\`,
+  here a folder of the test's own) is the same for the cut update and the
+  rerun, as on the PC that ran the cut update. The rule: every rerun
+  completes, the unit's three memories and the diagnostic file are exactly
+  those worked out from the release for a clean update, and no record is
+  left behind.
+- Records emptied: the folder is emptied before the rerun, as on another
+  PC. The rule: exactly the cuts listed below end otherwise than a clean
+  update, every other one ends exactly as one, and no rerun calls a unit
+  whose serial number and unit bytes are blank "updated". The listed cuts
+  are those from the start of the erase of the unit's top block (target 0,
+  0xFF80) or identity block (0x2000) to the end of the write that follows
+  that erase at once, while the block's own bytes are not all back (all 128
+  of the top block; bytes 0-5 of the identity); the matrix asserts that set,
+  so an erase of an own block moved away from its write fails it.
 
-Every k whose unit does not end exactly as after a clean update, with what
-differs (addresses in hexadecimal; "left erased": 0xFF where the clean
-update has the unit's own bytes):
+    $rerun_kept
+    $rerun_emptied
+
+The cuts that end otherwise than a clean update with the records emptied,
+how the rerun ended and what differs (addresses in hexadecimal; "left
+erased": 0xFF where a clean update has the unit's own bytes):
 
 $rerun_lost
 
-What the reading of the rules predicted is confirmed: the top block of
-target 0 (0xFF80) and the identity block (0x2000) are read from the unit,
-erased and written back. Power lost between that erase and that write
-leaves them erased; the second run reads the erased block back and writes
-it again, so the unit's own top block, or its serial number and unit bytes
-(identity bytes 0-5, shown as "29FFFFFF" from then on), are lost for good.
-The diagnostic file of the second run holds the erased bytes too.
+SESSION_TEXT
 
-### Design note: the smallest safeguard
+### The unit model's assumptions
 
-Not built yet; the session behaves as above. The PC keeps what it read
-before it erases, until the session completes:
-
-- After the read of the top block (0xFF80) and before its erase, write the
-  serial-number text and the 128 bytes read to a small file beside the
-  diagnostic file (drive C:); after the read of the identity block and
-  before its erase, add its bytes 0-5. Delete the file when the session
-  completes.
-- On the next run, when that file exists: if the identity block read back
-  has bytes 0-5 all 0xFF, and the unit's top block matches the kept one (the
-  two windows do not overlap, so one of them is always intact), take bytes
-  0-5 from the file; if the top block reads back all 0xFF apart from byte 63
-  and the serial number matches the kept one, write the kept top block.
-- Cost: two writes of a file of a few hundred bytes per update (well under
-  a millisecond), one read at the start, and a second file on drive C:
-  besides the diagnostic file. Wire: nothing changes on an update that is
-  not resuming; a resuming one sends the same commands in the same order,
-  only the payload of the top-block or identity-block write frame holds the
-  kept bytes instead of the erased ones.
+- An erase sets 512 bytes to 0xFF from the address it is given, whatever
+  its alignment, wrapping past 0xFFFF. Every erase of an update is on a
+  512-byte boundary except those of the top blocks: the one at 0xFF80 clears
+  0xFF80-0xFFFF and 0x0000-0x017F, where neither the release nor the unit
+  holds anything. A part that erases whole aligned pages would clear
+  0xFE00-0xFFFF instead: 384 bytes below the top block that the session
+  neither reads nor writes, and that hold nothing in the model or after an
+  update of the sample release; whatever a real unit kept there would go at
+  every update, cut or not, and the model would not show it.
+- A write programs 128 bytes and only clears bits: over bytes that were not
+  erased it leaves old & new. The session erases every block before it
+  writes it, so a clean update's result does not depend on this.
+- Power lost inside an erase (kronex-devsim \`--power-cut-at K
+  --power-cut-after B\`): the first B bytes from the address are 0xFF, byte B
+  has its upper four bits set (old | 0xF0), the rest are as they were.
+  Inside a write: the first B bytes hold old & new, byte B old & (new |
+  0x0F), the rest their old bytes; a block erased and then cut in its write
+  reads as the new bytes up to B, one mixed byte, then 0xFF. Inside a
+  data-memory write the first B bytes are written. No reply goes out, and
+  the unit answers nothing until it is switched on again. Either way a cut
+  block keeps every 1-bit of what it held or was being given
+  (\`(read & kept) == kept\`), whatever order a real part works in.
+- The depths the matrix cuts at: inside the erase and the write of the top
+  block and of the identity block B = 0, 1, 5, 6, 64, 127, 128 and, for the
+  erases, 511 and 512 (all done, the reply lost); half-way inside every other
+  erase (256) and write (64).
 
 ## Fuzzing
 
@@ -224,7 +245,11 @@ the seed corpus in \`tests/fuzz/corpus\`. \`fuzz_session\` damages the
 simulated unit's replies (lost, cut, emptied, noise, another status) during a
 whole update and checks that the unit's own identity bytes survive, that
 success is reported only with a full bar and the diagnostic file, that the
-port is closed, and that the run ends or goes back to idle.
+port is closed, and that the run ends or goes back to idle. Its seeds
+include inputs that leave some 2,900 replies alone and then give the read of
+the top block or of the identity block another status or lose the identity
+write's reply, so that fuzzing starts from the exchanges around the unit's
+own blocks, near the end of an update.
 
 | Target | Time | Inputs run | Findings |
 |---|---|---|---|
@@ -257,7 +282,14 @@ $bad_rows
 - A unit that vanished mid-exchange made the program spin on a dead port
   for up to 5 s of CPU per wait; fixed (Vanished unit, above).
 - Power lost between the erase and the write of the top block or the
-  identity block loses the unit's own bytes for good (Interrupted, then run
-  again, above); left for the safeguard in the design note.
+  identity block lost the unit's own bytes for good, and the rerun called
+  the unit with a blank serial number updated. The session now keeps a
+  record of both blocks on the PC before it erases either and puts them
+  back at the rerun; without the record it stops before erasing (Interrupted,
+  then run again, above).
+- The fault matrix compared no unit memory: every case that completes now
+  compares the three memories and the diagnostic file with the update
+  worked out from the release, and the cuts that lose part of the unit
+  are asserted as an exact set.
 REPORT
 echo "Report: $report"
