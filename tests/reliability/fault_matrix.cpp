@@ -3,9 +3,9 @@
 #include "device_peer.h"
 #include "dump_file.h"
 #include "expected_update.h"
-#include "preset_memory.h"
 #include "workflow_rig.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
@@ -388,10 +388,12 @@ Rerun rerun(const CleanRun& clean, const PowerCut& cut, Records records, devsim:
         return r;
     }
 
-    const auto own = devsim::presetIdentityBlock();
-    const bool ownIdentity = std::equal(own.begin(), own.begin() + kOwnBlocks[1].ownBytes,
-                                        unit.program(0).begin() + devsim::kIdentityAddress);
-    rule(!r.completed || ownIdentity, "reported as updated with a blank or foreign identity");
+    // Serial number and unit bytes all erased: whatever else a rerun without
+    // the record does, it must not call such a unit updated.
+    const auto identity = unit.program(0).begin() + devsim::kIdentityAddress;
+    const bool blank = std::all_of(identity, identity + kOwnBlocks[1].ownBytes,
+                                   [](std::uint8_t b) { return b == 0xFF; });
+    rule(!r.completed || !blank, "reported as updated with a blank identity");
     if (records == Records::Emptied && lossyWithoutRecord(clean, cut)) {
         rule(!r.lost.empty(), "ended as a clean update, where the unit's own blocks were lost");
     } else {

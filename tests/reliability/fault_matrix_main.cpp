@@ -47,6 +47,10 @@ int main(int argc, char** argv) {
         rerun = rerun || std::strcmp(argv[i], "--rerun") == 0;
         if (std::strcmp(argv[i], "--records") == 0 && i + 1 < argc) {
             const std::string which = argv[++i];
+            if (which != "kept" && which != "emptied") {
+                std::fprintf(stderr, "--records takes kept or emptied\n");
+                return 2;
+            }
             modes = {which == "kept" ? Records::Kept : Records::Emptied};
         }
     }
