@@ -41,7 +41,15 @@ int main(int argc, char** argv) {
     update->add_option("--dump-dir", o.dumpDir,
                        "where several units' diagnostic files go, one each named with the "
                        "serial number (default: the root of drive C:)");
-    for (auto* sub : {ports, info, update})
+    auto* restore = app.add_subcommand(
+        "restore", "writes a unit's own blocks (identity and top block) back from the record an "
+                   "unfinished update kept, perhaps on another PC, then run the update again");
+    restore->add_option("--record", o.record, "the record file (unit-*.record)")->required();
+    restore->add_option("--port", o.ports, "the unit's port (1-16); without it, the window's scan")
+        ->check(CLI::Range(1, 16))
+        ->expected(1);
+    restore->add_flag("--yes,-y", o.yes, "do not ask for confirmation");
+    for (auto* sub : {ports, info, update, restore})
         sub->add_flag("--json", o.json, "one JSON document on standard output instead of text");
 
     try {
@@ -55,5 +63,7 @@ int main(int argc, char** argv) {
         return portsCommand(o);
     if (*info)
         return infoCommand(o);
+    if (*restore)
+        return restoreCommand(o);
     return updateCommand(o);
 }

@@ -153,3 +153,56 @@ TEST(CliUpdate, FourUnitsAtOnceOneRefusingADataBlock) {
         EXPECT_EQ(fileText(bench.state / "dumps" / ("TEXTO2-290A1BC2-" + port + ".TXT")), expected);
     }
 }
+
+// An update cut in its final run leaves the unit's record: the report and
+// `info` call the update incomplete, never the release installed; `restore`
+// puts the kept blocks back, and only into the unit they belong to.
+TEST(CliUpdate, ACutUpdateIsReportedIncompleteAndItsRecordRestoresTheUnit) {
+    Bench bench;
+    const auto& commands = embeddedUpdate().commands;
+    const auto last = std::find(commands.rbegin(), commands.rend(), "RUN t1");
+    ASSERT_NE(last, commands.rend());
+    const int finalRun = static_cast<int>(commands.rend() - last); // its exchange
+    auto cut = bench.unit(3, "cut", {"--silent-from", std::to_string(finalRun)});
+    const auto [status, out] = bench.run("update --port 3 --yes --json");
+    ASSERT_EQ(cut->stop(SIGTERM), 0);
+    EXPECT_EQ(status, 1) << out;
+    const auto unit = nlohmann::json::parse(out)["units"][0];
+    EXPECT_EQ(unit["outcome"], "failed");
+    EXPECT_TRUE(unit["release_after"].is_null()) << out;
+    EXPECT_EQ(unit["incomplete"]["stopped_at"], "final run") << out;
+    std::vector<fs::path> records;
+    for (const auto& e : fs::directory_iterator(bench.state / "kronex"))
+        if (e.path().extension() == ".record")
+            records.push_back(e.path());
+    ASSERT_EQ(records.size(), 1u);
+    const std::string record = records[0].string();
+
+    auto again = bench.unit(3, "again");
+    const auto [infoStatus, info] = bench.run("info --port 3 --json");
+    ASSERT_EQ(again->stop(SIGTERM), 0);
+    const auto j = nlohmann::json::parse(info);
+    EXPECT_EQ(j["verdict"].get<std::string>().rfind("update incomplete: stopped at final run", 0),
+              0u)
+        << info;
+    EXPECT_EQ(j["incomplete"]["stopped_at"], "final run");
+
+    auto other = bench.unit(3, "other", {"--serial", "29000001"});
+    const auto [refused, refusal] = bench.run("restore --record " + record + " --port 3 --yes");
+    ASSERT_EQ(other->stop(SIGTERM), 0);
+    EXPECT_EQ(refused, 1) << refusal;
+    for (const auto& c : commandsIn(bench.state / "other.txt"))
+        EXPECT_EQ(c, "READ t0 2000");
+
+    auto own = bench.unit(3, "own");
+    const auto [restored, done] =
+        bench.run("restore --record " + record + " --port 3 --yes --json");
+    ASSERT_EQ(own->stop(SIGTERM), 0);
+    EXPECT_EQ(restored, 0) << done;
+    EXPECT_EQ(nlohmann::json::parse(done)["units"][0]["outcome"], "restored");
+    const auto sent = commandsIn(bench.state / "own.txt");
+    const std::vector<std::string> tail = {"READ t0 FF80", "ERASE t0 FF80", "WRITE t0 FF80",
+                                           "READ t0 2000", "ERASE t0 2000", "WRITE t0 2000"};
+    ASSERT_GE(sent.size(), tail.size());
+    EXPECT_TRUE(std::equal(tail.begin(), tail.end(), sent.end() - 6));
+}

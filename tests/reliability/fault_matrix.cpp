@@ -32,9 +32,12 @@ bool outcomeIgnored(const CleanRun& clean, int k) {
            k == static_cast<int>(clean.commands.size());
 }
 
-// Reads are judged by their length alone, not by their status byte.
+// Reads are judged by their length alone, not by their status byte, except
+// the two whose blocks are erased next: those must also be acknowledged.
 bool statusIgnored(const CleanRun& clean, int k) {
-    return clean.commands[static_cast<std::size_t>(k - 1)].rfind("READ", 0) == 0;
+    const std::string& c = clean.commands[static_cast<std::size_t>(k - 1)];
+    const bool erasedNext = c == "READ t0 FF80" || (c == "READ t0 2000" && k > 1);
+    return c.rfind("READ", 0) == 0 && !erasedNext;
 }
 
 devsim::Faults faultsFor(FaultKind kind, int k) {
