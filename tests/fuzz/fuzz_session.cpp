@@ -1,10 +1,13 @@
 // A whole update against a unit whose answers the input damages: replies
 // lost, cut, emptied, preceded by noise or given another status. Whatever
-// happens, the unit's serial number survives, nothing hangs, the port is
-// closed, and success is reported only for a completed update.
+// happens, the unit's serial number and top block survive in the unit or in
+// the record kept on the PC, nothing hangs, the port is closed, and success
+// is reported only for a completed update, which leaves no record.
+#include "unit_records.h"
 #include "workflow_rig.h"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -59,21 +62,52 @@ class DamagingPeer {
 
 } // namespace
 
+namespace {
+
+using Block = std::array<std::uint8_t, 128>;
+
+Block blockAt(const devsim::DeviceModel& unit, std::uint16_t address) {
+    Block b;
+    std::copy_n(unit.program(0).begin() + address, b.size(), b.begin());
+    return b;
+}
+
+bool sameOwnBytes(const Block& identity, const Block& own) {
+    return std::equal(own.begin(), own.begin() + 6, identity.begin());
+}
+
+// Top blocks alike but for the mark the session sets.
+bool sameTop(Block top, Block own) {
+    top[63] = own[63] = 0;
+    return top == own;
+}
+
+} // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     test::WorkflowRig rig;
+    rig.unitRecords = rig.recordFolder();
     auto& unit = rig.unitOn(1);
-    const auto serialBefore = std::vector<std::uint8_t>(unit.program(0).begin() + 0x2000,
-                                                        unit.program(0).begin() + 0x2006);
+    const Block identityBefore = blockAt(unit, devsim::kIdentityAddress);
+    const Block topBefore = blockAt(unit, devsim::kTopBlockAddress);
     DamagingPeer peer(unit, data, size);
     rig.comm.port(1).peer = [&peer](std::uint8_t b) { return peer(b); };
     rig.click();
 
     const auto& w = rig.window;
     const bool success = std::find(w.shown.begin(), w.shown.end(), MSG_CONCLUIDO) != w.shown.end();
-    const auto serialAfter = std::vector<std::uint8_t>(unit.program(0).begin() + 0x2000,
-                                                       unit.program(0).begin() + 0x2006);
-    if (serialAfter != serialBefore)
-        std::abort(); // the unit's own identity bytes were overwritten
+    // The unit's own bytes are in the unit, or in the one record the PC
+    // keeps of it for the next run.
+    const auto kept = UnitRecords(rig.unitRecords, diskRecordFiles()).whole();
+    const bool keptOwn = kept.size() == 1 &&
+                         sameOwnBytes(kept[0].record.identity, identityBefore) &&
+                         sameTop(kept[0].record.top, topBefore);
+    if (!sameOwnBytes(blockAt(unit, devsim::kIdentityAddress), identityBefore) && !keptOwn)
+        std::abort(); // the unit's serial number and unit bytes were lost
+    if (!sameTop(blockAt(unit, devsim::kTopBlockAddress), topBefore) && !keptOwn)
+        std::abort(); // the unit's own top block was lost
+    if (success && !kept.empty())
+        std::abort(); // a completed update leaves no record
     if (rig.comm.openHandles() != 0)
         std::abort();
     if (success != std::filesystem::exists(rig.dumpFile))
