@@ -207,7 +207,30 @@ erased": 0xFF where a clean update has the unit's own bytes):
 
 $rerun_lost
 
-SESSION_TEXT
+### What the session does about it
+
+The unit's own blocks are its top block (target 0, 0xFF80) and its serial
+number and unit bytes (identity bytes 0-5, 0x2000): no release carries them,
+and the session erases both blocks and writes them back. The reads of both
+must be whole and acknowledged (status 0xAA) before their erase. Before the
+first erase of either, the session settles which bytes are the unit's own
+and keeps them on the PC: one record per unit
+(\`unit-<serial number>-<unit bytes>.record\` in the folder of unit records)
+with the port, the time, the release and a checksum, written to a temporary
+file, flushed and renamed into place, and removed when the update completes.
+At the rerun a record that fits the unit (every 1-bit of the kept block
+still set in what is read, \`(read & kept) == kept\`, and where the identity
+survived, the same serial number and unit bytes) gives both blocks,
+whatever the cut left in them: with the records kept every cut ends as a
+clean update. Without a record, a blank identity or a blank top block is
+never written back: the session stops before erasing anything of the unit's
+own (\`kronex-update\` reports \`identity_lost\` for a blank identity, and
+\`kronex-update restore\` writes both blocks back from a record copied from
+the PC that began the update). A serial number or top block cut part-way
+but not wholly blank cannot be told from the unit's own without the record:
+it is written back as read, which is what the lines above reported as
+updated are. \`kronex-update\` stops before the erase when the record
+cannot be written and says why; the window goes on without it.
 
 ### The unit model's assumptions
 
