@@ -54,6 +54,8 @@ TEST(DevsimOptions, PlacementAndRecords) {
     EXPECT_EQ(o.dumpDir, "out");
     EXPECT_TRUE(o.stdinControl);
     EXPECT_FALSE(o.serial.has_value());
+    EXPECT_FALSE(o.erasedIdentity);
+    EXPECT_TRUE(parsed({"--erased-identity"}).erasedIdentity);
     EXPECT_EQ(parsed({"--serial", "2900a1FF"}).serial,
               (std::array<std::uint8_t, 3>{0x00, 0xA1, 0xFF}));
 }
@@ -76,7 +78,7 @@ TEST(DevsimOptions, HelpNamesEveryOption) {
     for (const char* name :
          {"--com", "--print-path", "--baud", "--silent-from", "--nak-at", "--short-reply-at",
           "--zero-length-at", "--cut-reply-at", "--noise", "--handshake-from", "--incompatible",
-          "--transcript", "--dump", "--stdin-control", "--help", "--serial"})
+          "--transcript", "--dump", "--stdin-control", "--help", "--serial", "--erased-identity"})
         EXPECT_NE(help.find(name), std::string::npos) << name;
 }
 
