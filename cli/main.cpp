@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
                        "serial number (default: the root of drive C:)");
     auto* restore = app.add_subcommand(
         "restore", "writes a unit's own blocks (identity and top block) back from the record an "
-                   "unfinished update kept, perhaps on another PC, then run the update again");
+                   "unfinished update kept, perhaps on another PC; run the update again after it");
     restore->add_option("--record", o.record, "the record file (unit-*.record)")->required();
     restore->add_option("--port", o.ports, "the unit's port (1-16); without it, the window's scan")
         ->check(CLI::Range(1, 16))

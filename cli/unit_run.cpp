@@ -112,6 +112,8 @@ void runSession(SerialLink& link, CancellableComm& comm, const UnitJob& job, Uni
     const SessionResult result = ATUALIZA(w);
     window.pumpEvents();
     report.releaseAfter = releaseAfter(report, result, catalog.releaseNumber, before.has_value());
+    if (!result.ownSerial.empty())
+        report.serial = result.ownSerial; // what a blank identity was given back
     if (result.completed) {
         report.outcome = Outcome::Updated;
         report.exchangesDone = link.exchange.exchanges;

@@ -63,6 +63,9 @@ struct SessionResult {
     std::string since;
     // The window goes on when its record cannot be written; this says why.
     std::string recordError;
+    // "29" and bytes 0-2 of the unit's own identity once settled (from a kept
+    // record where the unit's own read blank); empty before.
+    std::string ownSerial;
 };
 
 // The last exchange of `link`, as far as the stop report needs it.

@@ -37,6 +37,8 @@ class UpdateSession {
         r.completed = run();
         r.stop = stop_;
         r.recordError = recordError_;
+        if (ownIdentity_)
+            r.ownSerial = serialOf(*ownIdentity_);
         if (r.completed) {
             r.stop.step = SessionStep::Completed;
         } else {

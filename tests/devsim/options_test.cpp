@@ -58,6 +58,8 @@ TEST(DevsimOptions, PlacementAndRecords) {
     EXPECT_EQ(o.dumpDir, "out");
     EXPECT_TRUE(o.stdinControl);
     EXPECT_FALSE(o.serial.has_value());
+    EXPECT_FALSE(o.erasedIdentity);
+    EXPECT_TRUE(parsed({"--erased-identity"}).erasedIdentity);
     EXPECT_EQ(parsed({"--serial", "2900a1FF"}).serial,
               (std::array<std::uint8_t, 3>{0x00, 0xA1, 0xFF}));
 }
@@ -82,7 +84,7 @@ TEST(DevsimOptions, HelpNamesEveryOption) {
          {"--com", "--print-path", "--baud", "--silent-from", "--nak-at", "--short-reply-at",
           "--zero-length-at", "--cut-reply-at", "--noise", "--handshake-from", "--incompatible",
           "--power-cut-at", "--power-cut-after", "--transcript", "--dump", "--stdin-control",
-          "--help", "--serial"})
+          "--help", "--serial", "--erased-identity"})
         EXPECT_NE(help.find(name), std::string::npos) << name;
 }
 

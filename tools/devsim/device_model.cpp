@@ -55,6 +55,10 @@ void DeviceModel::presetSerial(const std::array<std::uint8_t, 3>& serial) {
     std::copy(top.begin(), top.end(), target0_.begin() + kTopBlockAddress);
 }
 
+void DeviceModel::presetErasedIdentity() {
+    std::fill_n(target0_.begin() + kIdentityAddress, kEraseSize, 0xFF);
+}
+
 std::vector<std::uint8_t> DeviceModel::receive(std::uint8_t byte) {
     if (phase_ == Phase::Frame)
         return frameByte(byte);

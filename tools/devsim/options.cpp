@@ -71,6 +71,7 @@ ParsedOptions parseOptions(const std::vector<std::string>& args) {
     const std::map<std::string, bool*> flags = {
         {"--print-path", &o.printPath},
         {"--incompatible", &o.faults.incompatible},
+        {"--erased-identity", &o.erasedIdentity},
         {"--stdin-control", &o.stdinControl},
         {"--help", &o.help},
         {"-h", &o.help},
@@ -141,6 +142,8 @@ Faults (exchanges count attention bytes 0x87 from 1, handshakes count 0xBC):
 The unit:
   --serial 29XXXXXX    another unit than 290A1BC2: its serial number and its
                        own top block in target 0
+  --erased-identity    the identity block erased and never written again, as
+                       an update cut between its erase and its write leaves it
 
 Records:
   --transcript FILE    write one line per command to FILE as it happens

@@ -17,6 +17,7 @@ struct Options {
     long baud = 0;          // pace the line; 0: answer at once
     Faults faults;
     std::optional<std::array<std::uint8_t, 3>> serial; // another unit than 290A1BC2
+    bool erasedIdentity = false; // as an update cut at the identity block's erase leaves it
     std::string transcriptFile;
     std::string dumpDir;
     bool stdinControl = false; // end when standard input closes
