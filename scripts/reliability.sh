@@ -110,10 +110,14 @@ reply missing its last byte, a zero length byte, noise before 0x78, a reply
 cut in half), run as a whole session on the virtual clock
 (\`build/tests/reliability/kronex-fault-matrix\`). The rules: where the step's
 outcome is ignored (the two erases before the data part, the final run
-command, a read's status byte, noise) the update completes; a failed
+command, the status byte of a read whose block is not erased next, noise)
+the update completes, and the unit's three memories and the diagnostic file
+are exactly those worked out from the release for a clean update; a failed
 compatibility check is reported and tried again; otherwise the session ends
 at that exchange, with no further exchange, no success message, no
-diagnostic file and the bar where it was. In every case: no unbounded wait,
+diagnostic file and the bar where it was. The reads of the top block and of
+the identity block, erased next, must be acknowledged: another status ends
+the session there, before the erase. In every case: no unbounded wait,
 every handle closed, the program asked to end or back to idle.
 
     $matrix
