@@ -1,4 +1,4 @@
-// The three commands of kronex-update; each returns the exit status.
+// The commands of kronex-update; each returns the exit status.
 #pragma once
 
 #include <string>
@@ -7,9 +7,10 @@
 namespace kronex::cli {
 
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitFailed = 1; // at least one unit failed
-inline constexpr int kExitNoUnit = 2; // no unit found
-inline constexpr int kExitUsage = 64; // bad command line
+inline constexpr int kExitFailed = 1;   // at least one unit failed
+inline constexpr int kExitNoUnit = 2;   // no unit found
+inline constexpr int kExitDeclined = 3; // the confirmation was declined: nothing written
+inline constexpr int kExitUsage = 64;   // bad command line, or nothing to confirm on
 inline constexpr int kExitInterrupt = 130;
 
 struct Options {
@@ -17,8 +18,14 @@ struct Options {
     bool all = false;       // every port where a unit answers
     bool yes = false;       // no confirmation
     bool json = false;
-    std::string dumpDir; // several units: one diagnostic file each, here
+    bool quiet = false;       // the closing summary alone
+    bool skipCurrent = false; // leave out units that already hold this release
+    std::string dumpDir;      // several units: one diagnostic file each, here
 };
+
+// Why the diagnostic files cannot go into this folder (made when missing);
+// empty when they can.
+std::string dumpDirProblem(const std::string& dir);
 
 int portsCommand(const Options& options);
 int infoCommand(const Options& options);

@@ -1,59 +1,180 @@
 // kronex-update: the command-line updater for the repair bench.
 #include "commands.h"
+#include "embedded_release.h"
+#include "loaded_catalog.h"
+#include "messages.h"
+#include "port_argument.h"
+#include "report.h"
 
 #include <CLI/CLI.hpp>
+#include <cstring>
 #include <iostream>
 
+using namespace kronex;
 using namespace kronex::cli;
 
+namespace {
+
+// "12", "COM12" or "com12"; nothing in another base, nothing above COM256.
+const CLI::Validator kPortNumber(
+    [](std::string& text) {
+        return parsePortArgument(text) ? std::string() : "not a port number: " + text;
+    },
+    "PORT", "port");
+
+// A value that is the next option is a missing value, not a folder named "-y".
+const CLI::Validator kNotAnOption(
+    [](std::string& text) {
+        return !text.empty() && text[0] == '-' ? "needs a folder, not the option " + text
+                                               : std::string();
+    },
+    "DIR", "folder");
+
+std::vector<int> portNumbers(const std::vector<std::string>& texts) {
+    std::vector<int> ports;
+    for (const auto& t : texts)
+        ports.push_back(*parsePortArgument(t));
+    return ports;
+}
+
+// The command named on the line, for a document about a line that failed.
+std::string commandIn(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        for (const char* c : {"ports", "info", "update"})
+            if (std::strcmp(argv[i], c) == 0)
+                return c;
+    return {};
+}
+
+bool jsonAsked(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--json") == 0)
+            return true;
+    return false;
+}
+
+int usage(bool json, const std::string& command, const std::string& message) {
+    if (json)
+        std::cout << usageJson(command, message).dump(2) << "\n";
+    std::cerr << "kronex-update: " << message << "\n";
+    return kExitUsage;
+}
+
+std::string versionText() {
+    const auto loaded = loadCatalog(embeddedRelease());
+    const auto& r = std::get<LoadedCatalog>(loaded);
+    return fill(
+        tr("kronex-update {1}, carrying release {2} \"{3}\" ({4})"),
+        {KRONEX_UPDATE_VERSION, std::to_string(r.releaseNumber), r.releaseCaption, r.releaseDate});
+}
+
+nlohmann::json versionJson() {
+    const auto loaded = loadCatalog(embeddedRelease());
+    const auto& r = std::get<LoadedCatalog>(loaded);
+    return {
+        {"command", "version"},
+        {"version", KRONEX_UPDATE_VERSION},
+        {"release",
+         {{"number", r.releaseNumber}, {"caption", r.releaseCaption}, {"date", r.releaseDate}}}};
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
-    CLI::App app{"kronex-update: writes the firmware release compiled into this program into "
-                 "KRONEX units in update mode, over COM1 to COM16.\n\n"
-                 "Exit status: 0 every unit updated (or ports/info succeeded), 1 at least one "
-                 "unit failed (or the confirmation was declined), 2 no unit found, 64 bad usage, "
-                 "130 interrupted (Ctrl-C).",
+    const bool json = jsonAsked(argc, argv);
+    std::string lang;
+    // The language first, so that --help comes in it too.
+    for (int i = 1; i + 1 < argc; ++i)
+        if (std::strcmp(argv[i], "--lang") == 0)
+            lang = argv[i + 1];
+    chooseLanguage(lang);
+
+    CLI::App app{tr("kronex-update: writes the firmware release compiled into this program into "
+                    "KRONEX units in update mode.\n\n"
+                    "Exit status: 0 every unit updated (or ports/info succeeded), 1 at least one "
+                    "unit failed or a named port could not be used, 2 no unit found, 3 the "
+                    "confirmation was declined (nothing written), 64 bad usage (also: no terminal "
+                    "to confirm on without --yes, --dump-dir not a writable folder), 130 "
+                    "interrupted (Ctrl-C)."),
                  "kronex-update"};
-    app.require_subcommand(1);
+    app.require_subcommand(0, 1);
     Options o;
-    app.add_flag("--json", o.json, "one JSON document on standard output instead of text");
+    bool version = false;
+    std::vector<std::string> portTexts;
+    std::string infoPort;
+    app.add_flag("--version", version, tr("the program's version and the release it carries"));
 
     auto* ports = app.add_subcommand(
-        "ports", "COM1 to COM16: what each resolves to, whether it opens or another program "
-                 "holds it, and whether a unit in update mode answers the handshake (only the "
-                 "handshake byte is sent)");
+        "ports", tr("COM1 to COM16: what each resolves to, whether it opens or another program "
+                    "holds it, and whether a unit in update mode answers the handshake (only the "
+                    "handshake byte is sent)"));
     auto* info = app.add_subcommand(
-        "info", "the unit's serial number, the release and erase addresses its identity block "
-                "records, the compatibility check, and what this program would install; "
-                "changes nothing in the unit");
-    info->add_option("--port", o.ports, "the unit's port (1-16); without it, the window's scan")
-        ->check(CLI::Range(1, 16))
-        ->expected(1);
+        "info", tr("the unit's serial number, the release and erase addresses its identity block "
+                   "records, the compatibility check, and what this program would install; "
+                   "changes nothing in the unit"));
+    info->add_option("--port", infoPort,
+                     tr("the unit's port, 1 to 256 (12, COM12 or com12); without it, COM1 to "
+                        "COM16 are searched"))
+        ->check(kPortNumber);
     auto* update = app.add_subcommand(
-        "update", "the update session, as the window runs it, on one unit or several at once");
+        "update", tr("the update session, as the window runs it, on one unit or several at once; "
+                     "asks before writing, once every unit has been found"));
     update
-        ->add_option("--port", o.ports,
-                     "a unit's port (1-16); give it once per unit to update several at once; "
-                     "without it, the window's scan takes the first unit it finds")
-        ->check(CLI::Range(1, 16));
-    auto* all = update->add_flag("--all", o.all, "every port where a unit answers the handshake");
+        ->add_option("--port", portTexts,
+                     tr("a unit's port, 1 to 256 (12, COM12 or com12); once per unit to update "
+                        "several at once; without it, COM1 to COM16 are searched and the first "
+                        "unit found is updated"))
+        ->check(kPortNumber);
+    auto* all = update->add_flag(
+        "--all", o.all, tr("every port from COM1 to COM16 where a unit answers the handshake"));
     all->excludes(update->get_option("--port"));
-    update->add_flag("--yes,-y", o.yes, "do not ask for confirmation");
-    update->add_option("--dump-dir", o.dumpDir,
-                       "where several units' diagnostic files go, one each named with the "
-                       "serial number (default: the root of drive C:)");
-    for (auto* sub : {ports, info, update})
-        sub->add_flag("--json", o.json, "one JSON document on standard output instead of text");
+    update->add_flag("--yes,-y", o.yes, tr("do not ask for confirmation"));
+    update->add_flag("--skip-current", o.skipCurrent,
+                     tr("leave out units that already hold this release"));
+    update
+        ->add_option("--dump-dir", o.dumpDir,
+                     tr("where the diagnostic files go, one each named with the serial number "
+                        "when several units are updated (default: the root of drive C:); "
+                        "checked before anything is sent"))
+        ->check(kNotAnOption);
+    for (auto* sub : {ports, info, update}) {
+        sub->add_flag("--json", o.json, tr("one JSON document on standard output instead of text"));
+        sub->add_flag("--quiet,-q", o.quiet, tr("print only the closing summary"));
+        sub->add_option("--lang", lang, tr("pt_BR or en (default: the system's language)"));
+    }
+    app.add_flag("--json", o.json, tr("one JSON document on standard output instead of text"));
+    app.add_option("--lang", lang, tr("pt_BR or en (default: the system's language)"));
 
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        const int status = app.exit(e);
-        return status == 0 ? kExitOk : kExitUsage;
+        if (e.get_exit_code() == 0) { // --help, of the program or of a command
+            std::cout << app.help();
+            return kExitOk;
+        }
+        return usage(json, commandIn(argc, argv), e.what());
     }
+    if (version) {
+        if (json)
+            std::cout << versionJson().dump(2) << "\n";
+        else
+            std::cout << versionText() << "\n";
+        return kExitOk;
+    }
+    if (*update && !o.dumpDir.empty())
+        if (const std::string problem = dumpDirProblem(o.dumpDir); !problem.empty())
+            return usage(json, "update", problem);
 
     if (*ports)
         return portsCommand(o);
-    if (*info)
+    if (*info) {
+        if (!infoPort.empty())
+            o.ports = {*parsePortArgument(infoPort)};
         return infoCommand(o);
-    return updateCommand(o);
+    }
+    if (*update) {
+        o.ports = portNumbers(portTexts);
+        return updateCommand(o);
+    }
+    return usage(json, "", tr("a command is needed: ports, info or update (--help lists them)"));
 }
