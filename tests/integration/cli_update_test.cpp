@@ -9,12 +9,18 @@
 #include "fake_window.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <optional>
+#include <pty.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -69,16 +75,68 @@ struct Bench {
     }
 
     // kronex-update with these arguments: its exit status and standard output.
-    std::pair<int, std::string> run(const std::string& args) {
-        const std::string command =
-            std::string(KRONEX_UPDATE) + " " + args + " 2>" + (state / "progress.txt").string();
+    // Standard input is nothing, or a terminal where `typed` waits to be read.
+    std::pair<int, std::string> run(const std::string& args,
+                                    const std::optional<std::string>& typed = std::nullopt,
+                                    const std::string& prefix = "") {
+        std::string command = prefix + std::string(KRONEX_UPDATE) + " " + args + " 2>" +
+                              (state / "progress.txt").string();
+        int master = -1, slave = -1;
+        char terminal[256] = "/dev/null";
+        if (typed) {
+            EXPECT_EQ(openpty(&master, &slave, terminal, nullptr, nullptr), 0);
+            EXPECT_EQ(write(master, typed->data(), typed->size()),
+                      static_cast<ssize_t>(typed->size()));
+        }
+        command += std::string(" <") + terminal;
         FILE* out = popen(command.c_str(), "r");
         std::string text;
         char buffer[4096];
         for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, out)) > 0;)
             text.append(buffer, n);
         const int status = pclose(out);
+        if (typed) {
+            close(master);
+            close(slave);
+        }
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text};
+    }
+    std::string progress() { return fileText(state / "progress.txt"); }
+    void point(int com, const std::string& target) {
+        const auto link = state / "kronex" / "dosdevices" / ("com" + std::to_string(com));
+        fs::remove(link);
+        fs::create_symlink(target, link);
+    }
+};
+
+// What the schema in docs/ finds wrong with kronex-update's JSON ("" when nothing).
+std::string schemaProblems(const std::string& json) {
+    const fs::path file = fs::temp_directory_path() / ("kronex-json-" + std::to_string(getpid()));
+    std::ofstream(file) << json;
+    FILE* out =
+        popen((std::string(KRONEX_SCHEMA_CHECK) + " <" + file.string() + " 2>&1").c_str(), "r");
+    std::string text;
+    char buffer[1024];
+    for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, out)) > 0;)
+        text.append(buffer, n);
+    const int status = pclose(out);
+    fs::remove(file);
+    return status == 0 ? "" : "schema check: " + text;
+}
+
+// A terminal another program has open and locked, as a serial program does.
+struct HeldTerminal {
+    int master = -1, slave = -1, other = -1;
+    char path[256] = {};
+    HeldTerminal() {
+        EXPECT_EQ(openpty(&master, &slave, path, nullptr, nullptr), 0);
+        other = open(path, O_RDWR | O_NOCTTY);
+        EXPECT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+    }
+    ~HeldTerminal() {
+        close(other);
+        close(slave);
+        close(master);
     }
 };
 
@@ -132,6 +190,7 @@ TEST(CliUpdate, FourUnitsAtOnceOneRefusingADataBlock) {
         EXPECT_EQ(u->stop(SIGTERM), 0);
     EXPECT_EQ(status, 1) << out;
     const auto json = nlohmann::json::parse(out);
+    EXPECT_EQ(schemaProblems(out), "");
     ASSERT_EQ(json["units"].size(), 4u) << out;
     const auto expected = dumpText(embeddedUpdate().identity) + "\r\n";
     for (const auto& u : json["units"]) {
@@ -142,14 +201,174 @@ TEST(CliUpdate, FourUnitsAtOnceOneRefusingADataBlock) {
             EXPECT_EQ(u["failed_command"], "DATA block " + block);
             EXPECT_EQ(u["failed_exchange"], k);
             EXPECT_EQ(u["reason"], "refused with status 0x55");
+            EXPECT_EQ(u["explanation"], "the unit refused to write a block");
+            EXPECT_NE(u["next_step"].get<std::string>().find("run the update again"),
+                      std::string::npos);
             EXPECT_EQ(u["release_after"], 233); // the identity block is untouched
             EXPECT_EQ(commandsIn(bench.state / "unit5.txt").back(), *firstData + " [nak]");
             continue;
         }
         EXPECT_EQ(u["outcome"], "updated") << port;
+        EXPECT_EQ(u["explanation"], nullptr);
         EXPECT_EQ(u["exchanges_done"], u["exchanges_total"]);
         EXPECT_EQ(u["serial_number"], "290A1BC2");
         EXPECT_EQ(commandsIn(bench.state / ("unit" + port.substr(3) + ".txt")), commands) << port;
         EXPECT_EQ(fileText(bench.state / "dumps" / ("TEXTO2-290A1BC2-" + port + ".TXT")), expected);
     }
+}
+
+TEST(CliUpdate, PortArgumentsAreDecimalAndReachAboveCom16) {
+    Bench bench;
+    auto unit = bench.unit(12, "unit12");
+    // A leading zero is decimal, never octal: 012 is COM12, not COM10.
+    for (const std::string given : {"012", "12", "COM12", "com12"}) {
+        const auto [status, out] = bench.run("info --json --port " + given);
+        EXPECT_EQ(status, 0) << given << out;
+        const auto json = nlohmann::json::parse(out);
+        EXPECT_EQ(json["port"], "COM12") << given;
+        EXPECT_EQ(json["compatible"], true);
+        EXPECT_EQ(schemaProblems(out), "");
+    }
+    for (const std::string given : {"0x0c", "+3", "COM", "COM0", "257", "1e1"}) {
+        const auto [status, out] = bench.run("update --yes --json --port " + given);
+        EXPECT_EQ(status, 64) << given;
+        const auto json = nlohmann::json::parse(out);
+        EXPECT_EQ(json["error"], "usage") << given;
+        EXPECT_NE(json["message"].get<std::string>().find("not a port number"), std::string::npos);
+        EXPECT_EQ(schemaProblems(out), "");
+    }
+    // 010 is COM10 (not COM8), which this bench does not have: a failure, named.
+    const auto [status, out] = bench.run("update --yes --json --port 010");
+    EXPECT_EQ(status, 1);
+    const auto json = nlohmann::json::parse(out);
+    EXPECT_EQ(json["units"][0]["port"], "COM10");
+    EXPECT_EQ(json["units"][0]["outcome"], "missing");
+    EXPECT_EQ(json["units"][0]["port_error"]["cause"], "missing");
+    EXPECT_EQ(unit->stop(SIGTERM), 0);
+    EXPECT_EQ(fileText(bench.state / "unit12.txt").find("ERASE"), std::string::npos);
+}
+
+TEST(CliUpdate, EveryNamedPortAccountedFor) {
+    Bench bench;
+    // COM3 refuses the first data block, COM4 is held by another program, COM5
+    // leads nowhere, COM6 answers the handshake but never the identity read.
+    const auto& commands = embeddedUpdate().commands;
+    const auto firstData = std::find_if(commands.begin(), commands.end(), [](const std::string& c) {
+        return c.rfind("DATA ", 0) == 0;
+    });
+    const int k = static_cast<int>(firstData - commands.begin()) + 1;
+    auto refusing = bench.unit(3, "unit3", {"--nak-at", std::to_string(k)});
+    HeldTerminal held;
+    bench.point(4, held.path);
+    bench.point(5, (bench.state / "unplugged").string());
+    auto incompatible = bench.unit(6, "unit6", {"--incompatible"});
+    const auto [status, out] = bench.run("update --yes --json --port 3 --port COM4 --port 5 "
+                                         "--port com6");
+    EXPECT_EQ(refusing->stop(SIGTERM), 0);
+    EXPECT_EQ(incompatible->stop(SIGTERM), 0);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(schemaProblems(out), "");
+    const auto units = nlohmann::json::parse(out)["units"];
+    ASSERT_EQ(units.size(), 4u) << out;
+    EXPECT_EQ(units[0]["outcome"], "failed");
+    EXPECT_EQ(units[0]["failed_exchange"], k);
+    EXPECT_EQ(units[1]["outcome"], "held");
+    EXPECT_EQ(units[1]["port_error"]["cause"], "held");
+    EXPECT_EQ(units[1]["port_error"]["code"], EWOULDBLOCK);
+    EXPECT_EQ(units[2]["outcome"], "missing");
+    EXPECT_EQ(units[2]["port_error"]["code"], ENOENT);
+    EXPECT_EQ(units[2]["port_error"]["text"], std::strerror(ENOENT));
+    EXPECT_EQ(units[3]["outcome"], "incompatible");
+    EXPECT_EQ(units[3]["reason"], "no complement within 5 s");
+    EXPECT_EQ(units[3]["failed_command"], "READ t0 2000");
+    EXPECT_NE(units[3]["next_step"].get<std::string>().find("F2"), std::string::npos);
+    std::uint8_t seen[16];
+    EXPECT_EQ(read(held.master, seen, sizeof seen), -1); // the held port heard nothing
+    // Each of the incompatible unit's eleven tries was shown as it failed.
+    const std::string progress = bench.progress();
+    EXPECT_NE(progress.find("COM6: try 1 of 11"), std::string::npos) << progress;
+    EXPECT_NE(progress.find("COM6: try 11 of 11"), std::string::npos) << progress;
+}
+
+TEST(CliUpdate, PortThisUserMayNotOpen) {
+    Bench bench;
+    auto unit = bench.unit(7, "unit7");
+    // As root, the run drops to nobody, who may not open root's terminals.
+    std::string prefix;
+    if (geteuid() == 0)
+        prefix = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+    else
+        fs::permissions(fs::read_symlink(bench.state / "kronex" / "dosdevices" / "com7"),
+                        fs::perms::none);
+    const auto [status, out] = bench.run("update --yes --json --port 7", std::nullopt, prefix);
+    EXPECT_EQ(unit->stop(SIGTERM), 0);
+    EXPECT_EQ(status, 1) << out;
+    const auto u = nlohmann::json::parse(out)["units"][0];
+    EXPECT_EQ(u["outcome"], "denied");
+    EXPECT_EQ(u["port_error"]["code"], EACCES);
+    EXPECT_NE(u["next_step"].get<std::string>().find("usermod -aG"), std::string::npos);
+    EXPECT_EQ(fileText(bench.state / "unit7.txt"), "");
+}
+
+TEST(CliUpdate, NothingSentWhenTheRunCannotBeRight) {
+    Bench bench;
+    auto unit = bench.unit(3, "unit3");
+    const fs::path file = bench.state / "a-file";
+    std::ofstream(file) << "x";
+    // The diagnostic folder is a file; a missing --dump-dir value; no terminal
+    // to confirm on and no --yes.
+    for (const std::string& args :
+         std::vector<std::string>{"update --port 3 --yes --json --dump-dir " + file.string(),
+                                  "update --port 3 --json --dump-dir -y", "update --json --all"}) {
+        const auto [status, out] = bench.run(args);
+        EXPECT_EQ(status, 64) << args;
+        EXPECT_EQ(nlohmann::json::parse(out)["error"], "usage") << args;
+        EXPECT_EQ(schemaProblems(out), "");
+    }
+    EXPECT_EQ(unit->stop(SIGTERM), 0);
+    EXPECT_EQ(fileText(bench.state / "unit3.txt"), "");
+}
+
+TEST(CliUpdate, AsksAfterTheSurveyAndADeclineWritesNothing) {
+    Bench bench;
+    auto unit = bench.unit(3, "declined");
+    const auto [status, out] = bench.run("update --port 3 --json", std::string("n\n"));
+    EXPECT_EQ(unit->stop(SIGTERM), 0);
+    EXPECT_EQ(status, 3) << out;
+    const auto json = nlohmann::json::parse(out);
+    EXPECT_EQ(schemaProblems(out), "");
+    EXPECT_EQ(json["confirmed"], false);
+    EXPECT_EQ(json["units"][0]["outcome"], "answered");
+    // The question named the unit, what it holds and what would be written.
+    const std::string question = bench.progress();
+    EXPECT_NE(question.find("COM3  unit 290A1BC2, release recorded 233"), std::string::npos)
+        << question;
+    EXPECT_NE(question.find("Release " + std::to_string(json["release"]["number"].get<int>())),
+              std::string::npos);
+    EXPECT_EQ(commandsIn(bench.state / "declined.txt"), (std::vector<std::string>{"READ t0 2000"}));
+
+    // Confirmed, the session goes on with the same link: the window's bytes.
+    auto confirmed = bench.unit(3, "confirmed");
+    EXPECT_EQ(bench.run("update --port 3", std::string("y\n")).first, 0);
+    EXPECT_EQ(confirmed->stop(SIGTERM), 0);
+    EXPECT_EQ(commandsIn(bench.state / "confirmed.txt"), embeddedUpdate().commands);
+}
+
+TEST(CliUpdate, AllKeepsHeldPortsInItsRecord) {
+    Bench bench;
+    HeldTerminal held;
+    bench.point(2, held.path);
+    auto unit = bench.unit(3, "unit3");
+    const auto [status, out] = bench.run("update --all --yes --json --skip-current");
+    EXPECT_EQ(unit->stop(SIGTERM), 0);
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_EQ(schemaProblems(out), "");
+    const auto json = nlohmann::json::parse(out);
+    ASSERT_EQ(json["units"].size(), 2u) << out;
+    EXPECT_EQ(json["units"][0]["port"], "COM2");
+    EXPECT_EQ(json["units"][0]["outcome"], "held");
+    EXPECT_EQ(json["units"][1]["outcome"], "updated");
+    EXPECT_EQ(json["summary"]["updated"], 1);
+    EXPECT_EQ(json["summary"]["failed"], 0);
+    EXPECT_EQ(json["summary"]["bytes_sent"], json["units"][1]["bytes_sent"]);
 }
