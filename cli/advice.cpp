@@ -65,7 +65,17 @@ Advice adviceFor(const UnitReport& u) {
     case Outcome::Updated:
     case Outcome::Answered:
     case Outcome::Skipped:
+    case Outcome::Verified:
         return {};
+    case Outcome::Differs:
+        return {fill(tr("{1} blocks of the unit's memory differ from what this release writes"),
+                     {std::to_string(u.readBack ? u.readBack->faults.size() : 0)}),
+                tr("run the update again; if the same blocks differ after it, the unit's memory "
+                   "is faulty: send it for repair")};
+    case Outcome::Unreadable:
+        return {tr("the unit would not let every block be read back, so it is not verified"),
+                tr("keep the unit switched on and in update mode, check the cable, and run verify "
+                   "again")};
     case Outcome::Failed:
         return stopAdvice(*u.stop);
     case Outcome::Incompatible:

@@ -7,6 +7,7 @@
 #include "messages.h"
 #include "port_survey.h"
 #include "progress_view.h"
+#include "release_rehearsal.h"
 #include "report.h"
 #include "session_plan.h"
 
@@ -157,7 +158,76 @@ bool anyWaiting(const std::deque<UnitProgress>& units) {
                        [](const UnitProgress& p) { return p.checked && !p.done; });
 }
 
+// Until the unit on COMn is switched off or unplugged: the next one to
+// answer there is another unit.
+void awaitDeparture(int port) {
+    for (;;) {
+        const Probe p = probePort(port);
+        if (interrupted() || p == Probe::Missing || p == Probe::Silent)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    }
+}
+
+// --loop: every port (or the scan) in its own thread, each unit updated as
+// it comes, one record each as it ends, until Ctrl-C.
+int loopUpdates(const Options& o, const UnitJob& job, Console& console,
+                const std::vector<int>& ports, Clock::time_point start) {
+    std::mutex mutex;
+    std::vector<UnitReport> units;
+    const auto secondsSince = [&] {
+        return std::chrono::duration<double>(Clock::now() - start).count();
+    };
+    const auto record = [&](const UnitReport& u) {
+        std::lock_guard lock(mutex);
+        units.push_back(u);
+        if (o.json) {
+            std::cout << updateJson({u}, release(), true, u.seconds).dump() << "\n" << std::flush;
+            return;
+        }
+        if (!o.quiet)
+            std::cout << "[" << units.size() << "] " << com(u.port)
+                      << (u.serial.empty() ? "" : " (" + u.serial + ")") << ": " << outcomeText(u)
+                      << "\n";
+        std::cout << summaryLine(units, secondsSince()) << "\n" << std::flush;
+    };
+    const std::vector<int> slots = ports.empty() ? std::vector<int>{0} : ports;
+    std::vector<std::thread> threads;
+    for (const int port : slots)
+        threads.emplace_back([&, port] {
+            while (!interrupted()) {
+                UnitProgress progress;
+                const UnitReport u =
+                    port ? runUnit(port, job, progress) : scanAndRun(job, progress);
+                if (u.outcome == Outcome::Interrupted && !u.stop)
+                    break; // Ctrl-C while waiting: no unit to account for
+                record(u);
+                if (u.port != 0)
+                    awaitDeparture(u.port);
+            }
+        });
+    console.line(ports.empty()
+                     ? tr("Switch the units on in update mode one after another; Ctrl-C ends.")
+                     : tr("Switch a unit on in update mode on each port; Ctrl-C ends."));
+    for (auto& t : threads)
+        t.join();
+    if (!o.json)
+        std::cout << summaryLine(units, secondsSince()) << "\n";
+    const bool cut = std::any_of(units.begin(), units.end(), [](const UnitReport& u) {
+        return u.outcome == Outcome::Interrupted;
+    });
+    const bool failed = std::any_of(units.begin(), units.end(), [](const UnitReport& u) {
+        return u.outcome != Outcome::Updated && u.outcome != Outcome::Skipped;
+    });
+    return cut ? kExitInterrupt : failed ? kExitFailed : kExitOk;
+}
+
 } // namespace
+
+std::string logFileProblem(const std::string& path) {
+    std::ofstream out(path, std::ios::app);
+    return out ? std::string() : fill(tr("--log {1} cannot be written"), {path});
+}
 
 std::string dumpDirProblem(const std::string& text) {
     const fs::path dir(text);
@@ -194,6 +264,9 @@ int infoCommand(const Options& o) {
     Console console(o.quiet || o.json);
     UnitJob job{embeddedRelease(), release(), {}, false, {}};
     job.onFailedTry = showTries(console);
+    std::optional<ExchangeLog> log;
+    if (!o.logFile.empty())
+        job.log = &log.emplace(o.logFile);
     UnitProgress progress;
     const UnitReport unit =
         o.ports.empty() ? scanAndRun(job, progress) : runUnit(o.ports.front(), job, progress);
@@ -203,6 +276,39 @@ int infoCommand(const Options& o) {
         printInfo(std::cout, unit, release());
     switch (unit.outcome) {
     case Outcome::Answered:
+        return kExitOk;
+    case Outcome::Interrupted:
+        return kExitInterrupt;
+    case Outcome::NoUnit:
+        return kExitNoUnit;
+    case Outcome::Held:
+    case Outcome::Denied:
+    case Outcome::Missing:
+        return o.ports.empty() ? kExitNoUnit : kExitFailed;
+    default:
+        return kExitFailed;
+    }
+}
+
+int verifyCommand(const Options& o) {
+    catchInterrupt();
+    Console console(o.quiet || o.json);
+    const auto blocks = rehearseUpdate(embeddedRelease(), release());
+    UnitJob job{embeddedRelease(), release(), {}, false, {}};
+    job.onFailedTry = showTries(console);
+    job.readBack = &blocks;
+    std::optional<ExchangeLog> log;
+    if (!o.logFile.empty())
+        job.log = &log.emplace(o.logFile);
+    UnitProgress progress;
+    const UnitReport unit =
+        o.ports.empty() ? scanAndRun(job, progress) : runUnit(o.ports.front(), job, progress);
+    if (o.json)
+        emit(o, verifyJson(unit, release()));
+    else
+        printVerify(std::cout, unit, release());
+    switch (unit.outcome) {
+    case Outcome::Verified:
         return kExitOk;
     case Outcome::Interrupted:
         return kExitInterrupt;
@@ -251,7 +357,7 @@ int updateCommand(const Options& o) {
     }
 
     // One unit writes the window's file; several, one file each.
-    const bool several = ports.size() > 1;
+    const bool several = ports.size() > 1 || o.loop;
     const fs::path dir = o.dumpDir.empty() ? dumpFilePath().parent_path() : fs::path(o.dumpDir);
     Confirmation confirmation;
     if (o.yes)
@@ -264,7 +370,15 @@ int updateCommand(const Options& o) {
                 }};
     job.confirmation = &confirmation;
     job.skipCurrent = o.skipCurrent;
+    std::optional<ExchangeLog> log;
+    if (!o.logFile.empty())
+        job.log = &log.emplace(o.logFile);
     job.onFailedTry = showTries(console);
+    job.wait = o.wait || o.loop;
+    if (o.loop)
+        return loopUpdates(o, job, console, ports, start);
+    if (o.wait)
+        console.line(tr("Waiting for the units to answer in update mode; Ctrl-C ends."));
 
     const std::size_t count = ports.empty() ? 1 : ports.size();
     std::deque<UnitProgress> progress(count); // not movable: a deque keeps them in place

@@ -20,15 +20,22 @@ struct Options {
     bool json = false;
     bool quiet = false;       // the closing summary alone
     bool skipCurrent = false; // leave out units that already hold this release
+    bool wait = false;        // wait for units to come up instead of "no unit"
+    bool loop = false;        // each unit as it is switched on, until Ctrl-C
     std::string dumpDir;      // several units: one diagnostic file each, here
+    std::string logFile;      // every exchange traced here, for support
 };
 
 // Why the diagnostic files cannot go into this folder (made when missing);
 // empty when they can.
 std::string dumpDirProblem(const std::string& dir);
 
+// Why the trace cannot go into this file; empty when it can.
+std::string logFileProblem(const std::string& path);
+
 int portsCommand(const Options& options);
 int infoCommand(const Options& options);
 int updateCommand(const Options& options);
+int verifyCommand(const Options& options);
 
 } // namespace kronex::cli

@@ -25,10 +25,10 @@ const CLI::Validator kPortNumber(
 // A value that is the next option is a missing value, not a folder named "-y".
 const CLI::Validator kNotAnOption(
     [](std::string& text) {
-        return !text.empty() && text[0] == '-' ? "needs a folder, not the option " + text
+        return !text.empty() && text[0] == '-' ? "needs a value, not the option " + text
                                                : std::string();
     },
-    "DIR", "folder");
+    "VALUE", "not an option");
 
 std::vector<int> portNumbers(const std::vector<std::string>& texts) {
     std::vector<int> ports;
@@ -40,7 +40,7 @@ std::vector<int> portNumbers(const std::vector<std::string>& texts) {
 // The command named on the line, for a document about a line that failed.
 std::string commandIn(int argc, char** argv) {
     for (int i = 1; i < argc; ++i)
-        for (const char* c : {"ports", "info", "update"})
+        for (const char* c : {"ports", "info", "update", "verify"})
             if (std::strcmp(argv[i], c) == 0)
                 return c;
     return {};
@@ -116,6 +116,16 @@ int main(int argc, char** argv) {
                      tr("the unit's port, 1 to 256 (12, COM12 or com12); without it, COM1 to "
                         "COM16 are searched"))
         ->check(kPortNumber);
+    auto* verify = app.add_subcommand(
+        "verify", tr("reads back every block of program memory an update writes and compares it "
+                     "with this program's release, allowing for the bytes that are the unit's "
+                     "own; names each block that differs; writes nothing"));
+    std::string verifyPort;
+    verify
+        ->add_option("--port", verifyPort,
+                     tr("the unit's port, 1 to 256 (12, COM12 or com12); without it, COM1 to "
+                        "COM16 are searched"))
+        ->check(kPortNumber);
     auto* update = app.add_subcommand(
         "update", tr("the update session, as the window runs it, on one unit or several at once; "
                      "asks before writing, once every unit has been found"));
@@ -128,7 +138,17 @@ int main(int argc, char** argv) {
     auto* all = update->add_flag(
         "--all", o.all, tr("every port from COM1 to COM16 where a unit answers the handshake"));
     all->excludes(update->get_option("--port"));
-    update->add_flag("--yes,-y", o.yes, tr("do not ask for confirmation"));
+    auto* yes = update->add_flag("--yes,-y", o.yes, tr("do not ask for confirmation"));
+    update->add_flag("--wait", o.wait,
+                     tr("wait for the units to come up in update mode instead of failing with "
+                        "\"no unit\" (Ctrl-C ends the wait)"));
+    update
+        ->add_flag("--loop", o.loop,
+                   tr("keep going: update each unit as it is switched on, on the named ports or "
+                      "the first free one of COM1 to COM16, until Ctrl-C; a line per unit (a "
+                      "JSON line with --json) and a running count; needs --yes"))
+        ->needs(yes)
+        ->excludes(all);
     update->add_flag("--skip-current", o.skipCurrent,
                      tr("leave out units that already hold this release"));
     update
@@ -137,7 +157,12 @@ int main(int argc, char** argv) {
                         "when several units are updated (default: the root of drive C:); "
                         "checked before anything is sent"))
         ->check(kNotAnOption);
-    for (auto* sub : {ports, info, update}) {
+    for (auto* sub : {info, update, verify})
+        sub->add_option("--log", o.logFile,
+                        tr("add a line per exchange with the unit to this file (time, port, "
+                           "command, address, reply status), for support"))
+            ->check(kNotAnOption);
+    for (auto* sub : {ports, info, update, verify}) {
         sub->add_flag("--json", o.json, tr("one JSON document on standard output instead of text"));
         sub->add_flag("--quiet,-q", o.quiet, tr("print only the closing summary"));
         sub->add_option("--lang", lang, tr("pt_BR or en (default: the system's language)"));
@@ -165,6 +190,10 @@ int main(int argc, char** argv) {
         if (const std::string problem = dumpDirProblem(o.dumpDir); !problem.empty())
             return usage(json, "update", problem);
 
+    if (!o.logFile.empty())
+        if (const std::string problem = logFileProblem(o.logFile); !problem.empty())
+            return usage(json, commandIn(argc, argv), problem);
+
     if (*ports)
         return portsCommand(o);
     if (*info) {
@@ -176,5 +205,11 @@ int main(int argc, char** argv) {
         o.ports = portNumbers(portTexts);
         return updateCommand(o);
     }
-    return usage(json, "", tr("a command is needed: ports, info or update (--help lists them)"));
+    if (*verify) {
+        if (!verifyPort.empty())
+            o.ports = {*parsePortArgument(verifyPort)};
+        return verifyCommand(o);
+    }
+    return usage(json, "",
+                 tr("a command is needed: ports, info, update or verify (--help lists them)"));
 }

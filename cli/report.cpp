@@ -67,7 +67,8 @@ void adviceJson(const UnitReport& u, nlohmann::json& j) {
 }
 
 bool failure(Outcome o) {
-    return o != Outcome::Updated && o != Outcome::Answered && o != Outcome::Skipped;
+    return o != Outcome::Updated && o != Outcome::Answered && o != Outcome::Skipped &&
+           o != Outcome::Verified;
 }
 
 nlohmann::json optionalInt(const std::optional<int>& v) {
@@ -133,6 +134,12 @@ std::string outcomeName(Outcome outcome) {
         return "missing";
     case Outcome::Skipped:
         return "skipped";
+    case Outcome::Verified:
+        return "verified";
+    case Outcome::Differs:
+        return "differs";
+    case Outcome::Unreadable:
+        return "unreadable";
     case Outcome::Interrupted:
         return "interrupted";
     }
@@ -147,6 +154,9 @@ std::string outcomeText(const UnitReport& u) {
         return tr("passed the compatibility check; nothing was written");
     case Outcome::Skipped:
         return tr("already holds this release: left as it is");
+    case Outcome::Verified:
+        return fill(tr("verified: all {1} blocks the release writes read back as written"),
+                    {std::to_string(u.readBack->blocks)});
     default:
         break;
     }
@@ -298,6 +308,52 @@ void printUpdate(std::ostream& out, const std::vector<UnitReport>& units) {
     for (const auto& u : units)
         out << std::setw(7) << com(u.port) << std::setw(10) << (u.serial.empty() ? "-" : u.serial)
             << std::setw(13) << outcomeName(u.outcome) << seconds(u.seconds) << "\n";
+}
+
+void printVerify(std::ostream& out, const UnitReport& u, const LoadedCatalog& release) {
+    out << fill(
+               tr("This program installs release {1} \"{2}\" ({3})"),
+               {std::to_string(release.releaseNumber), release.releaseCaption, release.releaseDate})
+        << "\n";
+    out << (u.port ? com(u.port) : std::string("COM1-16"))
+        << (u.serial.empty() ? "" : " (" + u.serial + ")") << ": " << outcomeText(u) << "\n";
+    if (!u.readBack)
+        return;
+    for (const auto& f : u.readBack->faults)
+        out << "  " << blockName(f.target, f.address) << ": "
+            << (f.unread ? fill(tr("not read ({1})"), {f.why})
+                         : fill(tr("{1} bytes differ, the first at byte {2}"),
+                                {std::to_string(f.bytes), std::to_string(f.firstByte)}))
+            << "\n";
+    out << "  " << tr("The data part cannot be read back (the unit has no command for it).")
+        << "\n";
+}
+
+nlohmann::json verifyJson(const UnitReport& u, const LoadedCatalog& release) {
+    nlohmann::json faults = nlohmann::json::array();
+    if (u.readBack)
+        for (const auto& f : u.readBack->faults)
+            faults.push_back({{"block", blockName(f.target, f.address)},
+                              {"target", f.target},
+                              {"address", hex4(f.address)},
+                              {"read", !f.unread},
+                              {"why", f.unread ? nlohmann::json(f.why) : nlohmann::json(nullptr)},
+                              {"first_byte", f.firstByte >= 0 ? nlohmann::json(f.firstByte)
+                                                              : nlohmann::json(nullptr)},
+                              {"bytes_differing", f.bytes}});
+    nlohmann::json j = {
+        {"command", "verify"},
+        {"release", releaseJson(release)},
+        {"port", u.port ? nlohmann::json(com(u.port)) : nlohmann::json(nullptr)},
+        {"serial_number", textOrNull(u.serial)},
+        {"release_recorded", optionalInt(u.releaseBefore)},
+        {"outcome", outcomeName(u.outcome)},
+        {"blocks", u.readBack ? nlohmann::json(u.readBack->blocks) : nlohmann::json(nullptr)},
+        {"blocks_read", u.readBack ? nlohmann::json(u.readBack->read) : nlohmann::json(nullptr)},
+        {"faults", faults},
+        {"data_part_checked", false}};
+    adviceJson(u, j);
+    return j;
 }
 
 nlohmann::json updateJson(const std::vector<UnitReport>& units, const LoadedCatalog& release,

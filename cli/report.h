@@ -31,6 +31,10 @@ nlohmann::json portsJson(const std::vector<PortState>& ports);
 void printInfo(std::ostream& out, const UnitReport& unit, const LoadedCatalog& release);
 nlohmann::json infoJson(const UnitReport& unit, const LoadedCatalog& release);
 
+// verify: the outcome, then each block that differs or could not be read.
+void printVerify(std::ostream& out, const UnitReport& unit, const LoadedCatalog& release);
+nlohmann::json verifyJson(const UnitReport& unit, const LoadedCatalog& release);
+
 // Each unit's line; several units add a table (port, serial, outcome, time).
 void printUpdate(std::ostream& out, const std::vector<UnitReport>& units);
 // `confirmed` false: the question was declined, nothing was written.

@@ -7,6 +7,7 @@
 #include "serial_link.h"
 #include "update_session.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -141,6 +142,16 @@ bool tryUnit(SerialLink& link, CancellableComm& comm, const UnitJob& job, UnitPr
             report.outcome = Outcome::Skipped;
             return true;
         }
+        if (job.readBack) {
+            const ReadBack& r = report.readBack.emplace(readBack(link.exchange, *job.readBack));
+            report.outcome = interrupted()  ? Outcome::Interrupted
+                             : r.allMatch() ? Outcome::Verified
+                             : std::any_of(r.faults.begin(), r.faults.end(),
+                                           [](const BlockFault& f) { return f.unread; })
+                                 ? Outcome::Unreadable
+                                 : Outcome::Differs;
+            return true;
+        }
         if (!job.update)
             return true;
         progress.serial = report.serial;
@@ -202,10 +213,41 @@ bool Confirmation::decided() {
     return go_.has_value();
 }
 
+namespace {
+// Nothing there yet: a port with no unit answering, or an adapter not plugged in.
+bool noUnitYet(Outcome o) {
+    return o == Outcome::NoUnit || o == Outcome::Missing;
+}
+
+// Between two looks for a unit that is not there yet.
+void pause(CommApi& comm) {
+    comm.Sleep(500);
+}
+
+// The unit's own serial calls: the platform's, traced with --log, cut off by Ctrl-C.
+struct UnitComm {
+    explicit UnitComm(const UnitJob& job) {
+        CommApi& base = job.api ? *job.api : systemCommApi();
+        if (job.log)
+            trace.emplace(base, *job.log);
+        cancellable.emplace(trace ? static_cast<CommApi&>(*trace) : base, interrupted);
+    }
+    std::optional<ExchangeTrace> trace;
+    std::optional<CancellableComm> cancellable;
+};
+} // namespace
+
 UnitReport runUnit(int port, const UnitJob& job, UnitProgress& progress) {
-    CancellableComm comm(job.api ? *job.api : systemCommApi(), interrupted);
+    UnitComm unitComm(job);
+    CancellableComm& comm = *unitComm.cancellable;
     SerialLink link(comm);
     UnitReport report = onPort(port, link, comm, job, progress);
+    while (job.wait && noUnitYet(report.outcome) && !interrupted()) {
+        pause(comm);
+        report = onPort(port, link, comm, job, progress);
+    }
+    if (interrupted() && noUnitYet(report.outcome))
+        report.outcome = Outcome::Interrupted;
     progress.done = true;
     return report;
 }
@@ -217,9 +259,28 @@ bool passedOver(Outcome o) {
 }
 } // namespace
 
+namespace {
+UnitReport scanOnce(SerialLink& link, CancellableComm& comm, const UnitJob& job,
+                    UnitProgress& progress);
+} // namespace
+
 UnitReport scanAndRun(const UnitJob& job, UnitProgress& progress) {
-    CancellableComm comm(job.api ? *job.api : systemCommApi(), interrupted);
+    UnitComm unitComm(job);
+    CancellableComm& comm = *unitComm.cancellable;
     SerialLink link(comm);
+    for (;;) {
+        UnitReport report = scanOnce(link, comm, job, progress);
+        if (!job.wait || !noUnitYet(report.outcome) || interrupted()) {
+            progress.done = true;
+            return report;
+        }
+        pause(comm);
+    }
+}
+
+namespace {
+UnitReport scanOnce(SerialLink& link, CancellableComm& comm, const UnitJob& job,
+                    UnitProgress& progress) {
     UnitReport report, incompatible;
     for (int n = kFirstPort; n <= kLastPort && !interrupted(); ++n) {
         report = onPort(n, link, comm, job, progress);
@@ -240,9 +301,9 @@ UnitReport scanAndRun(const UnitJob& job, UnitProgress& progress) {
         report = incompatible; // the unit that cannot take the release, not "no unit"
     if (!found && interrupted())
         report.outcome = Outcome::Interrupted;
-    progress.done = true;
     return report;
 }
+} // namespace
 
 Probe probePort(int port) {
     CancellableComm comm(systemCommApi(), interrupted);

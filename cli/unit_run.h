@@ -4,7 +4,9 @@
 #pragma once
 
 #include "comm_api.h"
+#include "exchange_trace.h"
 #include "port_problem.h"
+#include "read_back.h"
 #include "session_plan.h"
 #include "session_stop.h"
 
@@ -30,6 +32,9 @@ enum class Outcome {
     Denied,       // this user may not open the port
     Missing,      // no such port, or it would not open
     Skipped,      // --skip-current: the unit already holds this release
+    Verified,     // verify: every block the release writes reads back as written
+    Differs,      // verify: a block reads back otherwise
+    Unreadable,   // verify: the unit refused a read, or stopped answering
     Interrupted,  // Ctrl-C
 };
 
@@ -48,8 +53,9 @@ struct UnitReport {
     // The compatibility check: tries made, and how the last failed read ended.
     int checkTries = 0;
     std::optional<SessionStop> checkStop;
-    std::uint64_t bytesSent = 0; // handshakes included
-    bool passedOver = false;     // --all: a held port, left out as the scan leaves it
+    std::uint64_t bytesSent = 0;      // handshakes included
+    bool passedOver = false;          // --all: a held port, left out as the scan leaves it
+    std::optional<ReadBack> readBack; // verify
 };
 
 // Between the compatibility check and the session every unit waits here,
@@ -90,9 +96,13 @@ struct UnitJob {
     std::function<std::filesystem::path(const std::string& serial, int port)> dumpFile;
     Confirmation* confirmation = nullptr; // none: straight on after the check
     bool skipCurrent = false;             // leave out units that hold this release
+    bool wait = false;                    // until a unit answers (or Ctrl-C), instead of "no unit"
     // A compatibility check's try that failed: COMn, try k of 11, the read's stop.
     std::function<void(int port, int attempt, const SessionStop& stop)> onFailedTry{};
-    CommApi* api = nullptr; // the serial calls; none: the platform's
+    // verify: what the release writes, read back once the check has passed.
+    const std::vector<WrittenBlock>* readBack = nullptr;
+    CommApi* api = nullptr;     // the serial calls; none: the platform's
+    ExchangeLog* log = nullptr; // --log: every exchange traced here
 };
 
 UnitReport runUnit(int port, const UnitJob& job, UnitProgress& progress);

@@ -22,6 +22,7 @@
 #include <pty.h>
 #include <sys/file.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace kronex;
@@ -130,6 +131,7 @@ struct HeldTerminal {
     char path[256] = {};
     HeldTerminal() {
         EXPECT_EQ(openpty(&master, &slave, path, nullptr, nullptr), 0);
+        fcntl(master, F_SETFL, O_NONBLOCK);
         other = open(path, O_RDWR | O_NOCTTY);
         EXPECT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
     }
@@ -184,7 +186,8 @@ TEST(CliUpdate, FourUnitsAtOnceOneRefusingADataBlock) {
                                        ? std::vector<std::string>{"--nak-at", std::to_string(k)}
                                        : std::vector<std::string>{}));
     const auto [status, out] = bench.run("update --port 3 --port 4 --port 5 --port 6 --yes --json "
-                                         "--dump-dir " +
+                                         "--log " +
+                                         (bench.state / "trace.log").string() + " --dump-dir " +
                                          (bench.state / "dumps").string());
     for (auto& u : units)
         EXPECT_EQ(u->stop(SIGTERM), 0);
@@ -206,6 +209,11 @@ TEST(CliUpdate, FourUnitsAtOnceOneRefusingADataBlock) {
                       std::string::npos);
             EXPECT_EQ(u["release_after"], 233); // the identity block is untouched
             EXPECT_EQ(commandsIn(bench.state / "unit5.txt").back(), *firstData + " [nak]");
+            // The trace names the refused exchange, its command and the unit's status.
+            EXPECT_NE(fileText(bench.state / "trace.log")
+                          .find(" COM5 exchange " + std::to_string(k) + ": DATA block " + block +
+                                " status 55\n"),
+                      std::string::npos);
             continue;
         }
         EXPECT_EQ(u["outcome"], "updated") << port;
@@ -371,4 +379,115 @@ TEST(CliUpdate, AllKeepsHeldPortsInItsRecord) {
     EXPECT_EQ(json["summary"]["updated"], 1);
     EXPECT_EQ(json["summary"]["failed"], 0);
     EXPECT_EQ(json["summary"]["bytes_sent"], json["units"][1]["bytes_sent"]);
+}
+
+// Runs kronex-update in the background; stop() ends it as Ctrl-C would.
+struct Background {
+    Bench& bench;
+    std::pair<int, std::string> result;
+    std::thread thread;
+    Background(Bench& b, const std::string& args) : bench(b) {
+        const std::string prefix = "echo $$ >" + (bench.state / "pid").string() + "; exec ";
+        thread =
+            std::thread([this, args, prefix] { result = bench.run(args, std::nullopt, prefix); });
+    }
+    std::pair<int, std::string> stop() {
+        kill(std::stoi(fileText(bench.state / "pid")), SIGTERM);
+        return join();
+    }
+    std::pair<int, std::string> join() {
+        thread.join();
+        return result;
+    }
+};
+
+// Polls until the unit's transcript shows a whole update (or a minute passed).
+bool updated(const fs::path& transcript) {
+    for (int i = 0; i < 600; ++i) {
+        if (commandsIn(transcript) == embeddedUpdate().commands)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+}
+
+TEST(CliUpdate, LoopTakesUnitsOneAfterAnother) {
+    Bench bench;
+    Background loop(bench, "update --loop --yes --json --port 3 --dump-dir " +
+                               (bench.state / "dumps").string());
+    for (int n = 1; n <= 3; ++n) {
+        auto unit = bench.unit(3, "unit" + std::to_string(n));
+        EXPECT_TRUE(updated(bench.state / ("unit" + std::to_string(n) + ".txt"))) << n;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300)); // its record written
+        EXPECT_EQ(unit->stop(SIGTERM), 0);
+        // Switched off: the loop sees the port go quiet before the next unit comes.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    }
+    const auto [status, out] = loop.stop();
+    EXPECT_EQ(status, 0) << out << bench.progress();
+    EXPECT_EQ(schemaProblems(out), "");
+    std::istringstream lines(out);
+    int records = 0;
+    for (std::string line; std::getline(lines, line); ++records)
+        EXPECT_EQ(nlohmann::json::parse(line)["units"][0]["outcome"], "updated") << line;
+    EXPECT_EQ(records, 3);
+}
+
+TEST(CliUpdate, WaitsForAUnitAndQuietPrintsTheSummaryAlone) {
+    Bench bench;
+    Background waiting(bench, "update --wait --yes --quiet --port 3");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500)); // nothing there yet
+    auto unit = bench.unit(3, "late");
+    const auto [status, out] = waiting.join();
+    EXPECT_EQ(unit->stop(SIGTERM), 0);
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_EQ(out.rfind("1 updated, 0 failed; ", 0), 0u) << out;
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
+    EXPECT_EQ(bench.progress(), "");
+
+    const auto [vstatus, version] = bench.run("--version --json");
+    EXPECT_EQ(vstatus, 0);
+    EXPECT_EQ(schemaProblems(version), "");
+    EXPECT_EQ(nlohmann::json::parse(version)["release"]["number"],
+              std::get<LoadedCatalog>(loadCatalog(embeddedRelease())).releaseNumber);
+}
+
+TEST(CliUpdate, VerifyPassesAfterAnUpdateAndNamesAPlantedDifference) {
+    Bench bench;
+    const auto& commands = embeddedUpdate().commands;
+    const int n = static_cast<int>(commands.size());
+    // The unit keeps one byte of the last target-1 write inverted, as a failing cell would.
+    const auto last = std::find_if(commands.rbegin(), commands.rend(), [](const std::string& c) {
+        return c.rfind("WRITE t1 ", 0) == 0;
+    });
+    const int corrupt = static_cast<int>(commands.rend() - last);
+    auto unit = bench.unit(3, "unit3", {"--corrupt-at", std::to_string(corrupt)});
+    EXPECT_EQ(bench.run("update --port 3 --yes").first, 0);
+    const auto [status, out] = bench.run("verify --port 3 --json");
+    EXPECT_EQ(status, 1) << out;
+    EXPECT_EQ(schemaProblems(out), "");
+    const auto json = nlohmann::json::parse(out);
+    EXPECT_EQ(json["outcome"], "differs");
+    ASSERT_EQ(json["faults"].size(), 1u) << out;
+    EXPECT_EQ("WRITE " + json["faults"][0]["block"].get<std::string>(), *last);
+    EXPECT_EQ(json["faults"][0]["first_byte"], 0);
+    EXPECT_EQ(unit->stop(SIGTERM), 0);
+    const auto heard = commandsIn(bench.state / "unit3.txt");
+    // verify only ever reads.
+    EXPECT_TRUE(std::all_of(heard.begin() + n, heard.end(),
+                            [](const std::string& c) { return c.rfind("READ ", 0) == 0; }));
+
+    // A clean unit verifies; one that refuses a read is never called verified.
+    auto clean = bench.unit(3, "clean", {"--nak-at", std::to_string(n + 3)});
+    EXPECT_EQ(bench.run("update --port 3 --yes").first, 0);
+    const auto [bad, refused] = bench.run("verify --port 3 --json");
+    EXPECT_EQ(bad, 1) << refused;
+    const auto r = nlohmann::json::parse(refused);
+    EXPECT_EQ(r["outcome"], "unreadable");
+    EXPECT_EQ(r["faults"][0]["read"], false);
+    EXPECT_EQ(r["faults"][0]["why"], "refused with status 0x55");
+    const auto [good, verified] = bench.run("verify --port 3 --json");
+    EXPECT_EQ(good, 0) << verified;
+    EXPECT_EQ(nlohmann::json::parse(verified)["outcome"], "verified");
+    EXPECT_EQ(clean->stop(SIGTERM), 0);
 }

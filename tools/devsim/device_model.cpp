@@ -201,6 +201,11 @@ std::vector<std::uint8_t> DeviceModel::command(bool nak) {
         if (!nak)
             for (std::size_t i = 0; i < kPayload; ++i)
                 program(target)[static_cast<std::uint16_t>(to + i)] = codeByte(frame_[5 + i]);
+        // A cell that did not take its value: nothing on the line shows it.
+        if (!nak && exchanges_ == faults_.corruptAtExchange) {
+            program(target)[to] = static_cast<std::uint8_t>(~program(target)[to]);
+            line += " [corrupt]";
+        }
     } else {
         return rejected();
     }

@@ -37,6 +37,8 @@ ParsedOptions parseOptions(const std::vector<std::string>& args) {
         {"--noise", {[&](long v) { o.faults.noiseBeforeAck = static_cast<int>(v); }, 0, 4096}},
         {"--noise-at",
          {[&](long v) { o.faults.noiseAtExchange = static_cast<int>(v); }, 1, 1L << 30}},
+        {"--corrupt-at",
+         {[&](long v) { o.faults.corruptAtExchange = static_cast<int>(v); }, 1, 1L << 30}},
         {"--deaf-at",
          {[&](long v) { o.faults.deafAtExchange = static_cast<int>(v); }, 1, 1L << 30}},
         {"--handshake-from",
@@ -106,6 +108,8 @@ Faults (exchanges count attention bytes 0x87 from 1, handshakes count 0xBC):
   --noise-at K         send eight noise bytes before the 0x78 of exchange K
   --deaf-at K          leave the attention byte of exchange K unanswered (the
                        updater waits 5 s for it), logged "ATTENTION unanswered"
+  --corrupt-at K       acknowledge the write of exchange K but keep its first
+                       byte inverted, logged "[corrupt]"
   --handshake-from N   answer "C" only from handshake N on
   --incompatible       answer "C" but never the attention byte
 
