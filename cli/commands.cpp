@@ -325,11 +325,13 @@ int verifyCommand(const Options& o) {
 
 int updateCommand(const Options& o) {
     if (!o.yes && !KRONEX_STDIN_IS_TERMINAL()) {
-        const std::string message =
-            tr("no terminal to confirm on: give --yes to update without the question");
-        if (o.json)
-            emit(o, usageJson("update", message));
-        std::cerr << "kronex-update: " << message << "\n";
+        const char* message =
+            "no terminal to confirm on: give --yes to update without the question";
+        if (o.json) {
+            const EnglishTexts english;
+            emit(o, usageJson("update", tr(message)));
+        }
+        std::cerr << "kronex-update: " << tr(message) << "\n";
         return kExitUsage;
     }
     catchInterrupt();

@@ -9,6 +9,7 @@
 #include <CLI/CLI.hpp>
 #include <cstring>
 #include <iostream>
+#include <optional>
 
 using namespace kronex;
 using namespace kronex::cli;
@@ -84,10 +85,14 @@ int main(int argc, char** argv) {
     const bool json = jsonAsked(argc, argv);
     std::string lang;
     // The language first, so that --help comes in it too.
-    for (int i = 1; i + 1 < argc; ++i)
-        if (std::strcmp(argv[i], "--lang") == 0)
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--lang") == 0 && i + 1 < argc)
             lang = argv[i + 1];
-    chooseLanguage(lang);
+        else if (std::strncmp(argv[i], "--lang=", 7) == 0)
+            lang = argv[i] + 7;
+    }
+    if (!chooseLanguage(lang))
+        return usage(json, commandIn(argc, argv), "--lang: pt_BR or en, not " + lang);
 
     CLI::App app{tr("kronex-update: writes the firmware release compiled into this program into "
                     "KRONEX units in update mode.\n\n"
@@ -186,6 +191,10 @@ int main(int argc, char** argv) {
             std::cout << versionText() << "\n";
         return kExitOk;
     }
+    // The JSON record's message stays English.
+    std::optional<EnglishTexts> english;
+    if (json)
+        english.emplace();
     if (*update && !o.dumpDir.empty())
         if (const std::string problem = dumpDirProblem(o.dumpDir); !problem.empty())
             return usage(json, "update", problem);
@@ -194,6 +203,7 @@ int main(int argc, char** argv) {
         if (const std::string problem = logFileProblem(o.logFile); !problem.empty())
             return usage(json, commandIn(argc, argv), problem);
 
+    english.reset();
     if (*ports)
         return portsCommand(o);
     if (*info) {

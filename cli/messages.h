@@ -1,6 +1,7 @@
 // The technician's language: every text kronex-update prints passes through
 // tr(), which looks it up in the message catalogue (po/) of the language
-// chosen at start. JSON keys and values do not: they stay English.
+// chosen at start (Portuguese from po/pt_BR.po, compiled in). JSON keys and values do not: they
+// stay English.
 #pragma once
 
 #include <initializer_list>
@@ -12,10 +13,22 @@ namespace kronex::cli {
 // catalogue has none.
 std::string tr(const char* english);
 
+// While one lives, tr() on this thread answers English: for the JSON
+// record, whose values stay English whatever the language.
+class EnglishTexts {
+  public:
+    EnglishTexts();
+    ~EnglishTexts();
+    EnglishTexts(const EnglishTexts&) = delete;
+    EnglishTexts& operator=(const EnglishTexts&) = delete;
+};
+
 // Puts the values in place of "{1}", "{2}", ...
 std::string fill(std::string text, std::initializer_list<std::string> values);
 
-// "pt_BR" or "en": from --lang when given, else from the system's language.
-void chooseLanguage(const std::string& lang);
+// Portuguese (Brazil) for "pt_BR" (or any "pt"), English for "en"; without
+// --lang, the system's language. false for a language it does not know.
+// Called once at start, before any other thread.
+bool chooseLanguage(const std::string& lang);
 
 } // namespace kronex::cli

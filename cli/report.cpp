@@ -59,6 +59,7 @@ nlohmann::json portErrorJson(const UnitReport& u) {
 
 // What happened and what to do, in the chosen language, and the precise account.
 void adviceJson(const UnitReport& u, nlohmann::json& j) {
+    const EnglishTexts english;
     const Advice advice = adviceFor(u);
     j["explanation"] = textOrNull(advice.happened);
     j["next_step"] = textOrNull(advice.next);

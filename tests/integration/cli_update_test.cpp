@@ -245,6 +245,20 @@ TEST(CliUpdate, PortArgumentsAreDecimalAndReachAboveCom16) {
         EXPECT_NE(json["message"].get<std::string>().find("not a port number"), std::string::npos);
         EXPECT_EQ(schemaProblems(out), "");
     }
+    // The technician's language: Portuguese from the system or --lang, the JSON English.
+    const std::string pt = "LANG=pt_BR.UTF-8 LC_ALL= LC_MESSAGES= ";
+    EXPECT_NE(bench.run("update --yes --port 9", std::nullopt, pt)
+                  .second.find("COM9: esta porta não existe neste computador"),
+              std::string::npos);
+    EXPECT_NE(bench.run("--lang en update --yes --port 9", std::nullopt, pt)
+                  .second.find("COM9: there is no such port on this computer"),
+              std::string::npos);
+    EXPECT_NE(bench.run("update --lang pt_BR --yes --port 9").second.find("O que fazer: "),
+              std::string::npos);
+    EXPECT_EQ(nlohmann::json::parse(bench.run("update --yes --json --port 9", std::nullopt, pt)
+                                        .second)["units"][0]["explanation"],
+              "there is no such port on this computer, or it would not open");
+
     // 010 is COM10 (not COM8), which this bench does not have: a failure, named.
     const auto [status, out] = bench.run("update --yes --json --port 010");
     EXPECT_EQ(status, 1);
