@@ -94,15 +94,18 @@ int main(int argc, char** argv) {
     if (!chooseLanguage(lang))
         return usage(json, commandIn(argc, argv), "--lang: pt_BR or en, not " + lang);
 
-    CLI::App app{tr("kronex-update: writes the firmware release compiled into this program into "
-                    "KRONEX units in update mode.\n\n"
-                    "Exit status: 0 every unit updated (or ports/info succeeded), 1 at least one "
-                    "unit failed or a named port could not be used, 2 no unit found, 3 the "
-                    "confirmation was declined (nothing written), 64 bad usage (also: no terminal "
-                    "to confirm on without --yes, --dump-dir not a writable folder), 130 "
-                    "interrupted (Ctrl-C)."),
-                 "kronex-update"};
+    CLI::App app{
+        tr("kronex-update: writes the firmware release compiled into this program into "
+           "KRONEX units in update mode.\n\n"
+           "Exit status: 0 every unit updated (ports, info: succeeded; verify: every block "
+           "matches), 1 at least one unit failed or a named port could not be used, 2 no "
+           "unit found, 3 the "
+           "confirmation was declined (nothing written), 64 bad usage (also: no terminal "
+           "to confirm on without --yes, --dump-dir not a writable folder), 130 "
+           "interrupted (Ctrl-C)."),
+        "kronex-update"};
     app.require_subcommand(0, 1);
+    app.set_help_flag("-h,--help", tr("this help, then nothing else"));
     Options o;
     bool version = false;
     std::vector<std::string> portTexts;

@@ -36,13 +36,13 @@ std::pair<unsigned, unsigned> eraseAddresses(const std::array<std::uint8_t, 128>
 }
 
 std::string verdict(const UnitReport& unit, const LoadedCatalog& release) {
-    const int installs = release.releaseNumber;
+    const std::string installs = std::to_string(release.releaseNumber);
     if (!unit.releaseBefore)
-        return "cannot take release " + std::to_string(installs);
-    if (*unit.releaseBefore == installs)
-        return "already has release " + std::to_string(installs);
-    return "has release " + std::to_string(*unit.releaseBefore) + "; this program installs " +
-           std::to_string(installs);
+        return fill(tr("cannot take release {1}"), {installs});
+    if (*unit.releaseBefore == release.releaseNumber)
+        return fill(tr("already has release {1}"), {installs});
+    return fill(tr("has release {1}; this program installs {2}"),
+                {std::to_string(*unit.releaseBefore), installs});
 }
 
 nlohmann::json textOrNull(const std::string& text) {
@@ -285,6 +285,7 @@ nlohmann::json infoJson(const UnitReport& u, const LoadedCatalog& release) {
         j["release_recorded"] = u.identity->at(kReleaseByte);
         j["erase_addresses"] = {hex4(first), hex4(second)};
         j["compatible"] = true;
+        const EnglishTexts english;
         j["verdict"] = verdict(u, release);
     } else {
         if (u.outcome == Outcome::Incompatible)
