@@ -503,5 +503,15 @@ TEST(CliUpdate, VerifyPassesAfterAnUpdateAndNamesAPlantedDifference) {
     const auto [good, verified] = bench.run("verify --port 3 --json");
     EXPECT_EQ(good, 0) << verified;
     EXPECT_EQ(nlohmann::json::parse(verified)["outcome"], "verified");
+    // It holds this release now: --skip-current leaves it as it is.
+    const auto [skip, skipped] = bench.run("update --port 3 --yes --json --skip-current");
+    EXPECT_EQ(skip, 0) << skipped;
+    EXPECT_EQ(nlohmann::json::parse(skipped)["units"][0]["outcome"], "skipped");
+    EXPECT_EQ(schemaProblems(skipped), "");
     EXPECT_EQ(clean->stop(SIGTERM), 0);
+    const auto heardClean = commandsIn(bench.state / "clean.txt");
+    EXPECT_EQ(std::count_if(heardClean.begin(), heardClean.end(),
+                            [](const std::string& c) { return c.rfind("ERASE", 0) == 0; }),
+              std::count_if(commands.begin(), commands.end(),
+                            [](const std::string& c) { return c.rfind("ERASE", 0) == 0; }));
 }
