@@ -77,6 +77,9 @@ Advice adviceFor(const UnitReport& u) {
                 tr("keep the unit switched on and in update mode, check the cable, and run verify "
                    "again")};
     case Outcome::Failed:
+        if (!u.stop) // the session completed; what failed came after it
+            return {tr("the unit was updated, but what followed the update failed"),
+                    tr("read the reason; the unit itself needs nothing more")};
         return stopAdvice(*u.stop);
     case Outcome::Incompatible:
         return {fill(tr("the unit answers the update-mode handshake but not the identity read, "
