@@ -1,6 +1,7 @@
 #include "fake_comm.h"
 #include "link_exchange.h"
 #include "scripted_unit.h"
+#include "usb_adapter_comm.h"
 
 #include <gtest/gtest.h>
 
@@ -171,4 +172,40 @@ TEST_F(LinkExchangeTest, APortThatFailsEndsEitherWaitAtOnce) {
         comm.port(1).goneFrom = std::numeric_limits<std::uint64_t>::max();
     }
     EXPECT_LT(comm.now(), 700u); // three 100 ms polls before each failure
+}
+
+// The benchmark's USB adapter model on the virtual clock: every one-byte write
+// ends on the next 1 ms frame boundary and the replies are handed over at the
+// adapter's latency tick, while the bytes on the wire stay the same.
+TEST(UsbAdapterModel, WritesTakeAFrameEachAndRepliesWaitForTheTick) {
+    struct VirtualClock final : kronex::bench::AdapterClock {
+        FakeComm& comm;
+        explicit VirtualClock(FakeComm& c) : comm(c) {}
+        std::int64_t nowUs() override { return static_cast<std::int64_t>(comm.now()) * 1000; }
+        void sleepUntilUs(std::int64_t at) override {
+            comm.advance(static_cast<std::uint64_t>((at + 999) / 1000) - comm.now());
+        }
+    };
+    // Attention, complement, four frame bytes, reply: 1 + 4 frames and, at a
+    // 16 ms tick, the complement at 16 ms and the reply at the tick after 20 ms.
+    for (const auto& [latencyMs, expectedMs] : {std::pair{1, 5}, std::pair{16, 32}}) {
+        SCOPED_TRACE(latencyMs);
+        FakeComm comm;
+        ScriptedUnit unit;
+        comm.port(1).peer = [&unit](std::uint8_t b) { return unit.receive(b); };
+        VirtualClock clock(comm);
+        kronex::bench::UsbAdapterComm usb(comm, {1000, latencyMs * 1000}, clock);
+        SerialPort port{usb};
+        LinkExchange link{port};
+        link.attention = 0x87;
+        ASSERT_TRUE(port.ABRE_PORTA(1));
+        const std::vector<std::uint8_t> frame{0x04, 0xC5, 0x12, 0x00};
+        std::copy(frame.begin(), frame.end(), link.frame.begin());
+        const auto t0 = comm.now();
+        ASSERT_TRUE(link.ENVIA_QUADRO());
+        ASSERT_TRUE(link.RECEBE_RESPOSTA());
+        EXPECT_EQ(comm.now() - t0, static_cast<std::uint64_t>(expectedMs));
+        EXPECT_EQ(comm.port(1).sent, (std::vector<std::uint8_t>{0x87, 0x04, 0xC5, 0x12, 0x00}));
+        EXPECT_EQ(link.reply[0], 0xAA);
+    }
 }
