@@ -93,27 +93,9 @@ set(CPACK_NSIS_MANIFEST_DPI_AWARE ON)
 # writes the uninstall entry to the registry's 64-bit view.
 set(CPACK_NSIS_DEFINES "Target amd64-unicode")
 
-# Qt 6.4 needs Windows 10 1809 (build 17763) or later: older Windows gets a
-# message in Portuguese instead of an error about a missing function in a DLL,
-# before the first page and, for a silent install, before any file is copied
-# (exit code 2; the install section has only made the empty folder, which goes).
-set(_kronex_min_windows [[
-!include "WinVer.nsh"
-!include "LogicLib.nsh"
-!define MUI_CUSTOMFUNCTION_GUIINIT kronexRequireWindows
-Function kronexRequireWindows
-  ${IfNot} ${AtLeastWin10}
-  ${OrIfNot} ${AtLeastBuild} 17763
-    MessageBox MB_OK|MB_ICONSTOP "A Atualização KRONEX precisa do Windows 10 versão 1809 ou posterior, ou do Windows 11.$
-$
-Este computador tem uma versão mais antiga do Windows: nada foi instalado." /SD IDOK
-    RMDir "$INSTDIR"
-    SetErrorLevel 2
-    Quit
-  ${EndIf}
-FunctionEnd]])
-string(APPEND CPACK_NSIS_DEFINES "
-${_kronex_min_windows}")
+# Qt 6.4 needs Windows 10 1809 or later: the installer says so in Portuguese
+# on older Windows and installs nothing (packaging/windows/require-windows.nsh).
+string(APPEND CPACK_NSIS_DEFINES "\n!include \"${PROJECT_SOURCE_DIR}/packaging/windows/require-windows.nsh\"")
 set(CPACK_NSIS_EXTRA_PREINSTALL_COMMANDS "Call kronexRequireWindows")
 
 # %ProgramData%\KRONEX: one folder for every user of the PC (the records of
