@@ -343,12 +343,10 @@ void usbUpdates(const Options& o, const Programs& p, Report& report) {
              seconds(wall) + format(" (%.1f min)", wall / 60e9),
              "line floor " + seconds(line.floorNs) + "; one frame per write " + seconds(framesNs),
              ratio(wall / line.floorNs), "-"});
-        report.note("USB adapter model, " + std::string(a.name) + ": of the " + seconds(wall) +
-                    ", " + seconds(late) +
-                    " is this machine waking up late after the frame and tick boundaries "
-                    "(so about " +
-                    format("%.1f min", (wall - late) / 60e9) +
-                    " on a machine that wakes on time).");
+        report.note("USB adapter model, " + std::string(a.name) + ": the waits for frame and " +
+                    "tick boundaries ended " + seconds(late) +
+                    " late in all (this machine's wake-ups; a late wake-up is partly taken " +
+                    "back by the next frame).");
     }
 }
 
