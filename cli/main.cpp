@@ -1,6 +1,7 @@
 // kronex-update: the command-line updater for the repair bench.
 #include "commands.h"
 #include "embedded_release.h"
+#include "interrupt.h"
 #include "loaded_catalog.h"
 #include "messages.h"
 #include "port_argument.h"
@@ -11,10 +12,49 @@
 #include <iostream>
 #include <optional>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 using namespace kronex;
 using namespace kronex::cli;
 
 namespace {
+
+#ifdef _WIN32
+// The console as this program needs it, and as it was afterwards. The program
+// writes UTF-8 ("versão"), which a console shows right only with its output
+// code page set so; the progress bars turn on virtual-terminal processing
+// (progress_view.cpp). Both belong to the console, not to this process, so
+// cmd.exe or PowerShell gets its own back at the end.
+class ConsoleSettings {
+  public:
+    ConsoleSettings() {
+        if (codePage_ != 0)
+            SetConsoleOutputCP(CP_UTF8);
+        for (Output& o : outputs_)
+            o.saved = o.handle != INVALID_HANDLE_VALUE && GetConsoleMode(o.handle, &o.mode);
+    }
+    ~ConsoleSettings() {
+        if (codePage_ != 0)
+            SetConsoleOutputCP(codePage_);
+        for (const Output& o : outputs_)
+            if (o.saved)
+                SetConsoleMode(o.handle, o.mode);
+    }
+    ConsoleSettings(const ConsoleSettings&) = delete;
+    ConsoleSettings& operator=(const ConsoleSettings&) = delete;
+
+  private:
+    struct Output {
+        HANDLE handle;
+        DWORD mode = 0;
+        bool saved = false;
+    };
+    const UINT codePage_ = GetConsoleOutputCP(); // 0: no console
+    Output outputs_[2] = {{GetStdHandle(STD_OUTPUT_HANDLE)}, {GetStdHandle(STD_ERROR_HANDLE)}};
+};
+#endif
 
 // "12", "COM12" or "com12"; nothing in another base, nothing above COM256.
 const CLI::Validator kPortNumber(
@@ -82,6 +122,9 @@ nlohmann::json versionJson() {
 } // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+    const ConsoleSettings console;
+#endif
     const bool json = jsonAsked(argc, argv);
     std::string lang;
     // The language first, so that --help comes in it too.
@@ -207,21 +250,28 @@ int main(int argc, char** argv) {
             return usage(json, commandIn(argc, argv), problem);
 
     english.reset();
-    if (*ports)
-        return portsCommand(o);
-    if (*info) {
-        if (!infoPort.empty())
-            o.ports = {*parsePortArgument(infoPort)};
-        return infoCommand(o);
-    }
-    if (*update) {
+    const auto run = [&] {
+        if (*ports)
+            return portsCommand(o);
+        if (*info) {
+            if (!infoPort.empty())
+                o.ports = {*parsePortArgument(infoPort)};
+            return infoCommand(o);
+        }
+        if (*verify) {
+            if (!verifyPort.empty())
+                o.ports = {*parsePortArgument(verifyPort)};
+            return verifyCommand(o);
+        }
         o.ports = portNumbers(portTexts);
         return updateCommand(o);
-    }
-    if (*verify) {
-        if (!verifyPort.empty())
-            o.ports = {*parsePortArgument(verifyPort)};
-        return verifyCommand(o);
+    };
+    if (*ports || *info || *verify || *update) {
+        const int status = run();
+        // Its sessions have stopped and the results are out: a closing console
+        // may now end the process.
+        commandFinished();
+        return status;
     }
     return usage(json, "",
                  tr("a command is needed: ports, info, update or verify (--help lists them)"));
