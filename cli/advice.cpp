@@ -66,7 +66,16 @@ Advice adviceFor(const UnitReport& u) {
     case Outcome::Answered:
     case Outcome::Skipped:
     case Outcome::Verified:
+    case Outcome::Restored:
         return {};
+    case Outcome::IdentityLost:
+        return {u.stop && u.stop->safeguard == Safeguard::SeveralRecords
+                    ? tr("the unit's identity block is blank and several records kept on this PC "
+                         "fit it; nothing of the unit's own was erased")
+                    : tr("the unit's identity block is blank and no record kept on this PC fits "
+                         "it; nothing of the unit's own was erased"),
+                tr("finish the update on the PC that began it, or copy that PC's record of the "
+                   "unit and run: kronex-update restore --record FILE")};
     case Outcome::Differs:
         return {fill(tr("{1} blocks of the unit's memory differ from what this release writes"),
                      {std::to_string(u.readBack ? u.readBack->faults.size() : 0)}),
@@ -77,6 +86,8 @@ Advice adviceFor(const UnitReport& u) {
                 tr("keep the unit switched on and in update mode, check the cable, and run verify "
                    "again")};
     case Outcome::Failed:
+        if (!u.stop && !u.problem.empty()) // restore: the unit was not touched
+            return {u.problem, {}};
         if (!u.stop) // the session completed; what failed came after it
             return {tr("the unit was updated, but what followed the update failed"),
                     tr("read the reason; the unit itself needs nothing more")};

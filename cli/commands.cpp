@@ -7,6 +7,7 @@
 #include "messages.h"
 #include "port_survey.h"
 #include "progress_view.h"
+#include "record_files.h"
 #include "release_rehearsal.h"
 #include "report.h"
 #include "session_plan.h"
@@ -43,10 +44,6 @@ const LoadedCatalog& release() {
 void emit(const Options& o, const nlohmann::json& json) {
     if (o.json)
         std::cout << json.dump(2) << "\n";
-}
-
-std::string com(int port) {
-    return "COM" + std::to_string(port);
 }
 
 // The ports to update: as given, or every port where a unit answers (held
@@ -438,6 +435,58 @@ int updateCommand(const Options& o) {
     if (declined && !interrupted())
         return kExitDeclined;
     return exitStatus(units, !o.ports.empty());
+}
+
+// The unit's own blocks back from a record, perhaps copied from another PC.
+int restoreCommand(const Options& o) {
+    const auto text = diskRecordFiles().read(o.record);
+    const auto record = text ? parseRecord(*text) : std::nullopt;
+    if (!record) {
+        std::cerr << o.record
+                  << ": not a whole unit record (missing, cut short or its checksum fails); "
+                     "nothing was written.\n";
+        return kExitFailed;
+    }
+    catchInterrupt();
+    // First the unit's identity alone, to show what would be written where.
+    UnitJob look{embeddedRelease(), release(), {}, false, {}};
+    look.unitRecords.clear();
+    UnitProgress progress;
+    UnitReport unit =
+        o.ports.empty() ? scanAndRun(look, progress) : runUnit(o.ports.front(), look, progress);
+    if (unit.outcome == Outcome::Answered && !o.yes) {
+        std::cerr << com(unit.port) << ": unit " << unit.serial << ". Write back the blocks kept "
+                  << "for unit " << record->serial << " on " << record->written << " (COM"
+                  << record->port << ")? Type y and Enter: ";
+        std::string answer;
+        if (!std::getline(std::cin, answer) || (answer != "y" && answer != "Y" && answer != "yes" &&
+                                                answer != "s" && answer != "sim")) {
+            std::cerr << "Nothing was done.\n";
+            return kExitFailed;
+        }
+    }
+    if (unit.outcome == Outcome::Answered) {
+        UnitJob job{embeddedRelease(), release(), {}, false, {}};
+        job.restore = &*record;
+        UnitProgress again;
+        unit = runUnit(unit.port, job, again);
+    }
+    if (o.json)
+        emit(o, restoreJson(unit, release()));
+    else
+        std::cout << (unit.port ? com(unit.port) + ": " : std::string()) << outcomeText(unit)
+                  << "\n";
+    switch (unit.outcome) {
+    case Outcome::Restored:
+        return kExitOk;
+    case Outcome::Interrupted:
+        return kExitInterrupt;
+    case Outcome::NoUnit:
+    case Outcome::Held:
+        return kExitNoUnit;
+    default:
+        return kExitFailed;
+    }
 }
 
 } // namespace kronex::cli

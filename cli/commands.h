@@ -24,6 +24,7 @@ struct Options {
     bool loop = false;        // each unit as it is switched on, until Ctrl-C
     std::string dumpDir;      // several units: one diagnostic file each, here
     std::string logFile;      // every exchange traced here, for support
+    std::string record;       // restore: the record file
 };
 
 // Why the diagnostic files cannot go into this folder (made when missing);
@@ -37,5 +38,6 @@ int portsCommand(const Options& options);
 int infoCommand(const Options& options);
 int updateCommand(const Options& options);
 int verifyCommand(const Options& options);
+int restoreCommand(const Options& options);
 
 } // namespace kronex::cli

@@ -81,7 +81,7 @@ std::vector<int> portNumbers(const std::vector<std::string>& texts) {
 // The command named on the line, for a document about a line that failed.
 std::string commandIn(int argc, char** argv) {
     for (int i = 1; i < argc; ++i)
-        for (const char* c : {"ports", "info", "update", "verify"})
+        for (const char* c : {"ports", "info", "update", "verify", "restore"})
             if (std::strcmp(argv[i], c) == 0)
                 return c;
     return {};
@@ -208,12 +208,24 @@ int main(int argc, char** argv) {
                         "when several units are updated (default: the root of drive C:); "
                         "checked before anything is sent"))
         ->check(kNotAnOption);
+    auto* restore = app.add_subcommand(
+        "restore", tr("writes a unit's own blocks (identity and top block) back from the record "
+                      "an unfinished update kept, perhaps on another PC; run the update again "
+                      "after it"));
+    restore->add_option("--record", o.record, tr("the record file (unit-*.record)"))->required();
+    std::string restorePort;
+    restore
+        ->add_option("--port", restorePort,
+                     tr("the unit's port, 1 to 256 (12, COM12 or com12); without it, COM1 to "
+                        "COM16 are searched"))
+        ->check(kPortNumber);
+    restore->add_flag("--yes,-y", o.yes, tr("do not ask for confirmation"));
     for (auto* sub : {info, update, verify})
         sub->add_option("--log", o.logFile,
                         tr("add a line per exchange with the unit to this file (time, port, "
                            "command, address, reply status), for support"))
             ->check(kNotAnOption);
-    for (auto* sub : {ports, info, update, verify}) {
+    for (auto* sub : {ports, info, update, verify, restore}) {
         sub->add_flag("--json", o.json, tr("one JSON document on standard output instead of text"));
         sub->add_flag("--quiet,-q", o.quiet, tr("print only the closing summary"));
         sub->add_option("--lang", lang, tr("pt_BR or en (default: the system's language)"));
@@ -258,6 +270,11 @@ int main(int argc, char** argv) {
                 o.ports = {*parsePortArgument(infoPort)};
             return infoCommand(o);
         }
+        if (*restore) {
+            if (!restorePort.empty())
+                o.ports = {*parsePortArgument(restorePort)};
+            return restoreCommand(o);
+        }
         if (*verify) {
             if (!verifyPort.empty())
                 o.ports = {*parsePortArgument(verifyPort)};
@@ -266,13 +283,14 @@ int main(int argc, char** argv) {
         o.ports = portNumbers(portTexts);
         return updateCommand(o);
     };
-    if (*ports || *info || *verify || *update) {
+    if (*ports || *info || *verify || *update || *restore) {
         const int status = run();
         // Its sessions have stopped and the results are out: a closing console
         // may now end the process.
         commandFinished();
         return status;
     }
-    return usage(json, "",
-                 tr("a command is needed: ports, info, update or verify (--help lists them)"));
+    return usage(
+        json, "",
+        tr("a command is needed: ports, info, update, verify or restore (--help lists them)"));
 }

@@ -140,8 +140,11 @@ rehearse(const ReleaseTable& release, const LoadedCatalog& loaded, std::uint8_t 
     NoWindow window(catalog.progressMax);
     link.port.ABRE_PORTA(1);
     link.exchange.attention = kAttentionByte;
-    // No diagnostic file: its place is left empty.
+    // No diagnostic file: its place is left empty. The identity as the check
+    // read it is the unit's, as every other block it reads.
     Workflow w{window, link, release, catalog, {}, "29000000"};
+    w.checkedIdentity.emplace();
+    w.checkedIdentity->fill(fill);
     ATUALIZA(w);
     link.port.FECHA_PORTA();
     return std::move(unit.written);
@@ -152,9 +155,10 @@ rehearse(const ReleaseTable& release, const LoadedCatalog& loaded, std::uint8_t 
 std::vector<WrittenBlock> rehearseUpdate(const ReleaseTable& release,
                                          const LoadedCatalog& catalog) {
     // What the unit reads back into the session shows as the bytes that differ
-    // between a unit full of 0x00 and one full of 0xFF.
+    // between a unit full of 0x00 and one full of 0x5A (not 0xFF: the session
+    // takes a blank unit for one that lost its own blocks, and stops).
     const auto zeros = rehearse(release, catalog, 0x00);
-    const auto ones = rehearse(release, catalog, 0xFF);
+    const auto ones = rehearse(release, catalog, 0x5A);
     std::vector<WrittenBlock> blocks;
     for (const auto& [where, bytes] : zeros) {
         WrittenBlock& b = blocks.emplace_back();

@@ -20,10 +20,6 @@ std::string hex4(unsigned v) {
     return text;
 }
 
-std::string com(int port) {
-    return "COM" + std::to_string(port);
-}
-
 std::string seconds(double s) {
     std::ostringstream out;
     out << std::fixed << std::setprecision(1) << s << " s";
@@ -37,6 +33,12 @@ std::pair<unsigned, unsigned> eraseAddresses(const std::array<std::uint8_t, 128>
 
 std::string verdict(const UnitReport& unit, const LoadedCatalog& release) {
     const std::string installs = std::to_string(release.releaseNumber);
+    // The release number may already be the new one: it is written before
+    // the second target.
+    if (unit.incomplete)
+        return fill(
+            tr("update incomplete: stopped at {1} ({2}); run the update again to finish it"),
+            {unit.incomplete->stoppedAt, unit.incomplete->since});
     if (!unit.releaseBefore)
         return fill(tr("cannot take release {1}"), {installs});
     if (*unit.releaseBefore == release.releaseNumber)
@@ -69,11 +71,17 @@ void adviceJson(const UnitReport& u, nlohmann::json& j) {
 
 bool failure(Outcome o) {
     return o != Outcome::Updated && o != Outcome::Answered && o != Outcome::Skipped &&
-           o != Outcome::Verified;
+           o != Outcome::Verified && o != Outcome::Restored;
 }
 
 nlohmann::json optionalInt(const std::optional<int>& v) {
     return v ? nlohmann::json(*v) : nlohmann::json(nullptr);
+}
+
+nlohmann::json incompleteJson(const UnitReport& u) {
+    if (!u.incomplete)
+        return nullptr;
+    return {{"stopped_at", u.incomplete->stoppedAt}, {"since", u.incomplete->since}};
 }
 
 nlohmann::json releaseJson(const LoadedCatalog& release) {
@@ -97,7 +105,8 @@ nlohmann::json unitJson(const UnitReport& u) {
         {"exchanges_total", u.exchangesTotal},
         {"seconds", std::round(u.seconds * 10) / 10},
         {"bytes_sent", u.bytesSent},
-        {"dump_file", u.dumpFile.empty() ? nlohmann::json(nullptr) : nlohmann::json(u.dumpFile)}};
+        {"dump_file", u.dumpFile.empty() ? nlohmann::json(nullptr) : nlohmann::json(u.dumpFile)},
+        {"incomplete", incompleteJson(u)}};
     if (u.stop) {
         j["failed_step"] = stepName(*u.stop);
         j["failed_command"] = commandText(*u.stop);
@@ -114,6 +123,17 @@ nlohmann::json unitJson(const UnitReport& u) {
 }
 
 } // namespace
+
+std::string com(int port) {
+    return "COM" + std::to_string(port);
+}
+
+nlohmann::json restoreJson(const UnitReport& u, const LoadedCatalog& release) {
+    nlohmann::json j = unitJson(u);
+    if (!u.problem.empty())
+        j["reason"] = u.problem;
+    return {{"command", "restore"}, {"release", releaseJson(release)}, {"units", {j}}};
+}
 
 std::string outcomeName(Outcome outcome) {
     switch (outcome) {
@@ -143,6 +163,10 @@ std::string outcomeName(Outcome outcome) {
         return "unreadable";
     case Outcome::Interrupted:
         return "interrupted";
+    case Outcome::IdentityLost:
+        return "identity_lost";
+    case Outcome::Restored:
+        return "restored";
     }
     return "failed";
 }
@@ -158,6 +182,8 @@ std::string outcomeText(const UnitReport& u) {
     case Outcome::Verified:
         return fill(tr("verified: all {1} blocks the release writes read back as written"),
                     {std::to_string(u.readBack->blocks)});
+    case Outcome::Restored:
+        return tr("the unit's own blocks are back as the record kept them; run the update again");
     default:
         break;
     }
@@ -287,6 +313,7 @@ nlohmann::json infoJson(const UnitReport& u, const LoadedCatalog& release) {
         j["compatible"] = true;
         const EnglishTexts english;
         j["verdict"] = verdict(u, release);
+        j["incomplete"] = incompleteJson(u);
     } else {
         if (u.outcome == Outcome::Incompatible)
             j["compatible"] = false;

@@ -34,6 +34,11 @@ nlohmann::json infoJson(const UnitReport& unit, const LoadedCatalog& release);
 // verify: the outcome, then each block that differs or could not be read.
 void printVerify(std::ostream& out, const UnitReport& unit, const LoadedCatalog& release);
 nlohmann::json verifyJson(const UnitReport& unit, const LoadedCatalog& release);
+// "COM3".
+std::string com(int port);
+
+// restore: the unit object of update's document.
+nlohmann::json restoreJson(const UnitReport& unit, const LoadedCatalog& release);
 
 // Each unit's line; several units add a table (port, serial, outcome, time).
 void printUpdate(std::ostream& out, const std::vector<UnitReport>& units);

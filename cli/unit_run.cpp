@@ -4,7 +4,10 @@
 #include "detection.h"
 #include "device_commands.h"
 #include "interrupt.h"
+#include "record_match.h"
+#include "record_restore.h"
 #include "serial_link.h"
+#include "stop_gate.h"
 #include "update_session.h"
 
 #include <algorithm>
@@ -87,13 +90,25 @@ bool readIdentity(LinkExchange& link, UnitReport& report) {
     return true;
 }
 
-// The release number the unit records after a session that stopped here.
-std::optional<int> releaseAfter(const UnitReport& r, const SessionResult& s, int installed) {
-    if (s.completed || s.stop.step > SessionStep::IdentityBlock)
+// The record an earlier, unfinished update left for this unit, if one fits.
+std::optional<KeptRecord> openRecordFor(const UnitJob& job, const UnitReport& r) {
+    if (job.unitRecords.empty() || !r.identity)
+        return std::nullopt;
+    const RecordLookup lookup =
+        findRecord(UnitRecords(job.unitRecords, diskRecordFiles()).whole(), *r.identity, nullptr);
+    return lookup.found;
+}
+
+// What the unit's release number is after a session: the installed one only
+// once the session completed; the one read at the check only while nothing
+// of the unit's own was touched and no earlier update was left unfinished.
+std::optional<int> releaseAfter(const UnitReport& r, const SessionResult& s, int installed,
+                                bool unfinishedBefore) {
+    if (s.completed)
         return installed;
-    if (s.stop.step < SessionStep::IdentityBlock)
+    if (s.stop.step < SessionStep::TopBlock && !unfinishedBefore)
         return r.releaseBefore;
-    return std::nullopt; // the identity block may be half written
+    return std::nullopt;
 }
 
 void runSession(SerialLink& link, CancellableComm& comm, const UnitJob& job, UnitProgress& progress,
@@ -102,11 +117,18 @@ void runSession(SerialLink& link, CancellableComm& comm, const UnitJob& job, Uni
     ProgressWindow window(link, comm, progress, catalog.progressMax);
     const auto dumpFile = job.dumpFile(report.serial, report.port);
     Workflow w{window, link, job.release, catalog, dumpFile, report.serial};
+    w.unitRecords = job.unitRecords;
+    w.checkedIdentity = report.identity;
+    w.port = report.port;
+    w.recordRequired = true;
+    const auto before = openRecordFor(job, report);
     progress.sessionStarted = true;
     const SessionResult result = ATUALIZA(w);
     window.pumpEvents();
     report.bytesSent = comm.bytesWritten();
-    report.releaseAfter = releaseAfter(report, result, catalog.releaseNumber);
+    report.releaseAfter = releaseAfter(report, result, catalog.releaseNumber, before.has_value());
+    if (!result.ownSerial.empty())
+        report.serial = result.ownSerial; // what a blank identity was given back
     if (result.completed) {
         report.outcome = Outcome::Updated;
         report.exchangesDone = link.exchange.exchanges;
@@ -114,10 +136,48 @@ void runSession(SerialLink& link, CancellableComm& comm, const UnitJob& job, Uni
         if (std::filesystem::exists(dumpFile, ec))
             report.dumpFile = dumpFile.string();
     } else {
-        report.outcome = interrupted() ? Outcome::Interrupted : Outcome::Failed;
+        const Safeguard why = result.stop.safeguard;
+        report.outcome = interrupted() ? Outcome::Interrupted
+                         : why == Safeguard::IdentityLost || why == Safeguard::SeveralRecords
+                             ? Outcome::IdentityLost
+                             : Outcome::Failed;
         report.stop = result.stop;
         report.exchangesDone = result.stop.exchange > 0 ? result.stop.exchange - 1 : 0;
+        if (!result.openRecord.empty())
+            report.incomplete = Incomplete{stepName(result.stop), result.since};
+        else if (before)
+            report.incomplete = Incomplete{before->record.stoppedAt, before->record.since};
     }
+}
+
+// info: an unfinished update is reported as such; a blank identity that no
+// kept record fits, or several fit, is a lost identity.
+void lookForRecord(const UnitJob& job, UnitReport& report) {
+    if (job.unitRecords.empty() || !report.identity)
+        return;
+    const RecordLookup lookup = findRecord(UnitRecords(job.unitRecords, diskRecordFiles()).whole(),
+                                           *report.identity, nullptr);
+    if (lookup.found)
+        report.incomplete = Incomplete{lookup.found->record.stoppedAt, lookup.found->record.since};
+    else if (blankIdentity(*report.identity))
+        report.outcome = Outcome::IdentityLost;
+}
+
+void runRestore(LinkExchange& link, const UnitRecord& record, UnitReport& report) {
+    if (!recordFitsUnit(record, *report.identity)) {
+        report.outcome = Outcome::Failed;
+        report.problem = "the unit is " + report.serial + ", not " + record.serial +
+                         " whose blocks the record keeps; nothing was written";
+        return;
+    }
+    SessionStop stop;
+    if (restoreUnitBlocks(link, record, stop)) {
+        report.outcome = Outcome::Restored;
+        report.serial = record.serial;
+        return;
+    }
+    report.outcome = interrupted() ? Outcome::Interrupted : Outcome::Failed;
+    report.stop = stop;
 }
 
 // On an open port: the window's eleven tries, each a handshake and, once
@@ -138,7 +198,13 @@ bool tryUnit(SerialLink& link, CancellableComm& comm, const UnitJob& job, UnitPr
         }
         report.checkStop.reset();
         report.outcome = Outcome::Answered;
-        if (job.skipCurrent && report.releaseBefore == job.catalog.releaseNumber) {
+        if (job.restore) {
+            runRestore(link.exchange, *job.restore, report);
+            return true;
+        }
+        // A unit with an unfinished update is never left out: its update is finished.
+        if (job.skipCurrent && report.releaseBefore == job.catalog.releaseNumber &&
+            !openRecordFor(job, report)) {
             report.outcome = Outcome::Skipped;
             return true;
         }
@@ -152,8 +218,10 @@ bool tryUnit(SerialLink& link, CancellableComm& comm, const UnitJob& job, UnitPr
                                  : Outcome::Differs;
             return true;
         }
-        if (!job.update)
+        if (!job.update) {
+            lookForRecord(job, report);
             return true;
+        }
         progress.serial = report.serial;
         progress.releaseBefore = report.releaseBefore.value_or(0);
         progress.checked = true;
@@ -224,14 +292,19 @@ void pause(CommApi& comm) {
     comm.Sleep(500);
 }
 
-// The unit's own serial calls: the platform's, traced with --log, cut off by Ctrl-C.
+// The unit's own serial calls: the platform's, traced with --log, cut off by
+// Ctrl-C (not between an erase and its write: the gate waits for the write).
 struct UnitComm {
-    explicit UnitComm(const UnitJob& job) {
+    explicit UnitComm(const UnitJob& job) : gate(interrupted) {
         CommApi& base = job.api ? *job.api : systemCommApi();
         if (job.log)
             trace.emplace(base, *job.log);
-        cancellable.emplace(trace ? static_cast<CommApi&>(*trace) : base, interrupted);
+        cancellable.emplace(trace ? static_cast<CommApi&>(*trace) : base,
+                            [this] { return gate(); });
     }
+    UnitComm(const UnitComm&) = delete;
+    UnitComm& operator=(const UnitComm&) = delete;
+    StopGate gate;
     std::optional<ExchangeTrace> trace;
     std::optional<CancellableComm> cancellable;
 };
@@ -241,6 +314,7 @@ UnitReport runUnit(int port, const UnitJob& job, UnitProgress& progress) {
     UnitComm unitComm(job);
     CancellableComm& comm = *unitComm.cancellable;
     SerialLink link(comm);
+    unitComm.gate.watch(link.exchange);
     UnitReport report = onPort(port, link, comm, job, progress);
     while (job.wait && noUnitYet(report.outcome) && !interrupted()) {
         pause(comm);
@@ -268,6 +342,7 @@ UnitReport scanAndRun(const UnitJob& job, UnitProgress& progress) {
     UnitComm unitComm(job);
     CancellableComm& comm = *unitComm.cancellable;
     SerialLink link(comm);
+    unitComm.gate.watch(link.exchange);
     for (;;) {
         UnitReport report = scanOnce(link, comm, job, progress);
         if (!job.wait || !noUnitYet(report.outcome) || interrupted()) {

@@ -9,6 +9,7 @@
 #include "read_back.h"
 #include "session_plan.h"
 #include "session_stop.h"
+#include "unit_records.h"
 
 #include <array>
 #include <atomic>
@@ -36,6 +37,14 @@ enum class Outcome {
     Differs,      // verify: a block reads back otherwise
     Unreadable,   // verify: the unit refused a read, or stopped answering
     Interrupted,  // Ctrl-C
+    IdentityLost, // a blank identity that no record kept here fits, or several do
+    Restored,     // restore: the unit's own blocks are back
+};
+
+// A unit whose update began and did not complete: its record is still open.
+struct Incomplete {
+    std::string stoppedAt; // the session's step
+    std::string since;     // ISO 8601 UTC
 };
 
 struct UnitReport {
@@ -56,6 +65,8 @@ struct UnitReport {
     std::uint64_t bytesSent = 0;      // handshakes included
     bool passedOver = false;          // --all: a held port, left out as the scan leaves it
     std::optional<ReadBack> readBack; // verify
+    std::optional<Incomplete> incomplete;
+    std::string problem; // restore: why the unit was not touched
 };
 
 // Between the compatibility check and the session every unit waits here,
@@ -94,6 +105,10 @@ struct UnitJob {
     bool update = true; // false: stop after the identity read
     // Where the diagnostic file of the unit with this serial number on COMn goes.
     std::function<std::filesystem::path(const std::string& serial, int port)> dumpFile;
+    // Where the units' own blocks are kept while they are updated.
+    std::filesystem::path unitRecords = defaultUnitRecordFolder();
+    // restore: write these blocks back instead of updating.
+    const UnitRecord* restore = nullptr;
     Confirmation* confirmation = nullptr; // none: straight on after the check
     bool skipCurrent = false;             // leave out units that hold this release
     bool wait = false;                    // until a unit answers (or Ctrl-C), instead of "no unit"
