@@ -42,6 +42,18 @@ for f in kronex-atu.exe kronex-update.exe Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll 
   README.txt licences/NOTICES.txt licences/LGPL-3.txt; do
   grep -qx "$name/$f" <<<"$actual" || fail "the ZIP has no $f"
 done
+# The notices name every DLL that ships, and the Qt they name is the one
+# scripts/qt-windows.sh builds: the Debian source version and each
+# configure option.
+notices=$(unzip -p "$out/$name.zip" "$name/licences/NOTICES.txt" | tr -s ' \n' '  ')
+for dll in $(grep '\.dll$' <<<"$actual" | sed 's|.*/||'); do
+  grep -qF "$dll" <<<"$notices" || fail "NOTICES.txt does not name $dll"
+done
+grep -qF "qt6-base, version $(dpkg-query -W -f='${Version}' qt6-base-dev)" <<<"$notices" ||
+  fail "NOTICES.txt does not give the Debian source version of Qt"
+for option in $(sed -n '/"$src\/configure"/,/ -- \\$/p' scripts/qt-windows.sh | grep -o ' -[a-z][^ ]*'); do
+  grep -qF " $option " <<<"$notices" || fail "NOTICES.txt's Qt configure line lacks $option"
+done
 
 # The installer, in a prefix of its own.
 XVFB_PID=
