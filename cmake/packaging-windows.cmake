@@ -91,4 +91,5 @@ set(CPACK_NSIS_MANIFEST_DPI_AWARE ON)
 # A 64-bit installer (Unicode, so the UTF-8 script keeps its accents) that
 # writes the uninstall entry to the registry's 64-bit view.
 set(CPACK_NSIS_DEFINES "Target amd64-unicode")
+include(${CMAKE_CURRENT_LIST_DIR}/signing-windows.cmake)
 include(CPack)

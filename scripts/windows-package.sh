@@ -3,7 +3,11 @@
 # folder, checked file by file) and the NSIS installer, installed silently
 # into a fresh wine prefix, its Start-menu entry started until the window
 # shows, then uninstalled silently, after which nothing of it may be left.
-# Results in build-windows/packages/.
+# Both programs, the installer and the uninstaller are signed and their
+# signatures verified: with the certificate in KRONEX_SIGN_CERT and
+# KRONEX_SIGN_KEY (scripts/sign-windows.sh) when given, verified against
+# KRONEX_SIGN_CA (default: the system's authorities), otherwise with a
+# throw-away test certificate made here. Results in build-windows/packages/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/windows-build.sh
@@ -11,11 +15,19 @@ if [ ! -f build-windows/app/kronex-atu.exe ]; then
   echo "no kronex-atu.exe: the cross build found no Qt for Windows (scripts/qt-windows.sh)" >&2
   exit 1
 fi
-scripts/install-deps.sh nsis xvfb xdotool fonts-wine unzip
+scripts/install-deps.sh nsis xvfb xdotool fonts-wine unzip osslsigncode openssl
 . scripts/wine-env.sh
 
 out=$PWD/build-windows/packages
 rm -rf "$out"
+mkdir -p "$out"
+if [ -z "${KRONEX_SIGN_CERT:-}" ]; then
+  export KRONEX_SIGN_CERT=$out/test-signing-cert.pem KRONEX_SIGN_KEY=$out/test-signing-key.pem
+  openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=KRONEX test signing/O=KRONEX" \
+    -addext extendedKeyUsage=codeSigning -keyout "$KRONEX_SIGN_KEY" -out "$KRONEX_SIGN_CERT" 2>/dev/null
+  KRONEX_SIGN_CA=$KRONEX_SIGN_CERT
+fi
+sign_ca=${KRONEX_SIGN_CA:-/etc/ssl/certs/ca-certificates.crt}
 (cd build-windows && cpack -G 'ZIP;NSIS' -B "$out" >/dev/null)
 name=kronex-atu-$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build-windows/CMakeCache.txt)-win64
 status=0
@@ -25,6 +37,19 @@ fail() {
   status=1
 }
 echo "$name.zip: $(du -k "$out/$name.zip" | cut -f1) kB, $name.exe: $(du -k "$out/$name.exe" | cut -f1) kB"
+# signed FILE WHAT: FILE carries a signature that verifies against the CA.
+signed() {
+  if osslsigncode verify -CAfile "$sign_ca" -in "$1" >"$out/verify.log" 2>&1; then
+    ok "$2 is signed by $(sed -n 's/^[[:space:]]*Subject: //p' "$out/verify.log" | head -n 1)"
+  else
+    fail "$2 carries no signature that verifies: $(tail -n 3 "$out/verify.log" | tr '\n' ' ')"
+  fi
+}
+signed "$out/$name.exe" "the installer"
+rm -rf "$out/unzipped"
+unzip -q "$out/$name.zip" "$name/kronex-atu.exe" "$name/kronex-update.exe" -d "$out/unzipped"
+signed "$out/unzipped/$name/kronex-atu.exe" "kronex-atu.exe in the ZIP"
+signed "$out/unzipped/$name/kronex-update.exe" "kronex-update.exe in the ZIP"
 
 # The ZIP holds the install folder, nothing more and nothing less.
 rm -rf "$out/layout"
@@ -84,6 +109,8 @@ timeout 120 "$WINESERVER" -w || true
 [ -f "$dir/kronex-atu.exe" ] && ok "installed into C:\\Program Files\\KRONEX" ||
   fail "no kronex-atu.exe in C:\\Program Files\\KRONEX"
 [ -f "$dir/platforms/qwindows.dll" ] || fail "no platforms\\qwindows.dll installed"
+signed "$dir/Uninstall.exe" "the installed uninstaller"
+signed "$dir/kronex-update.exe" "the installed kronex-update.exe"
 [ -f "$menu/Atualização KRONEX.lnk" ] && ok "Start menu: Atualização KRONEX\\Atualização KRONEX" ||
   fail "no Start-menu entry \"Atualização KRONEX\""
 entry=$(uninstall_entry || true)
