@@ -25,6 +25,7 @@ as_root=()
 files=(
   usr/bin/kronex-atu
   usr/bin/kronex-devsim
+  usr/bin/kronex-update
   usr/share/applications/kronex-atu.desktop
   usr/share/icons/hicolor/48x48/apps/kronex-atu.png
   usr/share/icons/hicolor/128x128/apps/kronex-atu.png
@@ -35,6 +36,7 @@ files=(
   usr/share/doc/kronex-atu/changelog.gz
   usr/share/man/man1/kronex-atu.1.gz
   usr/share/man/man1/kronex-devsim.1.gz
+  usr/share/man/man1/kronex-update.1.gz
 )
 listing=$(dpkg-deb --contents "$deb" | awk '{print $NF}')
 for f in "${files[@]}"; do
@@ -50,15 +52,13 @@ dpkg-deb --extract "$deb" "$unpacked"
 version=$(dpkg-deb --field "$deb" Version)
 zcat "$unpacked/usr/share/doc/kronex-atu/changelog.gz" | head -n 1 | grep -qF "kronex-atu ($version)" ||
   fail "the changelog's last entry is not for version $version"
-for page in kronex-atu kronex-devsim; do
+for page in kronex-atu kronex-devsim kronex-update; do
   man -l "$unpacked/usr/share/man/man1/$page.1.gz" 2>/dev/null | grep -q "^NAME" ||
     fail "the manual page of $page does not render"
 done
 
 echo "== lintian"
-# The package is native (no Debian revision) and not uploaded to Debian:
-# its source checks do not apply, nor does the Debian-only maintainer check.
-if ! lintian --fail-on error,warning --no-tag-display-limit "$deb"; then
+if ! lintian --fail-on error,warning --tag-display-limit 0 "$deb"; then
   fail "lintian reports errors or warnings"
 fi
 desktop-file-validate "$unpacked/usr/share/applications/kronex-atu.desktop" ||
