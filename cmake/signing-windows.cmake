@@ -17,6 +17,7 @@ endforeach()
 # After the programs' own install rules, so it signs the stripped files.
 install(CODE "execute_process(COMMAND \"${_sign}\"${_programs} COMMAND_ERROR_IS_FATAL ANY)")
 # makensis runs these on the uninstaller it is about to embed and on the
-# finished installer; a failed signature stops the build.
-string(APPEND CPACK_NSIS_DEFINES "\n!uninstfinalize '\"${_sign}\" \"%1\"' = 0"
-       "\n!finalize '\"${_sign}\" \"%1\"' = 0")
+# finished installer; a failed signature stops the build. Back-quoted, with
+# single quotes for the shell: CPack passes double quotes on unescaped.
+string(APPEND CPACK_NSIS_DEFINES "\n!uninstfinalize `'${_sign}' '%1'` = 0"
+       "\n!finalize `'${_sign}' '%1'` = 0")
