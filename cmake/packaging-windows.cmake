@@ -4,6 +4,8 @@
 # and style plugins, the MinGW run-time DLLs Qt's DLLs take, the README as
 # text and the licence notices.
 
+include(${CMAKE_CURRENT_LIST_DIR}/reproducible-windows.cmake)
+
 # The programs that ship, side by side; a console program is one more name.
 set(KRONEX_SHIPPED_PROGRAMS kronex-atu kronex-update)
 

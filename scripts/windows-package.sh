@@ -15,7 +15,7 @@ if [ ! -f build-windows/app/kronex-atu.exe ]; then
   echo "no kronex-atu.exe: the cross build found no Qt for Windows (scripts/qt-windows.sh)" >&2
   exit 1
 fi
-scripts/install-deps.sh nsis xvfb xdotool fonts-wine unzip osslsigncode openssl
+scripts/install-deps.sh nsis xvfb xdotool fonts-wine unzip zip osslsigncode openssl
 . scripts/wine-env.sh
 
 out=$PWD/build-windows/packages
@@ -146,6 +146,24 @@ if [ ${#left[@]} -eq 0 ]; then
 else
   for l in "${left[@]}"; do fail "left after uninstalling: $l"; done
 fi
+
+# Two builds of one commit give the same bytes: the programs linked,
+# stripped and packed again (unsigned: a signature carries its own time)
+# give the same ZIP.
+unsigned_zip() {
+  (cd build-windows && env -u KRONEX_SIGN_CERT -u KRONEX_SIGN_KEY cpack -G ZIP -B "$1" >/dev/null)
+}
+unsigned_zip "$out/again-1"
+rm -f build-windows/app/kronex-atu.exe build-windows/cli/kronex-update.exe
+sleep 1 # another second on the clock
+cmake --build build-windows >/dev/null
+unsigned_zip "$out/again-2"
+if cmp -s "$out/again-1/$name.zip" "$out/again-2/$name.zip"; then
+  ok "linked and packed twice: the same ZIP, byte for byte"
+else
+  fail "linked and packed twice, the ZIPs differ: $(cmp "$out/again-1/$name.zip" "$out/again-2/$name.zip" || true)"
+fi
+unzip -Z1 "$out/again-1/$name.zip" | LC_ALL=C sort -c 2>/dev/null || fail "the ZIP's entries are not sorted"
 
 if [ "$status" -eq 0 ]; then
   echo "Windows packages: PASSED ($out)"
