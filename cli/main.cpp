@@ -1,12 +1,43 @@
 // kronex-update: the command-line updater for the repair bench.
 #include "commands.h"
+#include "interrupt.h"
 
 #include <CLI/CLI.hpp>
 #include <iostream>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 using namespace kronex::cli;
 
+namespace {
+
+#ifdef _WIN32
+// The program writes UTF-8 ("versão"); a console shows it right only with its
+// output code page set so. The code page belongs to the console, not to this
+// process, so cmd.exe or PowerShell gets its own back at the end.
+struct Utf8Console {
+    const UINT previous = GetConsoleOutputCP(); // 0: no console
+    Utf8Console() {
+        if (previous != 0)
+            SetConsoleOutputCP(CP_UTF8);
+    }
+    ~Utf8Console() {
+        if (previous != 0)
+            SetConsoleOutputCP(previous);
+    }
+    Utf8Console(const Utf8Console&) = delete;
+    Utf8Console& operator=(const Utf8Console&) = delete;
+};
+#endif
+
+} // namespace
+
 int main(int argc, char** argv) {
+#ifdef _WIN32
+    const Utf8Console console;
+#endif
     CLI::App app{"kronex-update: writes the firmware release compiled into this program into "
                  "KRONEX units in update mode, over COM1 to COM16.\n\n"
                  "Exit status: 0 every unit updated (or ports/info succeeded), 1 at least one "
@@ -51,9 +82,9 @@ int main(int argc, char** argv) {
         return status == 0 ? kExitOk : kExitUsage;
     }
 
-    if (*ports)
-        return portsCommand(o);
-    if (*info)
-        return infoCommand(o);
-    return updateCommand(o);
+    const int status = *ports ? portsCommand(o) : *info ? infoCommand(o) : updateCommand(o);
+    // Its sessions have stopped and the results are out: a closing console
+    // may now end the process.
+    commandFinished();
+    return status;
 }
