@@ -18,6 +18,7 @@ endforeach()
 install(CODE "execute_process(COMMAND \"${_sign}\"${_programs} COMMAND_ERROR_IS_FATAL ANY)")
 # makensis runs these on the uninstaller it is about to embed and on the
 # finished installer; a failed signature stops the build. Back-quoted, with
-# single quotes for the shell: CPack passes double quotes on unescaped.
+# single quotes for the shell: no double quote to escape on the way through
+# CPack's configuration file.
 string(APPEND CPACK_NSIS_DEFINES "\n!uninstfinalize `'${_sign}' '%1'` = 0"
        "\n!finalize `'${_sign}' '%1'` = 0")
