@@ -14,21 +14,37 @@ using namespace kronex::cli;
 namespace {
 
 #ifdef _WIN32
-// The program writes UTF-8 ("versão"); a console shows it right only with its
-// output code page set so. The code page belongs to the console, not to this
-// process, so cmd.exe or PowerShell gets its own back at the end.
-struct Utf8Console {
-    const UINT previous = GetConsoleOutputCP(); // 0: no console
-    Utf8Console() {
-        if (previous != 0)
+// The console as this program needs it, and as it was afterwards. The program
+// writes UTF-8 ("versão"), which a console shows right only with its output
+// code page set so; the progress bars turn on virtual-terminal processing
+// (progress_view.cpp). Both belong to the console, not to this process, so
+// cmd.exe or PowerShell gets its own back at the end.
+class ConsoleSettings {
+  public:
+    ConsoleSettings() {
+        if (codePage_ != 0)
             SetConsoleOutputCP(CP_UTF8);
+        for (Output& o : outputs_)
+            o.saved = o.handle != INVALID_HANDLE_VALUE && GetConsoleMode(o.handle, &o.mode);
     }
-    ~Utf8Console() {
-        if (previous != 0)
-            SetConsoleOutputCP(previous);
+    ~ConsoleSettings() {
+        if (codePage_ != 0)
+            SetConsoleOutputCP(codePage_);
+        for (const Output& o : outputs_)
+            if (o.saved)
+                SetConsoleMode(o.handle, o.mode);
     }
-    Utf8Console(const Utf8Console&) = delete;
-    Utf8Console& operator=(const Utf8Console&) = delete;
+    ConsoleSettings(const ConsoleSettings&) = delete;
+    ConsoleSettings& operator=(const ConsoleSettings&) = delete;
+
+  private:
+    struct Output {
+        HANDLE handle;
+        DWORD mode = 0;
+        bool saved = false;
+    };
+    const UINT codePage_ = GetConsoleOutputCP(); // 0: no console
+    Output outputs_[2] = {{GetStdHandle(STD_OUTPUT_HANDLE)}, {GetStdHandle(STD_ERROR_HANDLE)}};
 };
 #endif
 
@@ -36,7 +52,7 @@ struct Utf8Console {
 
 int main(int argc, char** argv) {
 #ifdef _WIN32
-    const Utf8Console console;
+    const ConsoleSettings console;
 #endif
     CLI::App app{"kronex-update: writes the firmware release compiled into this program into "
                  "KRONEX units in update mode, over COM1 to COM16.\n\n"
@@ -72,7 +88,15 @@ int main(int argc, char** argv) {
     update->add_option("--dump-dir", o.dumpDir,
                        "where several units' diagnostic files go, one each named with the "
                        "serial number (default: the root of drive C:)");
-    for (auto* sub : {ports, info, update})
+    auto* restore = app.add_subcommand(
+        "restore", "writes a unit's own blocks (identity and top block) back from the record an "
+                   "unfinished update kept, perhaps on another PC; run the update again after it");
+    restore->add_option("--record", o.record, "the record file (unit-*.record)")->required();
+    restore->add_option("--port", o.ports, "the unit's port (1-16); without it, the window's scan")
+        ->check(CLI::Range(1, 16))
+        ->expected(1);
+    restore->add_flag("--yes,-y", o.yes, "do not ask for confirmation");
+    for (auto* sub : {ports, info, update, restore})
         sub->add_flag("--json", o.json, "one JSON document on standard output instead of text");
 
     try {
@@ -82,7 +106,10 @@ int main(int argc, char** argv) {
         return status == 0 ? kExitOk : kExitUsage;
     }
 
-    const int status = *ports ? portsCommand(o) : *info ? infoCommand(o) : updateCommand(o);
+    const int status = *ports     ? portsCommand(o)
+                       : *info    ? infoCommand(o)
+                       : *restore ? restoreCommand(o)
+                                  : updateCommand(o);
     // Its sessions have stopped and the results are out: a closing console
     // may now end the process.
     commandFinished();

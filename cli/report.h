@@ -23,6 +23,12 @@ nlohmann::json portsJson(const std::vector<PortState>& ports);
 void printInfo(std::ostream& out, const UnitReport& unit, const LoadedCatalog& release);
 nlohmann::json infoJson(const UnitReport& unit, const LoadedCatalog& release);
 
+// "COM3".
+std::string com(int port);
+
+// restore: the unit object of update's document.
+nlohmann::json restoreJson(const UnitReport& unit, const LoadedCatalog& release);
+
 // Each unit's line; several units add a table (port, serial, outcome, time).
 void printUpdate(std::ostream& out, const std::vector<UnitReport>& units);
 nlohmann::json updateJson(const std::vector<UnitReport>& units, const LoadedCatalog& release);

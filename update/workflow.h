@@ -2,12 +2,14 @@
 // the diagnostic file's place.
 #pragma once
 
+#include "dump_file.h"
 #include "loaded_catalog.h"
 #include "release_table.h"
 #include "serial_link.h"
 #include "window_ops.h"
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace kronex {
@@ -20,6 +22,16 @@ struct Workflow {
     std::filesystem::path dumpFile;
     // "29" and six hexadecimal digits, read by the compatibility check.
     std::string serialNumber;
+    // Where each unit's own blocks are kept while its update runs; empty: no
+    // record is kept or looked up.
+    std::filesystem::path unitRecords = {};
+    // The whole identity block the compatibility check read, when known.
+    std::optional<IdentityImage> checkedIdentity = {};
+    int port = 0; // COMn the unit is on, for its record
+    // kronex-update: no erase of the unit's own blocks unless the record was
+    // kept. The window goes on without one.
+    bool recordRequired = false;
+    class RecordFiles* recordFiles = nullptr; // null: the disk
 };
 
 } // namespace kronex

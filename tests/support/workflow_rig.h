@@ -8,6 +8,7 @@
 #include "fake_comm.h"
 #include "fake_window.h"
 #include "loaded_catalog.h"
+#include "record_files.h"
 #include "serial_link.h"
 #include "update_session.h"
 #include "workflow.h"
@@ -29,6 +30,9 @@ class WorkflowRig {
     FakeWindow window;
     LoadedCatalog catalog;
     std::filesystem::path dumpFile;
+    std::filesystem::path unitRecords; // empty: no records kept
+    RecordFiles* recordFiles = nullptr;
+    bool recordRequired = false;
     std::string serialNumber; // as the last run left it
     SessionResult session;    // as the last runSession left it
 
@@ -45,6 +49,8 @@ class WorkflowRig {
     void click();
     // Runs the update session alone, as after a successful check on COMn.
     bool runSession(int n);
+    // A folder of its own for unit records, removed with the rig.
+    std::filesystem::path recordFolder() const { return dir_ / "records"; }
 
   private:
     const ReleaseTable* release_;
