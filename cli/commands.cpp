@@ -323,7 +323,7 @@ int verifyCommand(const Options& o) {
 int updateCommand(const Options& o) {
     if (!o.yes && !KRONEX_STDIN_IS_TERMINAL()) {
         const char* message =
-            "no terminal to confirm on: give --yes to update without the question";
+            N_("no terminal to confirm on: give --yes to update without the question");
         if (o.json) {
             const EnglishTexts english;
             emit(o, usageJson("update", tr(message)));
@@ -441,11 +441,26 @@ int updateCommand(const Options& o) {
 int restoreCommand(const Options& o) {
     const auto text = diskRecordFiles().read(o.record);
     const auto record = text ? parseRecord(*text) : std::nullopt;
+    const char* notARecord =
+        N_("{1}: not a whole unit record (missing, cut short or its checksum fails); nothing was "
+           "written");
     if (!record) {
-        std::cerr << o.record
-                  << ": not a whole unit record (missing, cut short or its checksum fails); "
-                     "nothing was written.\n";
-        return kExitFailed;
+        if (o.json) {
+            const EnglishTexts english;
+            emit(o, usageJson("restore", fill(tr(notARecord), {o.record})));
+        }
+        std::cerr << "kronex-update: " << fill(tr(notARecord), {o.record}) << "\n";
+        return kExitUsage;
+    }
+    if (!o.yes && !KRONEX_STDIN_IS_TERMINAL()) {
+        const char* message =
+            N_("no terminal to confirm on: give --yes to restore without the question");
+        if (o.json) {
+            const EnglishTexts english;
+            emit(o, usageJson("restore", tr(message)));
+        }
+        std::cerr << "kronex-update: " << tr(message) << "\n";
+        return kExitUsage;
     }
     catchInterrupt();
     // First the unit's identity alone, to show what would be written where.
@@ -455,14 +470,17 @@ int restoreCommand(const Options& o) {
     UnitReport unit =
         o.ports.empty() ? scanAndRun(look, progress) : runUnit(o.ports.front(), look, progress);
     if (unit.outcome == Outcome::Answered && !o.yes) {
-        std::cerr << com(unit.port) << ": unit " << unit.serial << ". Write back the blocks kept "
-                  << "for unit " << record->serial << " on " << record->written << " (COM"
-                  << record->port << ")? Type y and Enter: ";
+        std::cerr << com(unit.port) << ": "
+                  << fill(tr("unit {1}. Write back the blocks kept for unit {2} on {3} (COM{4})? "
+                             "Type y and Enter: "),
+                          {unit.serial, record->serial, record->written,
+                           std::to_string(record->port)});
         std::string answer;
         if (!std::getline(std::cin, answer) || (answer != "y" && answer != "Y" && answer != "yes" &&
                                                 answer != "s" && answer != "sim")) {
-            std::cerr << "Nothing was done.\n";
-            return kExitFailed;
+            std::cerr << tr("Nothing was written: the restore was declined.") << "\n";
+            emit(o, restoreJson(unit, release()));
+            return kExitDeclined;
         }
     }
     if (unit.outcome == Outcome::Answered) {
@@ -482,8 +500,11 @@ int restoreCommand(const Options& o) {
     case Outcome::Interrupted:
         return kExitInterrupt;
     case Outcome::NoUnit:
-    case Outcome::Held:
         return kExitNoUnit;
+    case Outcome::Held:
+    case Outcome::Denied:
+    case Outcome::Missing:
+        return o.ports.empty() ? kExitNoUnit : kExitFailed;
     default:
         return kExitFailed;
     }

@@ -23,6 +23,11 @@ class EnglishTexts {
     EnglishTexts& operator=(const EnglishTexts&) = delete;
 };
 
+// Marks a text for the catalogue where it is kept to be looked up later with tr().
+constexpr const char* N_(const char* english) {
+    return english;
+}
+
 // Puts the values in place of "{1}", "{2}", ...
 std::string fill(std::string text, std::initializer_list<std::string> values);
 
