@@ -2,6 +2,8 @@
 // The window does not look at it.
 #pragma once
 
+#include "dump_file.h"
+
 #include <cstdint>
 #include <string>
 
@@ -43,6 +45,7 @@ struct SessionStop {
 struct SessionResult {
     bool completed = false;
     SessionStop stop; // step Completed when completed
+    DumpResult dump;  // a completed session's diagnostic file
 };
 
 // The last exchange of `link`, as far as the stop report needs it.

@@ -36,6 +36,7 @@ class UpdateSession {
         SessionResult r;
         r.completed = run();
         r.stop = stop_;
+        r.dump = dump_;
         if (r.completed)
             r.stop.step = SessionStep::Completed;
         else
@@ -104,6 +105,7 @@ class UpdateSession {
     int sections_ = 0;
     std::string mirrorLine_;
     SessionStop stop_;
+    DumpResult dump_;
 
     // The release ended where the walk needed more: nothing on the wire failed.
     bool releaseFault() {
@@ -236,8 +238,9 @@ class UpdateSession {
 
     void complete() {
         CMD_EXECUTA(link_, 0);
-        // A file that cannot be written does not undo a completed update.
-        writeDumpFile(w_.dumpFile, identity_);
+        // A file that cannot be written does not undo a completed update;
+        // the front end that can say so does.
+        dump_ = writeDumpFile(w_.dumpFile, identity_, w_.dumpFiles);
         window_.stepProgress(window_.progressMax());
         window_.setStatusText("Atualização concluída!");
         window_.pumpEvents();

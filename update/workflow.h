@@ -2,6 +2,7 @@
 // the diagnostic file's place.
 #pragma once
 
+#include "dump_file.h"
 #include "loaded_catalog.h"
 #include "release_table.h"
 #include "serial_link.h"
@@ -20,6 +21,9 @@ struct Workflow {
     std::filesystem::path dumpFile;
     // "29" and six hexadecimal digits, read by the compatibility check.
     std::string serialNumber;
+    // Where the diagnostic file is written, and where else when dumpFile
+    // cannot be.
+    DumpFiles& dumpFiles = systemDumpFiles();
 };
 
 } // namespace kronex

@@ -31,6 +31,7 @@ WorkflowRig::WorkflowRig(const ReleaseTable& release) : release_(&release), dir_
     catalog = std::get<LoadedCatalog>(loaded);
     window.maximum = catalog.progressMax;
     dumpFile = dir_ / "TEXTO2.TXT";
+    dumpFiles.userHome = dir_ / "user";
     comm.recordTransfers = false;
 }
 
@@ -46,7 +47,7 @@ devsim::DeviceModel& WorkflowRig::unitOn(int n, devsim::Faults faults) {
 }
 
 Workflow WorkflowRig::workflow() {
-    return Workflow{window, link, *release_, catalog, dumpFile, serialNumber};
+    return Workflow{window, link, *release_, catalog, dumpFile, serialNumber, dumpFiles};
 }
 
 void WorkflowRig::click() {

@@ -6,6 +6,7 @@
 #include "device_model.h"
 #include "device_peer.h"
 #include "fake_comm.h"
+#include "fake_dump_files.h"
 #include "fake_window.h"
 #include "loaded_catalog.h"
 #include "serial_link.h"
@@ -29,6 +30,7 @@ class WorkflowRig {
     FakeWindow window;
     LoadedCatalog catalog;
     std::filesystem::path dumpFile;
+    FakeDumpFiles dumpFiles;  // the user's own folder: "user" beside dumpFile
     std::string serialNumber; // as the last run left it
     SessionResult session;    // as the last runSession left it
 
