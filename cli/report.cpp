@@ -46,6 +46,10 @@ nlohmann::json optionalInt(const std::optional<int>& v) {
     return v ? nlohmann::json(*v) : nlohmann::json(nullptr);
 }
 
+nlohmann::json optionalText(const std::string& text) {
+    return text.empty() ? nlohmann::json(nullptr) : nlohmann::json(text);
+}
+
 nlohmann::json releaseJson(const LoadedCatalog& release) {
     return {{"number", release.releaseNumber},
             {"caption", release.releaseCaption},
@@ -66,7 +70,8 @@ nlohmann::json unitJson(const UnitReport& u) {
         {"exchanges_done", u.exchangesDone},
         {"exchanges_total", u.exchangesTotal},
         {"seconds", std::round(u.seconds * 10) / 10},
-        {"dump_file", u.dumpFile.empty() ? nlohmann::json(nullptr) : nlohmann::json(u.dumpFile)}};
+        {"dump_file", optionalText(u.dumpFile)},
+        {"dump_error", optionalText(u.dumpError)}};
     if (u.stop) {
         j["failed_step"] = stepName(*u.stop);
         j["failed_command"] = commandText(*u.stop);
@@ -111,6 +116,8 @@ std::string outcomeText(const UnitReport& u) {
     case Outcome::Answered:
         return "answered";
     case Outcome::Failed:
+        if (!u.stop)
+            return "updated, but the diagnostic file could not be written anywhere: " + u.dumpError;
         return "stopped at " + where + ": " + reasonText(*u.stop);
     case Outcome::Incompatible:
         return "the unit answers but does not pass the compatibility check";
@@ -122,6 +129,12 @@ std::string outcomeText(const UnitReport& u) {
         return u.stop ? "interrupted at " + where : "interrupted before the update began";
     }
     return "?";
+}
+
+void recordDump(UnitReport& report, const DumpResult& dump) {
+    report.outcome = dump.path.empty() ? Outcome::Failed : Outcome::Updated;
+    report.dumpFile = dump.path.empty() ? std::string() : pathText(dump.path);
+    report.dumpError = dump.error;
 }
 
 void printPorts(std::ostream& out, const std::vector<PortState>& ports) {
@@ -195,9 +208,13 @@ nlohmann::json infoJson(const UnitReport& u, const LoadedCatalog& release) {
 }
 
 void printUpdate(std::ostream& out, const std::vector<UnitReport>& units) {
-    for (const auto& u : units)
+    for (const auto& u : units) {
         out << com(u.port) << (u.serial.empty() ? "" : " (" + u.serial + ")") << ": "
             << outcomeText(u) << "\n";
+        if (!u.dumpFile.empty())
+            out << "  diagnostic file: " << u.dumpFile
+                << (u.dumpError.empty() ? "" : " (" + u.dumpError + ")") << "\n";
+    }
     if (units.size() < 2)
         return;
     out << "\n"

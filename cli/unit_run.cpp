@@ -4,6 +4,7 @@
 #include "detection.h"
 #include "device_commands.h"
 #include "interrupt.h"
+#include "report.h"
 #include "serial_link.h"
 #include "update_session.h"
 
@@ -93,11 +94,8 @@ void runSession(SerialLink& link, CancellableComm& comm, const UnitJob& job, Uni
     window.pumpEvents();
     report.releaseAfter = releaseAfter(report, result, catalog.releaseNumber);
     if (result.completed) {
-        report.outcome = Outcome::Updated;
         report.exchangesDone = link.exchange.exchanges;
-        std::error_code ec;
-        if (std::filesystem::exists(dumpFile, ec))
-            report.dumpFile = dumpFile.string();
+        recordDump(report, result.dump);
     } else {
         report.outcome = interrupted() ? Outcome::Interrupted : Outcome::Failed;
         report.stop = result.stop;

@@ -23,9 +23,11 @@ namespace {
 std::filesystem::path temporaryBeside(const std::filesystem::path& file) {
     static std::atomic<unsigned> count{0};
     const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
+    char suffix[64];
+    std::snprintf(suffix, sizeof suffix, ".%ld-%u-%llu.tmp", static_cast<long>(KRONEX_PROCESS_ID),
+                  count++, static_cast<unsigned long long>(ticks) % 1000000007ULL);
     std::filesystem::path temporary = file;
-    temporary += "." + std::to_string(KRONEX_PROCESS_ID) + "-" + std::to_string(count++) + "-" +
-                 std::to_string(static_cast<unsigned long long>(ticks) % 1000000007ULL) + ".tmp";
+    temporary += suffix;
     return temporary;
 }
 

@@ -2,15 +2,12 @@
 // the rename, and the user's local application data folder.
 #include "dump_file.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-#include <knownfolders.h>
-#include <shlobj.h>
 #include <windows.h>
+// After <windows.h>, which it needs: SHGetKnownFolderPath, FOLDERID_LocalAppData.
+#include <shlobj.h>
 
 namespace kronex {
 
