@@ -139,9 +139,11 @@ std::int32_t SerialPort::awaitCompletion(OVERLAPPED& overlapped, std::int32_t co
     }
     if (done)
         return static_cast<std::int32_t>(std::min<DWORD>(transferred, static_cast<DWORD>(count)));
-    // A completion error is no time-out (those complete normally, short):
-    // the device failed the transfer, and will fail the next one.
-    if (!(cancelled && error == ERROR_OPERATION_ABORTED))
+    // Windows completes a transfer that ends by time-out normally, short;
+    // wine fails one that moved nothing with ERROR_TIMEOUT. Any other
+    // completion error is the device failing the transfer, and it will fail
+    // the next one.
+    if (error != ERROR_TIMEOUT && !(cancelled && error == ERROR_OPERATION_ABORTED))
         transferFailed(error);
     return 0;
 }

@@ -112,6 +112,7 @@ inline constexpr DWORD ERROR_OPERATION_ABORTED = 995;
 inline constexpr DWORD ERROR_IO_INCOMPLETE = 996;
 inline constexpr DWORD ERROR_IO_PENDING = 997;
 inline constexpr DWORD ERROR_NOT_FOUND = 1168;
+inline constexpr DWORD ERROR_TIMEOUT = 1460;
 
 inline constexpr DWORD INFINITE = 0xFFFFFFFF;
 inline constexpr DWORD MAXDWORD = 0xFFFFFFFF;

@@ -294,6 +294,18 @@ TEST_F(SerialPortTest, TransferThatCompletesWithAnErrorFailsThePort) {
             EXPECT_TRUE(fresh.callsNamed("CancelIoEx").empty()); // it had completed
             EXPECT_EQ(fresh.openHandles(), 1);
         }
+    // Wine's way of ending a read that timed out with nothing: a time-out still.
+    FakeComm wine;
+    wine.port(1);
+    SerialPort link(wine);
+    link.ABRE_PORTA(1);
+    wine.port(1).goneFrom = 0;
+    wine.port(1).completionError = 1460; // ERROR_TIMEOUT
+    std::uint8_t b = 0x5A;
+    std::int32_t n = -1;
+    EXPECT_FALSE(link.RECEBE_DADOS(1, &b, n));
+    EXPECT_EQ(n, 0);
+    EXPECT_FALSE(link.failed());
 }
 
 // A transfer whose completion cannot be awaited is cancelled, and its
