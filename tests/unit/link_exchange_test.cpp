@@ -155,7 +155,9 @@ TEST_F(LinkExchangeTest, SilentReplyTimesOut) {
 // start or (on Windows, a read already pending) at its completion, and the
 // wait ends there instead of spinning on failed reads to 5000 ms.
 TEST_F(LinkExchangeTest, APortThatFailsEndsEitherWaitAtOnce) {
-    for (const DWORD completionError : {DWORD{0}, ERROR_GEN_FAILURE, DWORD{22}, DWORD{1167}})
+    // 0: refused at the start; otherwise the error the pending read completes with.
+    const DWORD completionErrors[] = {0, ERROR_GEN_FAILURE, 22, 1167};
+    for (const DWORD completionError : completionErrors)
         for (const bool inReply : {false, true}) {
             SCOPED_TRACE(inReply ? "waiting for the reply" : "waiting for the complement");
             SCOPED_TRACE("completion error " + std::to_string(completionError));

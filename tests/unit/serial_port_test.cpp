@@ -276,8 +276,10 @@ TEST_F(SerialPortTest, TransferThatCannotStartCountsZero) {
 // A pulled adapter on Windows: the transfer starts, and completes with an
 // error. That is no time-out: the port has failed, whatever the driver calls it.
 TEST_F(SerialPortTest, TransferThatCompletesWithAnErrorFailsThePort) {
-    for (const DWORD error :
-         {ERROR_GEN_FAILURE, DWORD{22}, ERROR_OPERATION_ABORTED, ERROR_ACCESS_DENIED, DWORD{1167}})
+    // As various drivers report a device that has gone.
+    const DWORD errors[] = {ERROR_GEN_FAILURE, 22, ERROR_OPERATION_ABORTED, ERROR_ACCESS_DENIED,
+                            1167};
+    for (const DWORD error : errors)
         for (const bool send : {true, false}) {
             SCOPED_TRACE(std::to_string(error) + (send ? " write" : " read"));
             FakeComm fresh;
