@@ -1,12 +1,59 @@
 // kronex-update: the command-line updater for the repair bench.
 #include "commands.h"
+#include "interrupt.h"
 
 #include <CLI/CLI.hpp>
 #include <iostream>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 using namespace kronex::cli;
 
+namespace {
+
+#ifdef _WIN32
+// The console as this program needs it, and as it was afterwards. The program
+// writes UTF-8 ("versão"), which a console shows right only with its output
+// code page set so; the progress bars turn on virtual-terminal processing
+// (progress_view.cpp). Both belong to the console, not to this process, so
+// cmd.exe or PowerShell gets its own back at the end.
+class ConsoleSettings {
+  public:
+    ConsoleSettings() {
+        if (codePage_ != 0)
+            SetConsoleOutputCP(CP_UTF8);
+        for (Output& o : outputs_)
+            o.saved = o.handle != INVALID_HANDLE_VALUE && GetConsoleMode(o.handle, &o.mode);
+    }
+    ~ConsoleSettings() {
+        if (codePage_ != 0)
+            SetConsoleOutputCP(codePage_);
+        for (const Output& o : outputs_)
+            if (o.saved)
+                SetConsoleMode(o.handle, o.mode);
+    }
+    ConsoleSettings(const ConsoleSettings&) = delete;
+    ConsoleSettings& operator=(const ConsoleSettings&) = delete;
+
+  private:
+    struct Output {
+        HANDLE handle;
+        DWORD mode = 0;
+        bool saved = false;
+    };
+    const UINT codePage_ = GetConsoleOutputCP(); // 0: no console
+    Output outputs_[2] = {{GetStdHandle(STD_OUTPUT_HANDLE)}, {GetStdHandle(STD_ERROR_HANDLE)}};
+};
+#endif
+
+} // namespace
+
 int main(int argc, char** argv) {
+#ifdef _WIN32
+    const ConsoleSettings console;
+#endif
     CLI::App app{"kronex-update: writes the firmware release compiled into this program into "
                  "KRONEX units in update mode, over COM1 to COM16.\n\n"
                  "Exit status: 0 every unit updated (or ports/info succeeded), 1 at least one "
@@ -51,9 +98,9 @@ int main(int argc, char** argv) {
         return status == 0 ? kExitOk : kExitUsage;
     }
 
-    if (*ports)
-        return portsCommand(o);
-    if (*info)
-        return infoCommand(o);
-    return updateCommand(o);
+    const int status = *ports ? portsCommand(o) : *info ? infoCommand(o) : updateCommand(o);
+    // Its sessions have stopped and the results are out: a closing console
+    // may now end the process.
+    commandFinished();
+    return status;
 }

@@ -37,11 +37,29 @@ else
   fail "the ZIP differs from the install folder:"
   diff <(echo "$expected") <(echo "$actual") || true
 fi
-for f in kronex-atu.exe kronex-update.exe Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll platforms/qwindows.dll \
+for f in kronex-atu.exe kronex-update.exe qt.conf Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll platforms/qwindows.dll \
   styles/qwindowsvistastyle.dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll \
   README.txt licences/NOTICES.txt licences/LGPL-3.txt; do
   grep -qx "$name/$f" <<<"$actual" || fail "the ZIP has no $f"
 done
+
+# One C++ run-time in the window's process: the DLLs Qt's DLLs import, not a
+# copy of its own; kronex-update.exe stands alone.
+objdump=$(command -v x86_64-w64-mingw32-objdump || echo objdump)
+imports() { "$objdump" -p "$out/layout/$1" | sed -n 's/^[[:space:]]*DLL Name: //p' | sort; }
+if imports kronex-atu.exe | grep -qx 'libstdc++-6.dll' && imports kronex-atu.exe | grep -qx 'libgcc_s_seh-1.dll'; then
+  ok "kronex-atu.exe takes libstdc++-6.dll and libgcc_s_seh-1.dll, as Qt's DLLs do"
+else
+  fail "kronex-atu.exe does not import the run-time DLLs Qt's DLLs use: $(imports kronex-atu.exe | tr '\n' ' ')"
+fi
+if imports kronex-update.exe | grep -q '^lib'; then
+  fail "kronex-update.exe needs MinGW DLLs: $(imports kronex-update.exe | tr '\n' ' ')"
+fi
+if [ "$(grep -v '^;' "$out/layout/qt.conf" | tr -d '\r')" = "$(printf '[Paths]\nPrefix=.')" ]; then
+  ok "qt.conf beside kronex-atu.exe: Qt's prefix is the program's folder"
+else
+  fail "no qt.conf with Prefix=. beside kronex-atu.exe"
+fi
 
 # The installer, in a prefix of its own.
 XVFB_PID=
@@ -67,11 +85,25 @@ uninstall_entry() {
 }
 
 cp "$out/$name.exe" "$WINEPREFIX/drive_c/"
+# Windows older than 10 1809: the installer refuses, before copying anything.
+timeout 60 "$WINE" winecfg -v win81 >/dev/null 2>&1
+got=0
+timeout 300 "$WINE" "C:\\$name.exe" /S >/dev/null 2>&1 || got=$?
+timeout 120 "$WINESERVER" -w || true
+if [ "$got" -eq 2 ] && [ ! -e "$dir" ]; then
+  ok "on Windows 8.1 the installer refuses (exit 2) and installs nothing"
+else
+  fail "on Windows 8.1 the installer ended with $got, 2 expected$([ -e "$dir" ] && echo ', and installed files')"
+fi
+timeout 60 "$WINE" winecfg -v win10 >/dev/null 2>&1
 timeout 300 "$WINE" "C:\\$name.exe" /S >/dev/null 2>&1 || fail "the silent install failed"
 timeout 120 "$WINESERVER" -w || true
 [ -f "$dir/kronex-atu.exe" ] && ok "installed into C:\\Program Files\\KRONEX" ||
   fail "no kronex-atu.exe in C:\\Program Files\\KRONEX"
 [ -f "$dir/platforms/qwindows.dll" ] || fail "no platforms\\qwindows.dll installed"
+data="$WINEPREFIX/drive_c/ProgramData/KRONEX"
+[ -d "$data" ] && ok "C:\\ProgramData\\KRONEX made for every user's records" ||
+  fail "no C:\\ProgramData\\KRONEX after the install"
 [ -f "$menu/Atualização KRONEX.lnk" ] && ok "Start menu: Atualização KRONEX\\Atualização KRONEX" ||
   fail "no Start-menu entry \"Atualização KRONEX\""
 entry=$(uninstall_entry || true)
@@ -102,6 +134,8 @@ left=()
 [ ! -e "$dir" ] || left+=("C:\\Program Files\\KRONEX: $(cd "$dir" && find . | tr '\n' ' ')")
 [ ! -e "$menu" ] || left+=("the Start-menu folder Atualização KRONEX")
 [ -z "$(uninstall_entry || true)" ] || left+=("the uninstall entry in the registry")
+[ -d "$data" ] && ok "C:\\ProgramData\\KRONEX kept: it may hold a unit's record" ||
+  fail "C:\\ProgramData\\KRONEX removed by the uninstall"
 if [ ${#left[@]} -eq 0 ]; then
   ok "uninstalled: no files, no Start-menu entry, no registry entry left"
 else

@@ -9,13 +9,16 @@
 #include "fake_window.h"
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace kronex;
@@ -155,5 +158,44 @@ TEST(CliUpdate, FourUnitsAtOnceOneRefusingADataBlock) {
         EXPECT_EQ(u["serial_number"], "290A1BC2");
         EXPECT_EQ(commandsIn(bench.state / ("unit" + port.substr(3) + ".txt")), commands) << port;
         EXPECT_EQ(fileText(bench.state / "dumps" / ("TEXTO2-290A1BC2-" + port + ".TXT")), expected);
+    }
+}
+
+// Closing the terminal (SIGHUP) and a service manager's stop (SIGTERM) end an
+// update as Ctrl-C does: the session stops, the report says so, exit 130.
+TEST(CliUpdate, HangUpAndTerminateStopLikeCtrlC) {
+    Bench bench;
+    const auto& expected = embeddedUpdate().commands;
+    for (const int signal : {SIGINT, SIGHUP, SIGTERM}) {
+        SCOPED_TRACE(strsignal(signal));
+        const std::string name = "unit" + std::to_string(signal);
+        auto unit = bench.unit(3, name);
+        const fs::path out = bench.state / (name + ".json");
+        const pid_t cli = fork();
+        if (cli == 0) {
+            const std::string command = std::string("exec ") + KRONEX_UPDATE +
+                                        " update --port 3 --yes --json >" + out.string() +
+                                        " 2>/dev/null";
+            execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        ASSERT_GT(cli, 0);
+        // A tenth of the way in: the session is running.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (commandsIn(bench.state / (name + ".txt")).size() < expected.size() / 10 &&
+               std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        kill(cli, signal);
+        int status = 0;
+        ASSERT_EQ(waitpid(cli, &status, 0), cli);
+        EXPECT_EQ(unit->stop(SIGTERM), 0);
+        ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+        EXPECT_EQ(WEXITSTATUS(status), 130);
+        const auto json = nlohmann::json::parse(fileText(out));
+        ASSERT_EQ(json["units"].size(), 1u);
+        EXPECT_EQ(json["units"][0]["outcome"], "interrupted");
+        const auto sent = commandsIn(bench.state / (name + ".txt"));
+        EXPECT_LT(sent.size(), expected.size());
+        EXPECT_TRUE(std::equal(sent.begin(), sent.end(), expected.begin()));
     }
 }
