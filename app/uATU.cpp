@@ -6,6 +6,7 @@
 #include "look.h"
 #include "show_release.h"
 #include "uMSG.h"
+#include "unit_records.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -190,6 +191,7 @@ void TfmATU::sbATUClick() {
         return;
     running_ = true;
     kronex::Workflow workflow{*this, link_, *releaseTable_, *release_, kronex::dumpFilePath(), {}};
+    workflow.unitRecords = kronex::defaultUnitRecordFolder();
     kronex::sbATUClick(workflow);
     running_ = false;
     if (terminationRequested_)

@@ -5,6 +5,7 @@
 #include "interrupt.h"
 #include "port_survey.h"
 #include "progress_view.h"
+#include "record_files.h"
 #include "report.h"
 #include "session_plan.h"
 
@@ -62,9 +63,10 @@ int exitStatus(const std::vector<UnitReport>& units, bool portsGiven) {
     for (const auto& u : units) {
         if (u.outcome == Outcome::Interrupted)
             return kExitInterrupt;
-        any = any || u.outcome == Outcome::Updated || u.outcome == Outcome::Failed;
+        const bool lost = u.outcome == Outcome::IdentityLost;
+        any = any || u.outcome == Outcome::Updated || u.outcome == Outcome::Failed || lost;
         failed = failed || u.outcome == Outcome::Failed || u.outcome == Outcome::Incompatible ||
-                 (portsGiven && u.outcome == Outcome::NoUnit);
+                 lost || (portsGiven && u.outcome == Outcome::NoUnit);
     }
     if (!any && !failed)
         return kExitNoUnit;
@@ -164,6 +166,58 @@ int updateCommand(const Options& o) {
     else
         printUpdate(std::cout, reports);
     return exitStatus(reports, !o.ports.empty());
+}
+
+// The unit's own blocks back from a record, perhaps copied from another PC.
+int restoreCommand(const Options& o) {
+    const auto text = diskRecordFiles().read(o.record);
+    const auto record = text ? parseRecord(*text) : std::nullopt;
+    if (!record) {
+        std::cerr << o.record
+                  << ": not a whole unit record (missing, cut short or its checksum fails); "
+                     "nothing was written.\n";
+        return kExitFailed;
+    }
+    catchInterrupt();
+    // First the unit's identity alone, to show what would be written where.
+    UnitJob look{embeddedRelease(), release(), {}, false, {}};
+    look.unitRecords.clear();
+    UnitProgress progress;
+    UnitReport unit =
+        o.ports.empty() ? scanAndRun(look, progress) : runUnit(o.ports.front(), look, progress);
+    if (unit.outcome == Outcome::Answered && !o.yes) {
+        std::cerr << com(unit.port) << ": unit " << unit.serial << ". Write back the blocks kept "
+                  << "for unit " << record->serial << " on " << record->written << " (COM"
+                  << record->port << ")? Type y and Enter: ";
+        std::string answer;
+        if (!std::getline(std::cin, answer) || (answer != "y" && answer != "Y" && answer != "yes" &&
+                                                answer != "s" && answer != "sim")) {
+            std::cerr << "Nothing was done.\n";
+            return kExitFailed;
+        }
+    }
+    if (unit.outcome == Outcome::Answered) {
+        UnitJob job{embeddedRelease(), release(), {}, false, {}};
+        job.restore = &*record;
+        UnitProgress again;
+        unit = runUnit(unit.port, job, again);
+    }
+    if (o.json)
+        emit(o, restoreJson(unit, release()));
+    else
+        std::cout << (unit.port ? com(unit.port) + ": " : std::string()) << outcomeText(unit)
+                  << "\n";
+    switch (unit.outcome) {
+    case Outcome::Restored:
+        return kExitOk;
+    case Outcome::Interrupted:
+        return kExitInterrupt;
+    case Outcome::NoUnit:
+    case Outcome::Held:
+        return kExitNoUnit;
+    default:
+        return kExitFailed;
+    }
 }
 
 } // namespace kronex::cli

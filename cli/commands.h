@@ -1,4 +1,4 @@
-// The three commands of kronex-update; each returns the exit status.
+// The commands of kronex-update; each returns the exit status.
 #pragma once
 
 #include <string>
@@ -18,10 +18,12 @@ struct Options {
     bool yes = false;       // no confirmation
     bool json = false;
     std::string dumpDir; // several units: one diagnostic file each, here
+    std::string record;  // restore: the record file
 };
 
 int portsCommand(const Options& options);
 int infoCommand(const Options& options);
 int updateCommand(const Options& options);
+int restoreCommand(const Options& options);
 
 } // namespace kronex::cli

@@ -88,7 +88,15 @@ int main(int argc, char** argv) {
     update->add_option("--dump-dir", o.dumpDir,
                        "where several units' diagnostic files go, one each named with the "
                        "serial number (default: the root of drive C:)");
-    for (auto* sub : {ports, info, update})
+    auto* restore = app.add_subcommand(
+        "restore", "writes a unit's own blocks (identity and top block) back from the record an "
+                   "unfinished update kept, perhaps on another PC; run the update again after it");
+    restore->add_option("--record", o.record, "the record file (unit-*.record)")->required();
+    restore->add_option("--port", o.ports, "the unit's port (1-16); without it, the window's scan")
+        ->check(CLI::Range(1, 16))
+        ->expected(1);
+    restore->add_flag("--yes,-y", o.yes, "do not ask for confirmation");
+    for (auto* sub : {ports, info, update, restore})
         sub->add_flag("--json", o.json, "one JSON document on standard output instead of text");
 
     try {
@@ -98,7 +106,10 @@ int main(int argc, char** argv) {
         return status == 0 ? kExitOk : kExitUsage;
     }
 
-    const int status = *ports ? portsCommand(o) : *info ? infoCommand(o) : updateCommand(o);
+    const int status = *ports     ? portsCommand(o)
+                       : *info    ? infoCommand(o)
+                       : *restore ? restoreCommand(o)
+                                  : updateCommand(o);
     // Its sessions have stopped and the results are out: a closing console
     // may now end the process.
     commandFinished();

@@ -17,10 +17,6 @@ std::string hex4(unsigned v) {
     return text;
 }
 
-std::string com(int port) {
-    return "COM" + std::to_string(port);
-}
-
 std::string seconds(double s) {
     std::ostringstream out;
     out << std::fixed << std::setprecision(1) << s << " s";
@@ -34,6 +30,11 @@ std::pair<unsigned, unsigned> eraseAddresses(const std::array<std::uint8_t, 128>
 
 std::string verdict(const UnitReport& unit, const LoadedCatalog& release) {
     const int installs = release.releaseNumber;
+    // The release number may already be the new one: it is written before
+    // the second target.
+    if (unit.incomplete)
+        return "update incomplete: stopped at " + unit.incomplete->stoppedAt + " (" +
+               unit.incomplete->since + "); run the update again to finish it";
     if (!unit.releaseBefore)
         return "cannot take release " + std::to_string(installs);
     if (*unit.releaseBefore == installs)
@@ -48,6 +49,12 @@ nlohmann::json optionalInt(const std::optional<int>& v) {
 
 nlohmann::json optionalText(const std::string& text) {
     return text.empty() ? nlohmann::json(nullptr) : nlohmann::json(text);
+}
+
+nlohmann::json incompleteJson(const UnitReport& u) {
+    if (!u.incomplete)
+        return nullptr;
+    return {{"stopped_at", u.incomplete->stoppedAt}, {"since", u.incomplete->since}};
 }
 
 nlohmann::json releaseJson(const LoadedCatalog& release) {
@@ -71,19 +78,32 @@ nlohmann::json unitJson(const UnitReport& u) {
         {"exchanges_total", u.exchangesTotal},
         {"seconds", std::round(u.seconds * 10) / 10},
         {"dump_file", optionalText(u.dumpFile)},
-        {"dump_error", optionalText(u.dumpError)}};
+        {"dump_error", optionalText(u.dumpError)},
+        {"incomplete", incompleteJson(u)}};
     if (u.stop) {
         j["failed_step"] = stepName(*u.stop);
         j["failed_command"] = commandText(*u.stop);
         j["failed_exchange"] = u.stop->exchange;
         j["reason"] = u.outcome == Outcome::Interrupted ? "interrupted" : reasonText(*u.stop);
-    } else if (u.outcome != Outcome::Updated && u.outcome != Outcome::Answered) {
+    } else if (u.outcome != Outcome::Updated && u.outcome != Outcome::Answered &&
+               u.outcome != Outcome::Restored) {
         j["reason"] = outcomeText(u);
     }
     return j;
 }
 
 } // namespace
+
+std::string com(int port) {
+    return "COM" + std::to_string(port);
+}
+
+nlohmann::json restoreJson(const UnitReport& u, const LoadedCatalog& release) {
+    nlohmann::json j = unitJson(u);
+    if (!u.problem.empty())
+        j["reason"] = u.problem;
+    return {{"command", "restore"}, {"release", releaseJson(release)}, {"units", {j}}};
+}
 
 std::string outcomeName(Outcome outcome) {
     switch (outcome) {
@@ -101,6 +121,10 @@ std::string outcomeName(Outcome outcome) {
         return "held";
     case Outcome::Interrupted:
         return "interrupted";
+    case Outcome::IdentityLost:
+        return "identity_lost";
+    case Outcome::Restored:
+        return "restored";
     }
     return "?";
 }
@@ -117,8 +141,18 @@ std::string outcomeText(const UnitReport& u) {
         return "answered";
     case Outcome::Failed:
         if (!u.stop)
-            return "updated, but the diagnostic file could not be written anywhere: " + u.dumpError;
+            return u.problem;
         return "stopped at " + where + ": " + reasonText(*u.stop);
+    case Outcome::IdentityLost:
+        return "identity lost: the unit's identity block is blank and " +
+               std::string(u.stop && u.stop->safeguard == Safeguard::SeveralRecords
+                               ? "several records kept on this PC fit it"
+                               : "no record kept on this PC fits it") +
+               "; nothing of the unit's own was erased. Finish the update on the PC that began "
+               "it, or copy that PC's record of the unit and run: kronex-update restore --record "
+               "FILE";
+    case Outcome::Restored:
+        return "the unit's own blocks are back as the record kept them; run the update again";
     case Outcome::Incompatible:
         return "the unit answers but does not pass the compatibility check";
     case Outcome::NoUnit:
@@ -135,6 +169,9 @@ void recordDump(UnitReport& report, const DumpResult& dump) {
     report.outcome = dump.path.empty() ? Outcome::Failed : Outcome::Updated;
     report.dumpFile = dump.path.empty() ? std::string() : pathText(dump.path);
     report.dumpError = dump.error;
+    if (dump.path.empty())
+        report.problem =
+            "updated, but the diagnostic file could not be written anywhere: " + dump.error;
 }
 
 void printPorts(std::ostream& out, const std::vector<PortState>& ports) {
@@ -173,6 +210,7 @@ nlohmann::json portsJson(const std::vector<PortState>& ports) {
 }
 
 void printInfo(std::ostream& out, const UnitReport& u, const LoadedCatalog& release) {
+
     out << "This program installs release " << int{release.releaseNumber} << " \""
         << release.releaseCaption << "\" (" << release.releaseDate << ")\n";
     if (u.outcome != Outcome::Answered) {
@@ -200,6 +238,7 @@ nlohmann::json infoJson(const UnitReport& u, const LoadedCatalog& release) {
         j["erase_addresses"] = {hex4(first), hex4(second)};
         j["compatible"] = true;
         j["verdict"] = verdict(u, release);
+        j["incomplete"] = incompleteJson(u);
     } else {
         j["compatible"] = false;
         j["reason"] = outcomeText(u);

@@ -28,6 +28,12 @@ nlohmann::json infoJson(const UnitReport& unit, const LoadedCatalog& release);
 // the technician must learn of it while the unit is still at hand.
 void recordDump(UnitReport& report, const DumpResult& dump);
 
+// "COM3".
+std::string com(int port);
+
+// restore: the unit object of update's document.
+nlohmann::json restoreJson(const UnitReport& unit, const LoadedCatalog& release);
+
 // Each unit's line; several units add a table (port, serial, outcome, time).
 void printUpdate(std::ostream& out, const std::vector<UnitReport>& units);
 nlohmann::json updateJson(const std::vector<UnitReport>& units, const LoadedCatalog& release);

@@ -4,8 +4,11 @@
 #include "detection.h"
 #include "device_commands.h"
 #include "interrupt.h"
+#include "record_match.h"
+#include "record_restore.h"
 #include "report.h"
 #include "serial_link.h"
+#include "stop_gate.h"
 #include "update_session.h"
 
 #include <chrono>
@@ -74,13 +77,25 @@ bool readIdentity(LinkExchange& link, UnitReport& report) {
     return true;
 }
 
-// The release number the unit records after a session that stopped here.
-std::optional<int> releaseAfter(const UnitReport& r, const SessionResult& s, int installed) {
-    if (s.completed || s.stop.step > SessionStep::IdentityBlock)
+// The record an earlier, unfinished update left for this unit, if one fits.
+std::optional<KeptRecord> openRecordFor(const UnitJob& job, const UnitReport& r) {
+    if (job.unitRecords.empty() || !r.identity)
+        return std::nullopt;
+    const RecordLookup lookup =
+        findRecord(UnitRecords(job.unitRecords, diskRecordFiles()).whole(), *r.identity, nullptr);
+    return lookup.found;
+}
+
+// What the unit's release number is after a session: the installed one only
+// once the session completed; the one read at the check only while nothing
+// of the unit's own was touched and no earlier update was left unfinished.
+std::optional<int> releaseAfter(const UnitReport& r, const SessionResult& s, int installed,
+                                bool unfinishedBefore) {
+    if (s.completed)
         return installed;
-    if (s.stop.step < SessionStep::IdentityBlock)
+    if (s.stop.step < SessionStep::TopBlock && !unfinishedBefore)
         return r.releaseBefore;
-    return std::nullopt; // the identity block may be half written
+    return std::nullopt;
 }
 
 void runSession(SerialLink& link, CancellableComm& comm, const UnitJob& job, UnitProgress& progress,
@@ -89,18 +104,63 @@ void runSession(SerialLink& link, CancellableComm& comm, const UnitJob& job, Uni
     ProgressWindow window(link, comm, progress, catalog.progressMax);
     const auto dumpFile = job.dumpFile(report.serial, report.port);
     Workflow w{window, link, job.release, catalog, dumpFile, report.serial};
+    w.unitRecords = job.unitRecords;
+    w.checkedIdentity = report.identity;
+    w.port = report.port;
+    w.recordRequired = true;
+    const auto before = openRecordFor(job, report);
     progress.sessionStarted = true;
     const SessionResult result = ATUALIZA(w);
     window.pumpEvents();
-    report.releaseAfter = releaseAfter(report, result, catalog.releaseNumber);
+    report.releaseAfter = releaseAfter(report, result, catalog.releaseNumber, before.has_value());
+    if (!result.ownSerial.empty())
+        report.serial = result.ownSerial; // what a blank identity was given back
     if (result.completed) {
         report.exchangesDone = link.exchange.exchanges;
         recordDump(report, result.dump);
     } else {
-        report.outcome = interrupted() ? Outcome::Interrupted : Outcome::Failed;
+        const Safeguard why = result.stop.safeguard;
+        report.outcome = interrupted() ? Outcome::Interrupted
+                         : why == Safeguard::IdentityLost || why == Safeguard::SeveralRecords
+                             ? Outcome::IdentityLost
+                             : Outcome::Failed;
         report.stop = result.stop;
         report.exchangesDone = result.stop.exchange > 0 ? result.stop.exchange - 1 : 0;
+        if (!result.openRecord.empty())
+            report.incomplete = Incomplete{stepName(result.stop), result.since};
+        else if (before)
+            report.incomplete = Incomplete{before->record.stoppedAt, before->record.since};
     }
+}
+
+// info: an unfinished update is reported as such; a blank identity that no
+// kept record fits, or several fit, is a lost identity.
+void lookForRecord(const UnitJob& job, UnitReport& report) {
+    if (job.unitRecords.empty() || !report.identity)
+        return;
+    const RecordLookup lookup = findRecord(UnitRecords(job.unitRecords, diskRecordFiles()).whole(),
+                                           *report.identity, nullptr);
+    if (lookup.found)
+        report.incomplete = Incomplete{lookup.found->record.stoppedAt, lookup.found->record.since};
+    else if (blankIdentity(*report.identity))
+        report.outcome = Outcome::IdentityLost;
+}
+
+void runRestore(LinkExchange& link, const UnitRecord& record, UnitReport& report) {
+    if (!recordFitsUnit(record, *report.identity)) {
+        report.outcome = Outcome::Failed;
+        report.problem = "the unit is " + report.serial + ", not " + record.serial +
+                         " whose blocks the record keeps; nothing was written";
+        return;
+    }
+    SessionStop stop;
+    if (restoreUnitBlocks(link, record, stop)) {
+        report.outcome = Outcome::Restored;
+        report.serial = record.serial;
+        return;
+    }
+    report.outcome = interrupted() ? Outcome::Interrupted : Outcome::Failed;
+    report.stop = stop;
 }
 
 // On an open port: the window's eleven tries, each a handshake and, once
@@ -116,8 +176,12 @@ bool tryUnit(SerialLink& link, CancellableComm& comm, const UnitJob& job, UnitPr
         if (!readIdentity(link.exchange, report))
             continue;
         report.outcome = Outcome::Answered;
-        if (job.update)
+        if (job.restore)
+            runRestore(link.exchange, *job.restore, report);
+        else if (job.update)
             runSession(link, comm, job, progress, report);
+        else
+            lookForRecord(job, report);
         return true;
     }
     report.outcome = interrupted() ? Outcome::Interrupted
@@ -153,16 +217,20 @@ UnitReport onPort(int port, SerialLink& link, CancellableComm& comm, const UnitJ
 } // namespace
 
 UnitReport runUnit(int port, const UnitJob& job, UnitProgress& progress) {
-    CancellableComm comm(systemCommApi(), interrupted);
+    StopGate gate(interrupted);
+    CancellableComm comm(systemCommApi(), [&gate] { return gate(); });
     SerialLink link(comm);
+    gate.watch(link.exchange);
     UnitReport report = onPort(port, link, comm, job, progress);
     progress.done = true;
     return report;
 }
 
 UnitReport scanAndRun(const UnitJob& job, UnitProgress& progress) {
-    CancellableComm comm(systemCommApi(), interrupted);
+    StopGate gate(interrupted);
+    CancellableComm comm(systemCommApi(), [&gate] { return gate(); });
     SerialLink link(comm);
+    gate.watch(link.exchange);
     UnitReport report, incompatible;
     for (int n = kFirstPort; n <= kLastPort && !interrupted(); ++n) {
         report = onPort(n, link, comm, job, progress);

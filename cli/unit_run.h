@@ -5,6 +5,7 @@
 
 #include "session_plan.h"
 #include "session_stop.h"
+#include "unit_records.h"
 
 #include <array>
 #include <atomic>
@@ -24,6 +25,14 @@ enum class Outcome {
     NoUnit,       // the port opens but no unit answers, or it cannot be opened
     Held,         // another program has the port open
     Interrupted,  // Ctrl-C
+    IdentityLost, // a blank identity that no record kept here fits, or several do
+    Restored,     // restore: the unit's own blocks are back
+};
+
+// A unit whose update began and did not complete: its record is still open.
+struct Incomplete {
+    std::string stoppedAt; // the session's step
+    std::string since;     // ISO 8601 UTC
 };
 
 struct UnitReport {
@@ -38,6 +47,8 @@ struct UnitReport {
     double seconds = 0;
     std::string dumpFile;  // where the diagnostic file went, once written
     std::string dumpError; // why it did not go to its first place
+    std::optional<Incomplete> incomplete;
+    std::string problem; // restore: why the unit was not touched; a diagnostic file written nowhere
 };
 
 // Written by the unit's own thread, read by the progress display.
@@ -56,6 +67,10 @@ struct UnitJob {
     bool update = true; // false: stop after the identity read
     // Where the diagnostic file of the unit with this serial number on COMn goes.
     std::function<std::filesystem::path(const std::string& serial, int port)> dumpFile;
+    // Where the units' own blocks are kept while they are updated.
+    std::filesystem::path unitRecords = defaultUnitRecordFolder();
+    // restore: write these blocks back instead of updating.
+    const UnitRecord* restore = nullptr;
 };
 
 UnitReport runUnit(int port, const UnitJob& job, UnitProgress& progress);

@@ -75,6 +75,11 @@ bool CMD_LE_BLOCO(LinkExchange& link, int target, std::uint16_t address, std::ui
 
 bool CMD_GRAVA_PAGINA(LinkExchange& link, int target, int blocks, std::uint16_t address,
                       const std::uint8_t* data) {
+    struct Pair {
+        LinkExchange& link;
+        explicit Pair(LinkExchange& l) : link(l) { link.erasePair = ++link.erasePairs; }
+        ~Pair() { link.erasePair = 0; }
+    } pair(link);
     if (!CMD_APAGA(link, target, address))
         return false;
     const int frames = blocks == 1 ? 1 : 4;
@@ -106,12 +111,14 @@ bool CMD_GRAVA_MEMORIA(LinkExchange& link, int blockNumber, const std::uint8_t* 
     return exchangeAndJudge(link);
 }
 
-bool LE_IDENTIFICACAO(LinkExchange& link, std::string& serial) {
+bool LE_IDENTIFICACAO(LinkExchange& link, std::string& serial, std::uint8_t* whole) {
     std::array<std::uint8_t, kBlockBytes> block{};
     if (!CMD_LE_BLOCO(link, 0, kIdentityBlockAddress, block.data())) {
         serial.clear();
         return false;
     }
+    if (whole)
+        std::copy(block.begin(), block.end(), whole);
     char text[9];
     std::snprintf(text, sizeof text, "29%02X%02X%02X", block[0], block[1], block[2]);
     serial = text;

@@ -33,7 +33,8 @@ bool CMD_APAGA(LinkExchange& link, int target, std::uint16_t address);
 bool CMD_LE_BLOCO(LinkExchange& link, int target, std::uint16_t address, std::uint8_t* data);
 // Erases at `address`, then writes one 128-byte block (blocks == 1) or four.
 // True only when the erase and every write frame were acknowledged; the
-// first refusal or silence stops the write.
+// first refusal or silence stops the write. The link's `erasePair` numbers
+// the pair from the erase to the last write's end, so a stop can wait for it.
 bool CMD_GRAVA_PAGINA(LinkExchange& link, int target, int blocks, std::uint16_t address,
                       const std::uint8_t* data);
 // One 256-byte data block in two halves; the second is sent only when the
@@ -41,8 +42,9 @@ bool CMD_GRAVA_PAGINA(LinkExchange& link, int target, int blocks, std::uint16_t 
 bool CMD_GRAVA_MEMORIA(LinkExchange& link, int blockNumber, const std::uint8_t* data);
 
 // Reads the identity block; `serial` becomes "29" and bytes 0-2 in upper-case
-// hexadecimal, or empty when the read failed.
-bool LE_IDENTIFICACAO(LinkExchange& link, std::string& serial);
+// hexadecimal, or empty when the read failed. `block`, when given, receives
+// the 128 bytes read.
+bool LE_IDENTIFICACAO(LinkExchange& link, std::string& serial, std::uint8_t* block = nullptr);
 // One 512-byte program block from up to 1024 hexadecimal characters
 // (missing pairs give 0x00).
 bool GRAVA_PAGINA_HEX(LinkExchange& link, int target, std::uint16_t address, std::string_view hex);

@@ -5,6 +5,7 @@
 #include "serial_port.h"
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 
 namespace kronex {
@@ -55,6 +56,11 @@ class LinkExchange {
     // frame went out whole: what a stop report names.
     unsigned exchanges = 0;
     bool frameSent = false;
+    // The erase-and-write pair under way, numbered from 1; 0 between pairs. A
+    // stop asked for during one waits for its write, so that no block is
+    // left erased by the stop. Read by the thread that asks for stops.
+    std::atomic<unsigned> erasePair{0};
+    unsigned erasePairs = 0; // pairs begun
 
   private:
     std::uint32_t elapsedSince(std::uint32_t start) {

@@ -21,10 +21,14 @@ bool SINCRONIZA(SerialPort& port) {
     return buffer == kHandshakeAnswer;
 }
 
-int CART_V2(MainWindowOps& window, LinkExchange& link, std::string& serial) {
+int CART_V2(MainWindowOps& window, LinkExchange& link, std::string& serial,
+            std::optional<IdentityImage>* block) {
     window.setBusyCursor();
     link.attention = kAttentionByte;
-    const bool read = LE_IDENTIFICACAO(link, serial);
+    IdentityImage bytes{};
+    const bool read = LE_IDENTIFICACAO(link, serial, bytes.data());
+    if (block)
+        *block = read ? std::optional<IdentityImage>(bytes) : std::nullopt;
     window.restoreCursor();
     window.pumpEvents();
     return read ? 0 : 1;
@@ -49,7 +53,8 @@ void sbATUClick(Workflow& w) {
         for (int attempt = 0; attempt < kTriesPerPort; ++attempt) {
             if (!SINCRONIZA(port))
                 continue;
-            if (CART_V2(window, w.link.exchange, w.serialNumber) == 0) {
+            if (CART_V2(window, w.link.exchange, w.serialNumber, &w.checkedIdentity) == 0) {
+                w.port = n;
                 ATUALIZA(w);
                 window.requestTermination();
                 port.FECHA_PORTA();

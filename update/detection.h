@@ -17,8 +17,10 @@ inline constexpr std::uint8_t kAttentionByte = 0x87;
 bool SINCRONIZA(SerialPort& port);
 
 // Reads the unit's identity with the attention byte set: 0 when the unit
-// can take the release, 1 when not (`serial` is then empty).
-int CART_V2(MainWindowOps& window, LinkExchange& link, std::string& serial);
+// can take the release, 1 when not (`serial` is then empty). `block`, when
+// given, receives the whole identity block read.
+int CART_V2(MainWindowOps& window, LinkExchange& link, std::string& serial,
+            std::optional<IdentityImage>* block = nullptr);
 
 // The start button's click. After an update, whatever its outcome, the
 // program is asked to end.

@@ -87,6 +87,25 @@ std::string commandText(const SessionStop& stop) {
 std::string reasonText(const SessionStop& stop) {
     if (stop.step == SessionStep::Completed)
         return "";
+    switch (stop.safeguard) {
+    case Safeguard::None:
+        break;
+    case Safeguard::IdentityLost:
+        return "identity lost: the identity block is blank and no record kept on this PC fits "
+               "the unit; nothing was erased";
+    case Safeguard::SeveralRecords:
+        return "identity lost: the identity block is blank and several records kept on this PC "
+               "fit the unit; nothing was erased";
+    case Safeguard::IdentityChanged:
+        return "the identity block no longer reads as at the start of the session; nothing was "
+               "erased";
+    case Safeguard::TopBlockBlank:
+        return "the top block reads blank and no record kept on this PC fits the unit; nothing "
+               "was erased";
+    case Safeguard::RecordNotKept:
+        return "the unit's own blocks could not be kept on this PC (" + stop.recordError +
+               "); nothing was erased";
+    }
     if (stop.releaseFault)
         return "the release cannot be installed (it ends early or has too many data sections)";
     if (stop.portFailed && stop.linkStatus != LINK_OK)

@@ -5,6 +5,7 @@
 #include "dump_file.h"
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 
 namespace kronex {
@@ -25,6 +26,17 @@ enum class SessionStep : std::uint8_t {
     Completed,
 };
 
+// Stops that keep the unit's own blocks from being lost: each comes before
+// the erase it would have made.
+enum class Safeguard : std::uint8_t {
+    None,
+    IdentityLost,    // a blank identity and no kept record fits it
+    SeveralRecords,  // a blank identity that several kept records fit
+    IdentityChanged, // bytes 0-5 read other than at the check, and no record
+    TopBlockBlank,   // the top block reads blank and no record fits it
+    RecordNotKept,   // kronex-update: the record could not be written
+};
+
 struct SessionStop {
     SessionStep step = SessionStep::MainImageGroup1;
     int section = 0; // data part: from 1
@@ -40,12 +52,23 @@ struct SessionStop {
     bool frameSent = false;       // the frame went out whole before it ended
     bool portFailed = false;      // a transfer could not even start: unit or adapter gone
     bool releaseFault = false; // the release ran out or broke a limit: nothing on the wire failed
+    Safeguard safeguard = Safeguard::None;
+    std::string recordError; // why the record could not be written
 };
 
 struct SessionResult {
     bool completed = false;
     SessionStop stop; // step Completed when completed
-    DumpResult dump;  // a completed session's diagnostic file
+    // The unit's record left open by a session that did not complete (empty
+    // path: none), with where and when it stopped.
+    std::filesystem::path openRecord;
+    std::string since;
+    // The window goes on when its record cannot be written; this says why.
+    std::string recordError;
+    // "29" and bytes 0-2 of the unit's own identity once settled (from a kept
+    // record where the unit's own read blank); empty before.
+    std::string ownSerial;
+    DumpResult dump; // a completed session's diagnostic file
 };
 
 // The last exchange of `link`, as far as the stop report needs it.

@@ -4,6 +4,7 @@
 #include "device_commands.h"
 #include "dump_file.h"
 #include "hex_text.h"
+#include "record_match.h"
 #include "release_layout.h"
 
 namespace kronex {
@@ -15,7 +16,6 @@ constexpr std::uint16_t kMirrorBlockAddress = 0x2200;
 constexpr std::uint16_t kTarget1Segment1 = 0x1200;
 constexpr std::uint16_t kTarget1Segment2 = 0x1A00;
 constexpr std::uint16_t kPageStep = 0x200;
-constexpr std::size_t kTopBlockMark = 63;     // set to 0xFE in both top blocks
 constexpr std::size_t kTarget1TopFirst = 76;  // bytes 76-127 come from the release
 constexpr std::size_t kTarget1TopChars = 104; // 52 bytes
 constexpr std::size_t kDirectoryStart = 11;   // section directory in the identity block
@@ -37,10 +37,15 @@ class UpdateSession {
         r.completed = run();
         r.stop = stop_;
         r.dump = dump_;
-        if (r.completed)
+        r.recordError = recordError_;
+        if (ownIdentity_)
+            r.ownSerial = serialOf(*ownIdentity_);
+        if (r.completed) {
             r.stop.step = SessionStep::Completed;
-        else
+        } else {
             recordLastExchange(link_, r.stop);
+            noteStop(r);
+        }
         return r;
     }
 
@@ -106,6 +111,27 @@ class UpdateSession {
     std::string mirrorLine_;
     SessionStop stop_;
     DumpResult dump_;
+    // The unit's own blocks, once settled before the first erase of either:
+    // as the check and the top block read gave them, or from a kept record.
+    std::optional<UnitBlock> ownIdentity_;
+    UnitBlock ownTop_{};
+    bool fromRecord_ = false;
+    UnitRecord record_;
+    std::filesystem::path recordFile_; // the record this session keeps
+    std::string recordError_;
+
+    RecordFiles& files() { return w_.recordFiles ? *w_.recordFiles : diskRecordFiles(); }
+    UnitRecords records() { return UnitRecords(w_.unitRecords, files()); }
+
+    bool safeguard(Safeguard why) {
+        stop_.safeguard = why;
+        return false;
+    }
+
+    // A read whose block is erased next: the whole reply, acknowledged.
+    bool readWhole(std::uint16_t address, UnitBlock& block) {
+        return CMD_LE_BLOCO(link_, 0, address, block.data()) && link_.reply[0] == kAck;
+    }
 
     // The release ended where the walk needed more: nothing on the wire failed.
     bool releaseFault() {
@@ -187,31 +213,101 @@ class UpdateSession {
         return true;
     }
 
-    // The unit's own top block with its mark set. A failed read ends the
-    // session: writing whatever an earlier reply left would wreck the unit's
-    // reset area.
+    // The unit's own top block with its mark set. Only a whole, acknowledged
+    // read is taken: writing whatever an earlier reply left would wreck the
+    // unit's reset area.
     bool topBlockOfTarget0() {
         stop_.step = SessionStep::TopBlock;
-        std::array<std::uint8_t, kBlockBytes> work{};
-        if (!CMD_LE_BLOCO(link_, 0, kTopBlockAddress, work.data()))
+        UnitBlock read{};
+        if (!readWhole(kTopBlockAddress, read) || !settleOwnBlocks(read))
             return false;
-        work[kTopBlockMark] = 0xFE;
+        const UnitBlock work = markedTop(ownTop_);
         return CMD_GRAVA_PAGINA(link_, 0, 1, kTopBlockAddress, work.data());
     }
 
-    // The unit's bytes 0-5 (serial number first), then the release number,
-    // the erase addresses and the section directory. Without the unit's own
-    // bytes nothing is written: its serial number would be lost.
+    // Before the first erase of the unit's own blocks: which bytes are its
+    // own (a kept record that fits the unit wins over a blank or half-cut
+    // read), and the record of them written where records are kept.
+    bool settleOwnBlocks(const UnitBlock& top) {
+        const auto& checked = w_.checkedIdentity;
+        if (!w_.unitRecords.empty() && checked) {
+            const RecordLookup lookup = findRecord(records().whole(), *checked, &top);
+            if (lookup.fit == RecordFit::Several)
+                return safeguard(Safeguard::SeveralRecords);
+            if (lookup.fit == RecordFit::One) {
+                fromRecord_ = true;
+                record_ = lookup.found->record;
+                recordFile_ = lookup.found->file;
+                ownIdentity_ = record_.identity;
+                ownTop_ = record_.top;
+            }
+        }
+        if (!fromRecord_) {
+            if (checked && blankIdentity(*checked))
+                return safeguard(Safeguard::IdentityLost);
+            if (blankBlock(top))
+                return safeguard(Safeguard::TopBlockBlank);
+            ownIdentity_ = checked;
+            ownTop_ = top;
+        }
+        if (w_.unitRecords.empty() || !ownIdentity_)
+            return true;
+        if (!fromRecord_) {
+            recordFile_ = records().fileFor(*ownIdentity_);
+            record_.identity = *ownIdentity_;
+            record_.top = ownTop_;
+            record_.serial = serialOf(*ownIdentity_);
+            record_.written = utcNow();
+        }
+        record_.port = w_.port;
+        record_.release = w_.catalog.releaseNumber;
+        record_.stoppedAt = stepName(stop_);
+        record_.since = utcNow();
+        if (records().keep(recordFile_, record_, recordError_))
+            return true;
+        if (!fromRecord_)
+            recordFile_.clear();
+        if (!w_.recordRequired)
+            return true; // a safeguard, never a new way for the update to fail
+        stop_.recordError = recordError_;
+        return safeguard(Safeguard::RecordNotKept);
+    }
+
+    // The record stays until the session completes; it says where this one
+    // stopped and when.
+    void noteStop(SessionResult& r) {
+        if (recordFile_.empty())
+            return;
+        record_.stoppedAt = stepName(r.stop);
+        record_.since = utcNow();
+        std::string why;
+        records().keep(recordFile_, record_, why);
+        r.openRecord = recordFile_;
+        r.since = record_.since;
+    }
+
+    // The release's mirror block (the second data section's first line).
     bool mirrorBlock() {
         stop_.step = SessionStep::MirrorBlock;
         return GRAVA_PAGINA_HEX(link_, 0, kMirrorBlockAddress, mirrorLine_);
     }
 
+    // The unit's bytes 0-5 (serial number first), then the release number,
+    // the erase addresses and the section directory. Bytes 0-5 are the
+    // unit's own as settled: a read-back that differs from them is never
+    // written back unless a kept record vouches for them.
     bool identityBlock() {
         stop_.step = SessionStep::IdentityBlock;
-        std::array<std::uint8_t, kBlockBytes> work{};
-        if (!CMD_LE_BLOCO(link_, 0, kIdentityBlockAddress, work.data()))
+        UnitBlock work{};
+        if (!readWhole(kIdentityBlockAddress, work))
             return false;
+        if (ownIdentity_) {
+            if (!fromRecord_ && !std::equal(work.begin(), work.begin() + 6, ownIdentity_->begin()))
+                return safeguard(Safeguard::IdentityChanged);
+            work = *ownIdentity_;
+        } else if (blankIdentity(work)) {
+            return safeguard(Safeguard::IdentityLost);
+        }
         std::copy(work.begin(), work.begin() + 6, identity_.begin());
         identity_[6] = w_.catalog.releaseNumber;
         identity_[7] = static_cast<std::uint8_t>((w_.catalog.eraseAddress2 >> 8) & 0xFF);
@@ -238,9 +334,13 @@ class UpdateSession {
 
     void complete() {
         CMD_EXECUTA(link_, 0);
+        // The unit holds its own blocks again: their record has done its job.
+        if (!recordFile_.empty())
+            records().discard(recordFile_);
         // A file that cannot be written does not undo a completed update;
         // the front end that can say so does.
-        dump_ = writeDumpFile(w_.dumpFile, identity_, w_.dumpFiles);
+        dump_ =
+            writeDumpFile(w_.dumpFile, identity_, w_.dumpFiles ? *w_.dumpFiles : systemDumpFiles());
         window_.stepProgress(window_.progressMax());
         window_.setStatusText("Atualização concluída!");
         window_.pumpEvents();

@@ -9,6 +9,7 @@
 #include "window_ops.h"
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace kronex {
@@ -21,9 +22,19 @@ struct Workflow {
     std::filesystem::path dumpFile;
     // "29" and six hexadecimal digits, read by the compatibility check.
     std::string serialNumber;
+    // Where each unit's own blocks are kept while its update runs; empty: no
+    // record is kept or looked up.
+    std::filesystem::path unitRecords = {};
+    // The whole identity block the compatibility check read, when known.
+    std::optional<IdentityImage> checkedIdentity = {};
+    int port = 0; // COMn the unit is on, for its record
+    // kronex-update: no erase of the unit's own blocks unless the record was
+    // kept. The window goes on without one.
+    bool recordRequired = false;
+    class RecordFiles* recordFiles = nullptr; // null: the disk
     // Where the diagnostic file is written, and where else when dumpFile
-    // cannot be.
-    DumpFiles& dumpFiles = systemDumpFiles();
+    // cannot be; null: the system's files.
+    DumpFiles* dumpFiles = nullptr;
 };
 
 } // namespace kronex

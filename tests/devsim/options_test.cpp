@@ -53,6 +53,11 @@ TEST(DevsimOptions, PlacementAndRecords) {
     EXPECT_EQ(o.transcriptFile, "t.txt");
     EXPECT_EQ(o.dumpDir, "out");
     EXPECT_TRUE(o.stdinControl);
+    EXPECT_FALSE(o.serial.has_value());
+    EXPECT_FALSE(o.erasedIdentity);
+    EXPECT_TRUE(parsed({"--erased-identity"}).erasedIdentity);
+    EXPECT_EQ(parsed({"--serial", "2900a1FF"}).serial,
+              (std::array<std::uint8_t, 3>{0x00, 0xA1, 0xFF}));
 }
 
 TEST(DevsimOptions, BadLinesAreRefusedWithTheReason) {
@@ -62,6 +67,8 @@ TEST(DevsimOptions, BadLinesAreRefusedWithTheReason) {
     EXPECT_NE(error({"--noise"}).find("needs a value"), std::string::npos);
     EXPECT_NE(error({"--dump", ""}).find("needs a value"), std::string::npos);
     EXPECT_NE(error({"--frobnicate"}).find("--frobnicate"), std::string::npos);
+    for (const char* serial : {"290A1BC", "300A1BC2", "290A1BCG", "290A1BC2F"})
+        EXPECT_NE(error({"--serial", serial}).find(serial), std::string::npos) << serial;
 }
 
 TEST(DevsimOptions, HelpNamesEveryOption) {
@@ -71,7 +78,7 @@ TEST(DevsimOptions, HelpNamesEveryOption) {
     for (const char* name :
          {"--com", "--print-path", "--baud", "--silent-from", "--nak-at", "--short-reply-at",
           "--zero-length-at", "--cut-reply-at", "--noise", "--handshake-from", "--incompatible",
-          "--transcript", "--dump", "--stdin-control", "--help"})
+          "--transcript", "--dump", "--stdin-control", "--help", "--serial", "--erased-identity"})
         EXPECT_NE(help.find(name), std::string::npos) << name;
 }
 

@@ -199,3 +199,82 @@ TEST(CliUpdate, HangUpAndTerminateStopLikeCtrlC) {
         EXPECT_TRUE(std::equal(sent.begin(), sent.end(), expected.begin()));
     }
 }
+
+// An update cut in its final run leaves the unit's record: the report and
+// `info` call the update incomplete, never the release installed. A unit
+// whose identity was erased takes its blocks back from the record, by
+// `restore` or by the update itself; a unit no record fits is reported as
+// identity lost, with nothing erased; a record is never put into another unit.
+TEST(CliUpdate, ACutUpdateIsReportedIncompleteAndItsRecordPutsTheUnitBack) {
+    Bench bench;
+    const auto& commands = embeddedUpdate().commands;
+    const auto last = std::find(commands.rbegin(), commands.rend(), "RUN t1");
+    ASSERT_NE(last, commands.rend());
+    const int finalRun = static_cast<int>(commands.rend() - last); // its exchange
+    auto cut = bench.unit(3, "cut", {"--silent-from", std::to_string(finalRun)});
+    const auto [status, out] = bench.run("update --port 3 --yes --json");
+    ASSERT_EQ(cut->stop(SIGTERM), 0);
+    EXPECT_EQ(status, 1) << out;
+    const auto unit = nlohmann::json::parse(out)["units"][0];
+    EXPECT_EQ(unit["outcome"], "failed");
+    EXPECT_TRUE(unit["release_after"].is_null()) << out;
+    EXPECT_EQ(unit["incomplete"]["stopped_at"], "final run") << out;
+    const auto records = [&] {
+        std::vector<fs::path> found;
+        for (const auto& e : fs::directory_iterator(bench.state / "kronex"))
+            if (e.path().extension() == ".record")
+                found.push_back(e.path());
+        return found;
+    };
+    ASSERT_EQ(records().size(), 1u);
+    const std::string record = records()[0].string();
+
+    auto again = bench.unit(3, "again");
+    const auto [infoStatus, info] = bench.run("info --port 3 --json");
+    ASSERT_EQ(again->stop(SIGTERM), 0);
+    const auto j = nlohmann::json::parse(info);
+    EXPECT_EQ(j["verdict"].get<std::string>().rfind("update incomplete: stopped at final run", 0),
+              0u)
+        << info;
+    EXPECT_EQ(j["incomplete"]["stopped_at"], "final run");
+
+    // Another unit, its identity erased: its own top block does not fit the record.
+    auto lost = bench.unit(3, "lost", {"--serial", "29000001", "--erased-identity"});
+    const auto [lostStatus, lostOut] = bench.run("update --port 3 --yes --json");
+    ASSERT_EQ(lost->stop(SIGTERM), 0);
+    EXPECT_EQ(lostStatus, 1) << lostOut;
+    const auto lostUnit = nlohmann::json::parse(lostOut)["units"][0];
+    EXPECT_EQ(lostUnit["outcome"], "identity_lost");
+    EXPECT_NE(lostUnit["reason"].get<std::string>().find("nothing was erased"), std::string::npos);
+    EXPECT_EQ(commandsIn(bench.state / "lost.txt").back(), "READ t0 FF80");
+
+    auto other = bench.unit(3, "other", {"--serial", "29000001"});
+    const auto [refused, refusal] = bench.run("restore --record " + record + " --port 3 --yes");
+    ASSERT_EQ(other->stop(SIGTERM), 0);
+    EXPECT_EQ(refused, 1) << refusal;
+    for (const auto& c : commandsIn(bench.state / "other.txt"))
+        EXPECT_EQ(c, "READ t0 2000");
+
+    auto erased = bench.unit(3, "erased", {"--erased-identity"});
+    const auto [restored, done] =
+        bench.run("restore --record " + record + " --port 3 --yes --json");
+    ASSERT_EQ(erased->stop(SIGTERM), 0);
+    EXPECT_EQ(restored, 0) << done;
+    EXPECT_EQ(nlohmann::json::parse(done)["units"][0]["outcome"], "restored");
+    const auto sent = commandsIn(bench.state / "erased.txt");
+    const std::vector<std::string> tail = {"READ t0 FF80", "ERASE t0 FF80", "WRITE t0 FF80",
+                                           "READ t0 2000", "ERASE t0 2000", "WRITE t0 2000"};
+    ASSERT_GE(sent.size(), tail.size());
+    EXPECT_TRUE(std::equal(tail.begin(), tail.end(), sent.end() - 6));
+
+    // The update itself finishes from the record, then drops it.
+    auto rerun = bench.unit(3, "rerun", {"--erased-identity"});
+    const auto [updated, rerunOut] = bench.run("update --port 3 --yes");
+    ASSERT_EQ(rerun->stop(SIGTERM), 0);
+    EXPECT_EQ(updated, 0) << rerunOut;
+    EXPECT_EQ(rerunOut.rfind("COM3 (290A1BC2): updated in ", 0), 0u) << rerunOut;
+    EXPECT_EQ(commandsIn(bench.state / "rerun.txt"), commands);
+    EXPECT_EQ(fileText(bench.state / "kronex" / "drive_c" / "TEXTO2.TXT"),
+              dumpText(embeddedUpdate().identity) + "\r\n");
+    EXPECT_TRUE(records().empty());
+}

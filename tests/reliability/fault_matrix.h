@@ -31,7 +31,7 @@ std::vector<std::string> brokenRules(const CleanRun& clean, FaultKind kind, int 
 
 // The unit loses power at exchange k (it answers nothing from there on),
 // comes back in update mode with whatever its memories hold, and a second
-// whole update runs.
+// whole update runs on the same PC, with the record the first one kept.
 struct Rerun {
     std::vector<std::string> lost;   // what differs from a clean update, if anything
     std::vector<std::string> broken; // rules broken: the second update did not

@@ -47,7 +47,12 @@ devsim::DeviceModel& WorkflowRig::unitOn(int n, devsim::Faults faults) {
 }
 
 Workflow WorkflowRig::workflow() {
-    return Workflow{window, link, *release_, catalog, dumpFile, serialNumber, dumpFiles};
+    Workflow w{window, link, *release_, catalog, dumpFile, serialNumber};
+    w.unitRecords = unitRecords;
+    w.recordFiles = recordFiles;
+    w.recordRequired = recordRequired;
+    w.dumpFiles = &dumpFiles;
+    return w;
 }
 
 void WorkflowRig::click() {
@@ -59,8 +64,9 @@ void WorkflowRig::click() {
 bool WorkflowRig::runSession(int n) {
     link.port.ABRE_PORTA(n);
     Workflow w = workflow();
-    if (CART_V2(window, link.exchange, w.serialNumber) != 0)
+    if (CART_V2(window, link.exchange, w.serialNumber, &w.checkedIdentity) != 0)
         return false;
+    w.port = n;
     session = ATUALIZA(w);
     serialNumber = w.serialNumber;
     link.port.FECHA_PORTA();

@@ -9,6 +9,7 @@
 #include "fake_dump_files.h"
 #include "fake_window.h"
 #include "loaded_catalog.h"
+#include "record_files.h"
 #include "serial_link.h"
 #include "update_session.h"
 #include "workflow.h"
@@ -30,7 +31,10 @@ class WorkflowRig {
     FakeWindow window;
     LoadedCatalog catalog;
     std::filesystem::path dumpFile;
-    FakeDumpFiles dumpFiles;  // the user's own folder: "user" beside dumpFile
+    FakeDumpFiles dumpFiles;           // the user's own folder: "user" beside dumpFile
+    std::filesystem::path unitRecords; // empty: no records kept
+    RecordFiles* recordFiles = nullptr;
+    bool recordRequired = false;
     std::string serialNumber; // as the last run left it
     SessionResult session;    // as the last runSession left it
 
@@ -47,6 +51,8 @@ class WorkflowRig {
     void click();
     // Runs the update session alone, as after a successful check on COMn.
     bool runSession(int n);
+    // A folder of its own for unit records, removed with the rig.
+    std::filesystem::path recordFolder() const { return dir_ / "records"; }
 
   private:
     const ReleaseTable* release_;

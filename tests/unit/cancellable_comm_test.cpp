@@ -5,6 +5,7 @@
 #include "expected_update.h"
 #include "fake_comm.h"
 #include "serial_port.h"
+#include "stop_gate.h"
 #include "update_session.h"
 #include "workflow_rig.h"
 
@@ -23,18 +24,22 @@ struct Interrupted {
     std::function<bool()> when;
     bool pressed = false;
     std::uint64_t pressedAt = 0;
-    cli::CancellableComm comm{rig.comm, [this] {
-                                  if (!pressed && when()) {
-                                      pressed = true;
-                                      pressedAt = rig.comm.now();
-                                  }
-                                  return pressed;
-                              }};
+    bool gated = false; // kronex-update's gate: a stop waits for an erase's write
+    bool requested() {
+        if (!pressed && when()) {
+            pressed = true;
+            pressedAt = rig.comm.now();
+        }
+        return pressed;
+    }
+    cli::StopGate gate{[this] { return requested(); }};
+    cli::CancellableComm comm{rig.comm, [this] { return gated ? gate() : requested(); }};
     SerialLink link{comm};
 
     unsigned exchanges() const { return link.exchange.exchanges; }
 
     SessionResult run(devsim::DeviceModel& unit) {
+        gate.watch(link.exchange);
         link.port.ABRE_PORTA(3);
         std::string serial;
         EXPECT_EQ(CART_V2(rig.window, link.exchange, serial), 0);
@@ -103,4 +108,37 @@ TEST(CancellableComm, CtrlCAsAReadStartsLeavesNoTransferBehind) {
     EXPECT_EQ(fake.callsNamed("ReadFile").size(), 1u);
     EXPECT_TRUE(port.failed());
     port.FECHA_PORTA();
+}
+
+// Ctrl-C lands between the erase of the identity block and its write: the
+// write goes out and is answered (or its reply window ends), then the
+// session stops. Without the gate the erase's own reply is cut off and the
+// block stays erased.
+TEST(CancellableComm, CtrlCBetweenAnEraseAndItsWriteWaitsForTheWrite) {
+    const unsigned write = static_cast<unsigned>(test::exchangeOf("WRITE t0 2000"));
+    struct Case {
+        bool silentWrite;
+        unsigned stopsAt;
+        std::string last;
+    };
+    for (const Case& c :
+         {Case{false, write + 1, "WRITE t0 2000"}, Case{true, write, "ERASE t0 2000"}}) {
+        SCOPED_TRACE(c.silentWrite ? "silent write" : "answered write");
+        Interrupted t;
+        t.gated = true;
+        auto& unit = t.rig.unitOn(3, {.silentFromExchange = c.silentWrite ? int(write) : 0});
+        t.when = [&] {
+            return !unit.transcript().empty() && unit.transcript().back() == "ERASE t0 2000";
+        };
+        const auto r = t.run(unit);
+        EXPECT_EQ(r.stop.exchange, c.stopsAt);
+        EXPECT_EQ(commandsOf(unit).back(), c.last);
+        if (c.last == "WRITE t0 2000") {
+            EXPECT_EQ(unit.program(0)[0x2000], devsim::DeviceModel::kSerial[0]);
+        }
+        if (c.silentWrite) { // the write's whole window, on the virtual clock
+            EXPECT_EQ(r.stop.linkStatus, LINK_TIMEOUT);
+            EXPECT_GE(t.rig.comm.now() - t.pressedAt, 5000u);
+        }
+    }
 }

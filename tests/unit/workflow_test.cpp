@@ -250,6 +250,24 @@ TEST(Workflow, FailedReadOfTheIdentityKeepsTheSerialNumber) {
                            unit.program(0).begin() + 0x2000));
 }
 
+// A whole reply refused with status 0x55 is no better than a cut one: the
+// block it would have given is erased next.
+TEST(Workflow, ARefusedReadOfABlockAboutToBeErasedWritesNothingThere) {
+    for (const auto& [command, n] :
+         std::vector<std::pair<std::string, int>>{{"READ t0 FF80", 1}, {"READ t0 2000", 2}}) {
+        SCOPED_TRACE(command);
+        WorkflowRig rig;
+        auto& unit = rig.unitOn(1, {.nakAtExchange = exchangeOf(command, n)});
+        const auto before = devsim::DeviceModel().program(0);
+        rig.click();
+        expectEndedWithoutSuccess(rig);
+        EXPECT_EQ(commandsOf(unit).back(), command + " [nak]");
+        const std::size_t at = command == "READ t0 FF80" ? 0xFF80 : 0x2000;
+        EXPECT_TRUE(std::equal(before.begin() + at, before.begin() + at + 128,
+                               unit.program(0).begin() + at));
+    }
+}
+
 TEST(Workflow, RefusedIdentityWriteEndsTheSession) {
     WorkflowRig rig;
     auto& unit = rig.unitOn(1, {.nakAtExchange = exchangeOf("WRITE t0 2000")});
@@ -476,4 +494,186 @@ TEST(Workflow, TheStopReasonNamesStepCommandExchangeAndCause) {
     EXPECT_FALSE(gone.runSession(1));
     EXPECT_EQ(stepName(gone.session.stop), "main image group 2");
     EXPECT_EQ(reasonText(gone.session.stop), "the port failed (the unit or its adapter is gone)");
+}
+
+namespace {
+
+// The update of `rig`'s unit on COMn cut where the unit goes silent at the
+// n-th `command` of a clean update; then the unit is switched on again.
+void cutAt(WorkflowRig& rig, devsim::DeviceModel& unit, int port, const std::string& command,
+           int n = 1) {
+    const LoadedCatalog loaded = rig.catalog; // the next run loads the release afresh
+    unit.powerCycle({.silentFromExchange = exchangeOf(command, n)});
+    EXPECT_FALSE(rig.runSession(port));
+    unit.powerCycle();
+    rig.catalog = loaded;
+}
+
+std::vector<std::filesystem::path> filesIn(const std::filesystem::path& folder) {
+    std::vector<std::filesystem::path> out;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(folder, ec))
+        out.push_back(e.path());
+    return out;
+}
+
+bool erased(const devsim::DeviceModel& unit, const std::string& block) {
+    const auto c = commandsOf(unit);
+    return std::find(c.begin(), c.end(), "ERASE t0 " + block) != c.end();
+}
+
+// A disk whose record writes fail.
+struct FullDisk : RecordFiles {
+    bool replace(const std::filesystem::path&, const std::string&, std::string& why) override {
+        why = "no space left on device";
+        return false;
+    }
+};
+
+} // namespace
+
+// Cut at the unit's own blocks and run again on the same PC: with the
+// record kept, the update ends exactly as a clean one; without it, the
+// session stops before erasing what it cannot put back.
+TEST(Workflow, AnUpdateCutAtTheUnitsOwnBlocksIsFinishedFromItsRecord) {
+    struct Case {
+        std::string command;
+        int n;
+        bool keepRecords;
+        Safeguard rerun; // None: the rerun completes
+    };
+    for (const Case& c :
+         {Case{"WRITE t0 FF80", 1, true, Safeguard::None},
+          Case{"WRITE t0 2000", 1, true, Safeguard::None}, Case{"RUN t1", 2, true, Safeguard::None},
+          Case{"WRITE t0 FF80", 1, false, Safeguard::TopBlockBlank},
+          Case{"WRITE t0 2000", 1, false, Safeguard::IdentityLost}}) {
+        SCOPED_TRACE(c.command + (c.keepRecords ? " kept" : " not kept"));
+        WorkflowRig rig;
+        if (c.keepRecords)
+            rig.unitRecords = rig.recordFolder();
+        auto& unit = rig.unitOn(1);
+        cutAt(rig, unit, 1, c.command, c.n);
+        EXPECT_EQ(filesIn(rig.recordFolder()).size(), c.keepRecords ? 1u : 0u);
+        EXPECT_EQ(rig.session.openRecord.empty(), !c.keepRecords);
+
+        EXPECT_EQ(rig.runSession(1), c.rerun == Safeguard::None);
+        if (c.rerun == Safeguard::None) {
+            expectUpdated(unit, rig, expected());
+            EXPECT_TRUE(filesIn(rig.recordFolder()).empty());
+            continue;
+        }
+        EXPECT_EQ(rig.session.stop.safeguard, c.rerun);
+        EXPECT_FALSE(erased(unit, "FF80"));
+        EXPECT_FALSE(erased(unit, "2000"));
+    }
+}
+
+TEST(Workflow, FourUnitsCutAtOnceEachGetTheirOwnBlocksBack) {
+    WorkflowRig rig;
+    rig.unitRecords = rig.recordFolder();
+    const std::vector<std::array<std::uint8_t, 3>> serials = {
+        {0x00, 0x00, 0x01}, {0x00, 0x00, 0x02}, {0x55, 0x00, 0x03}, {0x0A, 0x1B, 0xC4}};
+    std::vector<devsim::DeviceModel*> units;
+    // Cut as their identity blocks are erased: all four then read blank.
+    for (int n = 1; n <= 4; ++n) {
+        auto& unit = rig.unitOn(n);
+        unit.presetSerial(serials[static_cast<std::size_t>(n - 1)]);
+        units.push_back(&unit);
+        cutAt(rig, unit, n, "WRITE t0 2000");
+    }
+    EXPECT_EQ(filesIn(rig.recordFolder()).size(), 4u);
+    const LoadedCatalog loaded = rig.catalog;
+    for (int n = 4; n >= 1; --n) {
+        SCOPED_TRACE(n);
+        rig.catalog = loaded;
+        const auto& serial = serials[static_cast<std::size_t>(n - 1)];
+        devsim::DeviceModel fresh;
+        fresh.presetSerial(serial);
+        EXPECT_TRUE(rig.runSession(n));
+        EXPECT_EQ(rig.serialNumber, "29FFFFFF"); // what the check read
+        expectUpdated(*units[static_cast<std::size_t>(n - 1)], rig,
+                      kronex::test::expectedUpdate(ReleaseEntries::sample(), fresh));
+    }
+    EXPECT_TRUE(filesIn(rig.recordFolder()).empty());
+}
+
+TEST(Workflow, ADamagedRecordIsNeverWrittenIntoTheUnit) {
+    WorkflowRig rig;
+    rig.unitRecords = rig.recordFolder();
+    auto& unit = rig.unitOn(1);
+    cutAt(rig, unit, 1, "WRITE t0 2000");
+    const auto files = filesIn(rig.recordFolder());
+    ASSERT_EQ(files.size(), 1u);
+    std::string text = fileText(files[0]);
+    const auto at = text.find("identity: 0A1BC2");
+    ASSERT_NE(at, std::string::npos);
+    text[at + 10] = '1'; // serial 291A1BC2
+    std::ofstream(files[0], std::ios::binary | std::ios::trunc) << text;
+
+    EXPECT_FALSE(rig.runSession(1));
+    EXPECT_EQ(rig.session.stop.safeguard, Safeguard::IdentityLost);
+    EXPECT_FALSE(erased(unit, "2000"));
+    EXPECT_EQ(unit.program(0)[0x2000], 0xFF);
+    EXPECT_EQ(fileText(files[0]), text); // left for whoever looks into it
+}
+
+// A record of the unit that no longer fits it (its top block has changed
+// since, say on another PC) is not taken: the unit's own block as read is.
+TEST(Workflow, AStaleRecordThatNoLongerFitsTheUnitIsNotTaken) {
+    WorkflowRig rig;
+    rig.unitRecords = rig.recordFolder();
+    auto& first = rig.unitOn(1);
+    cutAt(rig, first, 1, "WRITE t0 FF80");
+    ASSERT_EQ(filesIn(rig.recordFolder()).size(), 1u);
+
+    devsim::DeviceModel fresh;
+    fresh.program(0)[0xFF80] = 0x00; // 0x5A in the record
+    auto& unit = rig.unitOn(2);
+    unit.program(0) = fresh.program(0);
+    EXPECT_TRUE(rig.runSession(2));
+    expectUpdated(unit, rig, kronex::test::expectedUpdate(ReleaseEntries::sample(), fresh));
+    EXPECT_TRUE(filesIn(rig.recordFolder()).empty());
+}
+
+// kronex-update stops before the first erase of the unit's own blocks
+// when their record cannot be written; the window goes on without it.
+TEST(Workflow, ARecordThatCannotBeWrittenStopsOnlyWhereItIsRequired) {
+    for (const bool required : {true, false}) {
+        SCOPED_TRACE(required);
+        WorkflowRig rig;
+        FullDisk disk;
+        rig.unitRecords = rig.recordFolder();
+        rig.recordFiles = &disk;
+        rig.recordRequired = required;
+        auto& unit = rig.unitOn(1);
+        EXPECT_EQ(rig.runSession(1), !required);
+        EXPECT_EQ(erased(unit, "FF80"), !required);
+        if (required) {
+            EXPECT_EQ(rig.session.stop.safeguard, Safeguard::RecordNotKept);
+            EXPECT_EQ(commandsOf(unit).back(), "READ t0 FF80");
+            EXPECT_NE(reasonText(rig.session.stop).find("no space left on device"),
+                      std::string::npos);
+        } else {
+            expectUpdated(unit, rig, expected());
+            EXPECT_EQ(rig.session.recordError, "no space left on device");
+        }
+    }
+}
+
+// The identity block reads otherwise at its own step than at the check
+// (another unit, a half-written block): without a record vouching for the
+// unit's bytes, nothing is erased.
+TEST(Workflow, AnIdentityThatChangedDuringTheSessionIsNotWrittenBack) {
+    WorkflowRig rig;
+    auto& unit = rig.unitOn(1);
+    rig.comm.port(1).peer = [&unit](std::uint8_t b) {
+        auto out = unit.receive(b);
+        if (!unit.transcript().empty() && unit.transcript().back() == "WRITE t0 2380")
+            unit.program(0)[0x2001] = 0x0B; // serial 290A0BC2
+        return out;
+    };
+    EXPECT_FALSE(rig.runSession(1));
+    EXPECT_EQ(rig.session.stop.safeguard, Safeguard::IdentityChanged);
+    EXPECT_EQ(commandsOf(unit).back(), "READ t0 2000");
+    EXPECT_EQ(unit.program(0)[0x2001], 0x0B);
 }

@@ -49,6 +49,16 @@ DeviceModel::DeviceModel(Faults faults) : faults_(faults) {
     }
 }
 
+void DeviceModel::presetSerial(const std::array<std::uint8_t, 3>& serial) {
+    std::copy(serial.begin(), serial.end(), target0_.begin() + kIdentityAddress);
+    const Block128 top = presetTopBlock(0, serial);
+    std::copy(top.begin(), top.end(), target0_.begin() + kTopBlockAddress);
+}
+
+void DeviceModel::presetErasedIdentity() {
+    std::fill_n(target0_.begin() + kIdentityAddress, kEraseSize, 0xFF);
+}
+
 std::vector<std::uint8_t> DeviceModel::receive(std::uint8_t byte) {
     if (phase_ == Phase::Frame)
         return frameByte(byte);

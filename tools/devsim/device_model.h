@@ -59,6 +59,12 @@ class DeviceModel {
 
     // Serial number bytes 0-2 of the preset identity block.
     static constexpr std::array<std::uint8_t, 3> kSerial = {0x0A, 0x1B, 0xC2};
+    // Another unit: its identity block carries `serial` and target 0's top
+    // block is its own too, as on real units that differ there.
+    void presetSerial(const std::array<std::uint8_t, 3>& serial);
+    // The identity block's erase (0x2000-0x21FF) done and its write never
+    // made: what an update cut there leaves.
+    void presetErasedIdentity();
 
     // True between an answered attention byte and the last byte of its frame.
     bool inFrame() const { return phase_ != Phase::Idle; }

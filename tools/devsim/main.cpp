@@ -55,6 +55,10 @@ int main(int argc, char** argv) {
 
     try {
         DeviceModel model(o.faults);
+        if (o.serial)
+            model.presetSerial(*o.serial);
+        if (o.erasedIdentity)
+            model.presetErasedIdentity();
         std::ofstream transcript;
         if (!o.transcriptFile.empty()) {
             transcript.open(o.transcriptFile, std::ios::trunc);

@@ -17,6 +17,22 @@ std::optional<long> number(const std::string& text, long least, long most) {
     return value;
 }
 
+// "29" and six hexadecimal digits.
+std::optional<std::array<std::uint8_t, 3>> serialNumber(const std::string& text) {
+    if (text.size() != 8 || text.compare(0, 2, "29") != 0)
+        return std::nullopt;
+    std::array<std::uint8_t, 3> bytes{};
+    for (std::size_t i = 0; i < 3; ++i) {
+        unsigned v = 0;
+        const char* from = text.data() + 2 + 2 * i;
+        const auto [ptr, ec] = std::from_chars(from, from + 2, v, 16);
+        if (ec != std::errc{} || ptr != from + 2)
+            return std::nullopt;
+        bytes[i] = static_cast<std::uint8_t>(v);
+    }
+    return bytes;
+}
+
 } // namespace
 
 ParsedOptions parseOptions(const std::vector<std::string>& args) {
@@ -42,13 +58,16 @@ ParsedOptions parseOptions(const std::vector<std::string>& args) {
         {"--handshake-from",
          {[&](long v) { o.faults.handshakeFrom = static_cast<int>(v); }, 1, 1L << 30}},
     };
+    std::string serial;
     const std::map<std::string, std::string*> textual = {
         {"--transcript", &o.transcriptFile},
         {"--dump", &o.dumpDir},
+        {"--serial", &serial},
     };
     const std::map<std::string, bool*> flags = {
         {"--print-path", &o.printPath},
         {"--incompatible", &o.faults.incompatible},
+        {"--erased-identity", &o.erasedIdentity},
         {"--stdin-control", &o.stdinControl},
         {"--help", &o.help},
         {"-h", &o.help},
@@ -80,6 +99,9 @@ ParsedOptions parseOptions(const std::vector<std::string>& args) {
                                       " to " + std::to_string(most) + ", not \"" + value + "\""};
         store(*v);
     }
+    if (!serial.empty() && !(o.serial = serialNumber(serial)))
+        return {std::nullopt,
+                "--serial takes \"29\" and six hexadecimal digits, not \"" + serial + "\""};
     return {o, ""};
 }
 
@@ -108,6 +130,12 @@ Faults (exchanges count attention bytes 0x87 from 1, handshakes count 0xBC):
                        updater waits 5 s for it), logged "ATTENTION unanswered"
   --handshake-from N   answer "C" only from handshake N on
   --incompatible       answer "C" but never the attention byte
+
+The unit:
+  --serial 29XXXXXX    another unit than 290A1BC2: its serial number and its
+                       own top block in target 0
+  --erased-identity    the identity block erased and never written again, as
+                       an update cut between its erase and its write leaves it
 
 Records:
   --transcript FILE    write one line per command to FILE as it happens

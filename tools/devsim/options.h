@@ -3,6 +3,8 @@
 
 #include "device_model.h"
 
+#include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,6 +16,8 @@ struct Options {
     bool printPath = false; // print the terminal's path once ready
     long baud = 0;          // pace the line; 0: answer at once
     Faults faults;
+    std::optional<std::array<std::uint8_t, 3>> serial; // another unit than 290A1BC2
+    bool erasedIdentity = false; // as an update cut at the identity block's erase leaves it
     std::string transcriptFile;
     std::string dumpDir;
     bool stdinControl = false; // end when standard input closes

@@ -16,7 +16,8 @@ inline constexpr std::array<std::uint8_t, 3> kUnitBytes = {0x01, 0x07, 0x22};
 // what an earlier release left there.
 Block128 presetIdentityBlock();
 
-// The block at 0xFF80 of the given target; byte 63 is 0xFF.
-Block128 presetTopBlock(int target);
+// The block at 0xFF80 of the given target; byte 63 is 0xFF. A unit with
+// another serial number has another top block in target 0.
+Block128 presetTopBlock(int target, const std::array<std::uint8_t, 3>& serial = {0x0A, 0x1B, 0xC2});
 
 } // namespace kronex::devsim

@@ -1,0 +1,40 @@
+#include "record_restore.h"
+
+#include "device_commands.h"
+#include "record_match.h"
+
+namespace kronex {
+
+namespace {
+
+constexpr std::uint16_t kTopBlockAddress = 0xFF80;
+
+bool putBack(LinkExchange& link, std::uint16_t address, const UnitBlock& kept) {
+    UnitBlock read{};
+    return CMD_LE_BLOCO(link, 0, address, read.data()) && link.reply[0] == kAck &&
+           CMD_GRAVA_PAGINA(link, 0, 1, address, kept.data());
+}
+
+} // namespace
+
+bool recordFitsUnit(const UnitRecord& record, const UnitBlock& identity) {
+    const std::vector<KeptRecord> one = {{{}, record}};
+    return findRecord(one, identity, nullptr).fit == RecordFit::One;
+}
+
+bool restoreUnitBlocks(LinkExchange& link, const UnitRecord& record, SessionStop& stop) {
+    stop.step = SessionStep::TopBlock;
+    if (!putBack(link, kTopBlockAddress, record.top)) {
+        recordLastExchange(link, stop);
+        return false;
+    }
+    stop.step = SessionStep::IdentityBlock;
+    if (!putBack(link, kIdentityBlockAddress, record.identity)) {
+        recordLastExchange(link, stop);
+        return false;
+    }
+    stop.step = SessionStep::Completed;
+    return true;
+}
+
+} // namespace kronex

@@ -1,0 +1,45 @@
+#include "unit_records.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace kronex {
+
+namespace fs = std::filesystem;
+
+std::vector<KeptRecord> UnitRecords::whole() const {
+    std::vector<KeptRecord> out;
+    for (const auto& file : files_.list(folder_)) {
+        const auto text = files_.read(file);
+        if (!text)
+            continue;
+        if (auto record = parseRecord(*text))
+            out.push_back({file, std::move(*record)});
+    }
+    return out;
+}
+
+fs::path UnitRecords::fileFor(const UnitBlock& identity) const {
+    char unitBytes[7];
+    std::snprintf(unitBytes, sizeof unitBytes, "%02X%02X%02X", identity[3], identity[4],
+                  identity[5]);
+    return folder_ / ("unit-" + serialOf(identity) + "-" + unitBytes + kRecordExtension);
+}
+
+bool UnitRecords::keep(const fs::path& file, const UnitRecord& record, std::string& why) {
+    return files_.replace(file, recordText(record), why);
+}
+
+fs::path defaultUnitRecordFolder() {
+#ifdef _WIN32
+    const char* data = std::getenv("ProgramData");
+    return fs::path(data && *data ? data : "C:\\ProgramData") / "KRONEX";
+#else
+    if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg && *xdg == '/')
+        return fs::path(xdg) / "kronex";
+    const char* home = std::getenv("HOME");
+    return fs::path(home ? home : "") / ".local" / "state" / "kronex";
+#endif
+}
+
+} // namespace kronex
