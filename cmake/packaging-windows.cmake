@@ -4,6 +4,8 @@
 # and style plugins, qt.conf, the MinGW run-time DLLs that Qt's DLLs and the
 # window take, the README as text and the licence notices.
 
+include(${CMAKE_CURRENT_LIST_DIR}/reproducible-windows.cmake)
+
 # The programs that ship, side by side; a console program is one more name.
 set(KRONEX_SHIPPED_PROGRAMS kronex-atu kronex-update)
 
@@ -47,14 +49,17 @@ if(TARGET kronex-atu)
       endforeach()
     endif()")
 
-  # The notices: Qt (LGPLv3, with the third-party code inside its DLLs) and
-  # the MinGW run-time, from the Debian packages they were built from.
+  # The notices: Qt (LGPLv3, with the third-party code inside its DLLs), the
+  # MinGW run-time and the libraries inside kronex-update, from the Debian
+  # packages they were built from.
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/windows/NOTICES.txt DESTINATION licences)
   foreach(pair "/usr/share/common-licenses/LGPL-3:LGPL-3.txt"
                "/usr/share/common-licenses/GPL-3:GPL-3.txt"
                "/usr/share/doc/qt6-base-dev/copyright:qt6-base-copyright.txt"
                "/usr/share/doc/gcc-mingw-w64-base/copyright:gcc-runtime-copyright.txt"
-               "/usr/share/doc/mingw-w64-common/copyright:mingw-w64-copyright.txt")
+               "/usr/share/doc/mingw-w64-common/copyright:mingw-w64-copyright.txt"
+               "/usr/share/doc/libcli11-dev/copyright:cli11-copyright.txt"
+               "/usr/share/doc/nlohmann-json3-dev/copyright:nlohmann-json-copyright.txt")
     string(REPLACE ":" ";" pair "${pair}")
     list(GET pair 0 from)
     list(GET pair 1 to)
@@ -108,4 +113,5 @@ set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS [[
   CreateDirectory "$APPDATA\KRONEX"
   nsExec::Exec '"$SYSDIR\icacls.exe" "$APPDATA\KRONEX" /grant *S-1-5-32-545:(OI)(CI)M'
   Pop $0]])
+include(${CMAKE_CURRENT_LIST_DIR}/signing-windows.cmake)
 include(CPack)

@@ -1,7 +1,6 @@
 // Ctrl-C in kronex-update: the session stops at the exchange it is in,
 // without waiting out any reply window, and nothing more reaches the unit.
 #include "cancellable_comm.h"
-#include "embedded_release.h"
 #include "expected_update.h"
 #include "fake_comm.h"
 #include "serial_port.h"
@@ -18,7 +17,9 @@ using kronex::test::commandsOf;
 namespace {
 
 // A session on COM3 whose Ctrl-C is pressed once `when` says so (asked at
-// every serial call, on the rig's virtual clock).
+// every serial call, on the rig's virtual clock). It walks the sample
+// release, whatever release the program embeds, so that the exchanges named
+// below are those of the sample's expected update.
 struct Interrupted {
     test::WorkflowRig rig;
     std::function<bool()> when;
@@ -43,7 +44,7 @@ struct Interrupted {
         link.port.ABRE_PORTA(3);
         std::string serial;
         EXPECT_EQ(CART_V2(rig.window, link.exchange, serial), 0);
-        Workflow w{rig.window, link, embeddedRelease(), rig.catalog, rig.dumpFile, serial};
+        Workflow w{rig.window, link, test::sampleRelease(), rig.catalog, rig.dumpFile, serial};
         const SessionResult r = ATUALIZA(w);
         EXPECT_TRUE(pressed);
         EXPECT_FALSE(r.completed);
@@ -59,9 +60,11 @@ struct Interrupted {
 TEST(CancellableComm, CtrlCBetweenExchangesStopsAtTheNextByte) {
     Interrupted t;
     auto& unit = t.rig.unitOn(3);
-    t.when = [&] { return t.exchanges() == 500; };
+    const unsigned k = static_cast<unsigned>(test::exchangeOf("DATA 009D+80")); // mid-block
+    ASSERT_GT(k, 0u);
+    t.when = [&] { return t.exchanges() == k; };
     const auto r = t.run(unit);
-    EXPECT_EQ(r.stop.exchange, 500u);
+    EXPECT_EQ(r.stop.exchange, k);
     EXPECT_EQ(r.stop.linkStatus, LINK_WRITE_FAILED);
     EXPECT_EQ(t.rig.comm.now(), t.pressedAt); // no time passed on the line after it
 }
@@ -69,6 +72,7 @@ TEST(CancellableComm, CtrlCBetweenExchangesStopsAtTheNextByte) {
 TEST(CancellableComm, CtrlCWhileWaitingForTheUnitEndsTheWait) {
     Interrupted t;
     const unsigned k = static_cast<unsigned>(test::exchangeOf("DATA 0064+00"));
+    ASSERT_GT(k, 0u);
     auto& unit = t.rig.unitOn(3, {.silentFromExchange = static_cast<int>(k)});
     std::uint64_t waitFrom = 0;
     // One second into the five the link waits for the complement.
