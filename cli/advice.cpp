@@ -86,8 +86,15 @@ Advice adviceFor(const UnitReport& u) {
                 tr("keep the unit switched on and in update mode, check the cable, and run verify "
                    "again")};
     case Outcome::Failed:
+        if (!u.stop && u.dumpFile.empty() && !u.dumpError.empty())
+            return {tr("the unit was updated, but its diagnostic file could not be written "
+                       "anywhere"),
+                    tr("check --dump-dir, or the free space and the rights on drive C: and in "
+                       "the user's own folder; the unit itself needs nothing more")};
         if (!u.stop && !u.problem.empty()) // restore: the unit was not touched
-            return {u.problem, {}};
+            return {tr("the record is not this unit's; nothing was written"),
+                    tr("find the record named with this unit's serial number and run restore "
+                       "with it")};
         if (!u.stop) // the session completed; what failed came after it
             return {tr("the unit was updated, but what followed the update failed"),
                     tr("read the reason; the unit itself needs nothing more")};
@@ -137,6 +144,8 @@ Advice adviceFor(const UnitReport& u) {
 }
 
 std::string detailOf(const UnitReport& u) {
+    if (!u.stop && !u.problem.empty())
+        return u.problem;
     if (u.portProblem)
         return "system error " + std::to_string(u.portProblem->code) + ": " + u.portProblem->text;
     if (u.stop)

@@ -2,6 +2,7 @@
 
 #include "detection.h"
 #include "device_commands.h"
+#include "dump_file.h"
 #include "serial_link.h"
 #include "update_session.h"
 
@@ -61,6 +62,14 @@ class StandInUnit final : public CommApi {
         return TRUE;
     }
     DWORD GetLastError() override { return 0; }
+    BOOL CancelIoEx(HANDLE, LPOVERLAPPED) override { return TRUE; }
+    BOOL ClearCommError(HANDLE, LPDWORD errors, LPCOMSTAT status) override {
+        if (errors)
+            *errors = 0;
+        if (status)
+            *status = COMSTAT{};
+        return TRUE;
+    }
     BOOL PurgeComm(HANDLE, DWORD) override { return TRUE; }
     BOOL CloseHandle(HANDLE) override { return TRUE; }
     DWORD GetTickCount() override { return ticks_; }
@@ -109,6 +118,18 @@ class StandInUnit final : public CommApi {
     DWORD ticks_ = 0;
 };
 
+// The rehearsal writes no file: its diagnostic file goes nowhere.
+class NoFiles final : public DumpFiles {
+  public:
+    std::error_code createNew(const std::filesystem::path&, std::string_view) override {
+        return std::make_error_code(std::errc::read_only_file_system);
+    }
+    std::error_code replace(const std::filesystem::path&, const std::filesystem::path&) override {
+        return std::make_error_code(std::errc::read_only_file_system);
+    }
+    std::filesystem::path userFolder() override { return {}; }
+};
+
 // Nothing to show: the rehearsal has no window.
 class NoWindow final : public MainWindowOps {
   public:
@@ -143,6 +164,8 @@ rehearse(const ReleaseTable& release, const LoadedCatalog& loaded, std::uint8_t 
     // No diagnostic file: its place is left empty. The identity as the check
     // read it is the unit's, as every other block it reads.
     Workflow w{window, link, release, catalog, {}, "29000000"};
+    NoFiles noFiles;
+    w.dumpFiles = &noFiles;
     w.checkedIdentity.emplace();
     w.checkedIdentity->fill(fill);
     ATUALIZA(w);

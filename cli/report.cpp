@@ -78,6 +78,10 @@ nlohmann::json optionalInt(const std::optional<int>& v) {
     return v ? nlohmann::json(*v) : nlohmann::json(nullptr);
 }
 
+nlohmann::json optionalText(const std::string& text) {
+    return text.empty() ? nlohmann::json(nullptr) : nlohmann::json(text);
+}
+
 nlohmann::json incompleteJson(const UnitReport& u) {
     if (!u.incomplete)
         return nullptr;
@@ -105,7 +109,8 @@ nlohmann::json unitJson(const UnitReport& u) {
         {"exchanges_total", u.exchangesTotal},
         {"seconds", std::round(u.seconds * 10) / 10},
         {"bytes_sent", u.bytesSent},
-        {"dump_file", u.dumpFile.empty() ? nlohmann::json(nullptr) : nlohmann::json(u.dumpFile)},
+        {"dump_file", optionalText(u.dumpFile)},
+        {"dump_error", optionalText(u.dumpError)},
         {"incomplete", incompleteJson(u)}};
     if (u.stop) {
         j["failed_step"] = stepName(*u.stop);
@@ -116,7 +121,7 @@ nlohmann::json unitJson(const UnitReport& u) {
         j["failed_command"] = commandText(*u.checkStop);
         j["reason"] = reasonText(*u.checkStop);
     } else if (failure(u.outcome)) {
-        j["reason"] = outcomeName(u.outcome);
+        j["reason"] = u.problem.empty() ? outcomeName(u.outcome) : u.problem;
     }
     adviceJson(u, j);
     return j;
@@ -235,6 +240,15 @@ nlohmann::json usageJson(const std::string& command, const std::string& message)
             {"message", message}};
 }
 
+void recordDump(UnitReport& report, const DumpResult& dump) {
+    report.outcome = dump.path.empty() ? Outcome::Failed : Outcome::Updated;
+    report.dumpFile = dump.path.empty() ? std::string() : pathText(dump.path);
+    report.dumpError = dump.error;
+    if (dump.path.empty())
+        report.problem =
+            "updated, but the diagnostic file could not be written anywhere: " + dump.error;
+}
+
 void printPorts(std::ostream& out, const std::vector<PortState>& ports) {
     for (const auto& p : ports) {
         std::string state;
@@ -326,9 +340,13 @@ nlohmann::json infoJson(const UnitReport& u, const LoadedCatalog& release) {
 }
 
 void printUpdate(std::ostream& out, const std::vector<UnitReport>& units) {
-    for (const auto& u : units)
+    for (const auto& u : units) {
         out << (u.port ? com(u.port) : std::string("COM1-16"))
             << (u.serial.empty() ? "" : " (" + u.serial + ")") << ": " << outcomeText(u) << "\n";
+        if (!u.dumpFile.empty())
+            out << "  " << fill(tr("diagnostic file: {1}"), {u.dumpFile})
+                << (u.dumpError.empty() ? "" : " (" + u.dumpError + ")") << "\n";
+    }
     if (units.size() < 2)
         return;
     out << "\n"

@@ -34,6 +34,12 @@ nlohmann::json infoJson(const UnitReport& unit, const LoadedCatalog& release);
 // verify: the outcome, then each block that differs or could not be read.
 void printVerify(std::ostream& out, const UnitReport& unit, const LoadedCatalog& release);
 nlohmann::json verifyJson(const UnitReport& unit, const LoadedCatalog& release);
+
+// A completed session's diagnostic file in the report: where it went and
+// why not to its first place. Written nowhere, the unit's run has failed:
+// the technician must learn of it while the unit is still at hand.
+void recordDump(UnitReport& report, const DumpResult& dump);
+
 // "COM3".
 std::string com(int port);
 
@@ -44,6 +50,6 @@ nlohmann::json restoreJson(const UnitReport& unit, const LoadedCatalog& release)
 void printUpdate(std::ostream& out, const std::vector<UnitReport>& units);
 // `confirmed` false: the question was declined, nothing was written.
 nlohmann::json updateJson(const std::vector<UnitReport>& units, const LoadedCatalog& release,
-                          bool confirmed, double seconds);
+                          bool confirmed = true, double seconds = 0);
 
 } // namespace kronex::cli

@@ -57,7 +57,8 @@ struct UnitReport {
     unsigned exchangesDone = 0;
     unsigned exchangesTotal = 0;
     double seconds = 0;
-    std::string dumpFile;                   // the diagnostic file, once written
+    std::string dumpFile;                   // where the diagnostic file went, once written
+    std::string dumpError;                  // why it did not go to its first place
     std::optional<PortProblem> portProblem; // the port would not open
     // The compatibility check: tries made, and how the last failed read ended.
     int checkTries = 0;
@@ -66,7 +67,7 @@ struct UnitReport {
     bool passedOver = false;          // --all: a held port, left out as the scan leaves it
     std::optional<ReadBack> readBack; // verify
     std::optional<Incomplete> incomplete;
-    std::string problem; // restore: why the unit was not touched
+    std::string problem; // restore: why the unit was not touched; a diagnostic file written nowhere
 };
 
 // Between the compatibility check and the session every unit waits here,
