@@ -94,14 +94,19 @@ std::string tr(const char* english) {
 }
 
 std::string fill(std::string text, std::initializer_list<std::string> values) {
-    int n = 1;
-    for (const auto& v : values) {
-        const std::string mark = "{" + std::to_string(n++) + "}";
-        for (auto at = text.find(mark); at != std::string::npos;
-             at = text.find(mark, at + v.size()))
-            text.replace(at, mark.size(), v);
+    std::string out;
+    for (std::size_t i = 0; i < text.size();) {
+        // "{n}", n from 1 to the number of values; anything else stays as it is.
+        const std::size_t close = text[i] == '{' ? text.find('}', i) : std::string::npos;
+        if (close == i + 2 && text[i + 1] >= '1' &&
+            static_cast<std::size_t>(text[i + 1] - '0') <= values.size()) {
+            out += *(values.begin() + (text[i + 1] - '1'));
+            i = close + 1;
+            continue;
+        }
+        out += text[i++];
     }
-    return text;
+    return out;
 }
 
 bool chooseLanguage(const std::string& lang) {
