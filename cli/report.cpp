@@ -47,6 +47,10 @@ nlohmann::json optionalInt(const std::optional<int>& v) {
     return v ? nlohmann::json(*v) : nlohmann::json(nullptr);
 }
 
+nlohmann::json optionalText(const std::string& text) {
+    return text.empty() ? nlohmann::json(nullptr) : nlohmann::json(text);
+}
+
 nlohmann::json incompleteJson(const UnitReport& u) {
     if (!u.incomplete)
         return nullptr;
@@ -73,7 +77,8 @@ nlohmann::json unitJson(const UnitReport& u) {
         {"exchanges_done", u.exchangesDone},
         {"exchanges_total", u.exchangesTotal},
         {"seconds", std::round(u.seconds * 10) / 10},
-        {"dump_file", u.dumpFile.empty() ? nlohmann::json(nullptr) : nlohmann::json(u.dumpFile)},
+        {"dump_file", optionalText(u.dumpFile)},
+        {"dump_error", optionalText(u.dumpError)},
         {"incomplete", incompleteJson(u)}};
     if (u.stop) {
         j["failed_step"] = stepName(*u.stop);
@@ -160,6 +165,15 @@ std::string outcomeText(const UnitReport& u) {
     return "?";
 }
 
+void recordDump(UnitReport& report, const DumpResult& dump) {
+    report.outcome = dump.path.empty() ? Outcome::Failed : Outcome::Updated;
+    report.dumpFile = dump.path.empty() ? std::string() : pathText(dump.path);
+    report.dumpError = dump.error;
+    if (dump.path.empty())
+        report.problem =
+            "updated, but the diagnostic file could not be written anywhere: " + dump.error;
+}
+
 void printPorts(std::ostream& out, const std::vector<PortState>& ports) {
     for (const auto& p : ports) {
         std::string state;
@@ -233,9 +247,13 @@ nlohmann::json infoJson(const UnitReport& u, const LoadedCatalog& release) {
 }
 
 void printUpdate(std::ostream& out, const std::vector<UnitReport>& units) {
-    for (const auto& u : units)
+    for (const auto& u : units) {
         out << com(u.port) << (u.serial.empty() ? "" : " (" + u.serial + ")") << ": "
             << outcomeText(u) << "\n";
+        if (!u.dumpFile.empty())
+            out << "  diagnostic file: " << u.dumpFile
+                << (u.dumpError.empty() ? "" : " (" + u.dumpError + ")") << "\n";
+    }
     if (units.size() < 2)
         return;
     out << "\n"

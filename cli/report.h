@@ -23,6 +23,11 @@ nlohmann::json portsJson(const std::vector<PortState>& ports);
 void printInfo(std::ostream& out, const UnitReport& unit, const LoadedCatalog& release);
 nlohmann::json infoJson(const UnitReport& unit, const LoadedCatalog& release);
 
+// A completed session's diagnostic file in the report: where it went and
+// why not to its first place. Written nowhere, the unit's run has failed:
+// the technician must learn of it while the unit is still at hand.
+void recordDump(UnitReport& report, const DumpResult& dump);
+
 // "COM3".
 std::string com(int port);
 

@@ -6,6 +6,7 @@
 #include "interrupt.h"
 #include "record_match.h"
 #include "record_restore.h"
+#include "report.h"
 #include "serial_link.h"
 #include "stop_gate.h"
 #include "update_session.h"
@@ -115,11 +116,8 @@ void runSession(SerialLink& link, CancellableComm& comm, const UnitJob& job, Uni
     if (!result.ownSerial.empty())
         report.serial = result.ownSerial; // what a blank identity was given back
     if (result.completed) {
-        report.outcome = Outcome::Updated;
         report.exchangesDone = link.exchange.exchanges;
-        std::error_code ec;
-        if (std::filesystem::exists(dumpFile, ec))
-            report.dumpFile = dumpFile.string();
+        recordDump(report, result.dump);
     } else {
         const Safeguard why = result.stop.safeguard;
         report.outcome = interrupted() ? Outcome::Interrupted

@@ -45,9 +45,10 @@ struct UnitReport {
     unsigned exchangesDone = 0;
     unsigned exchangesTotal = 0;
     double seconds = 0;
-    std::string dumpFile; // the diagnostic file, once written
+    std::string dumpFile;  // where the diagnostic file went, once written
+    std::string dumpError; // why it did not go to its first place
     std::optional<Incomplete> incomplete;
-    std::string problem; // restore: why the unit was not touched
+    std::string problem; // restore: why the unit was not touched; a diagnostic file written nowhere
 };
 
 // Written by the unit's own thread, read by the progress display.

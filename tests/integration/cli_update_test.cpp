@@ -110,6 +110,10 @@ TEST(CliUpdate, SendsWhatTheWindowSends) {
     EXPECT_EQ(commandsIn(bench.state / "cli.txt"), embeddedUpdate().commands);
     EXPECT_EQ(fileText(bench.state / "kronex" / "drive_c" / "TEXTO2.TXT"),
               fileText(bench.state / "window.TXT"));
+    EXPECT_NE(out.find("\n  diagnostic file: " +
+                       (bench.state / "kronex" / "drive_c" / "TEXTO2.TXT").string() + "\n"),
+              std::string::npos)
+        << out;
 }
 
 TEST(CliUpdate, FourUnitsAtOnceOneRefusingADataBlock) {

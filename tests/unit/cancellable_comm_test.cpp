@@ -2,6 +2,8 @@
 // without waiting out any reply window, and nothing more reaches the unit.
 #include "cancellable_comm.h"
 #include "expected_update.h"
+#include "fake_comm.h"
+#include "serial_port.h"
 #include "stop_gate.h"
 #include "update_session.h"
 #include "workflow_rig.h"
@@ -83,9 +85,33 @@ TEST(CancellableComm, CtrlCWhileWaitingForTheUnitEndsTheWait) {
     };
     const auto r = t.run(unit);
     EXPECT_EQ(r.stop.exchange, k);
-    EXPECT_TRUE(r.stop.portFailed); // what ends the wait at once
     EXPECT_FALSE(r.stop.frameSent);
+    // The read under way completes as the driver ends it; no later one starts.
     EXPECT_LT(t.rig.comm.now() - t.pressedAt, 500u); // not the rest of the window
+    EXPECT_EQ(t.rig.comm.abandonedTransfers, 0);
+}
+
+// Ctrl-C just as a read has started: the read is the driver's until it
+// completes, so it is never reported as refused; the port waits for it
+// (here cancels it, as nothing else would complete it) before its
+// OVERLAPPED and buffer go. Only a call the wrapper refused says "aborted".
+TEST(CancellableComm, CtrlCAsAReadStartsLeavesNoTransferBehind) {
+    test::FakeComm fake;
+    fake.port(1).holdsTransfers = true;
+    cli::CancellableComm comm{fake, [&] { return !fake.callsNamed("ReadFile").empty(); }};
+    SerialPort port{comm};
+    port.ABRE_PORTA(1);
+    std::uint8_t b = 0;
+    std::int32_t read = -1;
+    EXPECT_FALSE(port.RECEBE_DADOS(1, &b, read));
+    EXPECT_EQ(fake.abandonedTransfers, 0);
+    EXPECT_EQ(fake.pendingTransfers(), 0);
+    EXPECT_EQ(fake.callsNamed("CancelIoEx").size(), 1u);
+    EXPECT_FALSE(port.RECEBE_DADOS(1, &b, read)); // the next one is refused
+    EXPECT_EQ(comm.GetLastError(), 995u);         // ERROR_OPERATION_ABORTED
+    EXPECT_EQ(fake.callsNamed("ReadFile").size(), 1u);
+    EXPECT_TRUE(port.failed());
+    port.FECHA_PORTA();
 }
 
 // Ctrl-C lands between the erase of the identity block and its write: the

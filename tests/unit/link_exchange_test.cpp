@@ -164,26 +164,34 @@ TEST_F(LinkExchangeTest, SilentReplyTimesOut) {
     EXPECT_GT(comm.now() - t0, 5000u);
 }
 
-// An adapter pulled out while the link waits: the next read fails at once,
-// and the wait ends there instead of spinning on failed reads to 5000 ms.
+// An adapter pulled out while the link waits: the next read fails, at its
+// start or (on Windows, a read already pending) at its completion, and the
+// wait ends there instead of spinning on failed reads to 5000 ms.
 TEST_F(LinkExchangeTest, APortThatFailsEndsEitherWaitAtOnce) {
-    for (const bool inReply : {false, true}) {
-        SCOPED_TRACE(inReply ? "waiting for the reply" : "waiting for the complement");
-        unit.answersAttention = inReply;
-        unit.replies = {{}};
-        comm.port(1).goneFrom = comm.now() + 250;
-        setFrame({0x02, 0x47});
-        const bool sent = link.ENVIA_QUADRO();
-        EXPECT_EQ(sent, inReply);
-        if (sent) {
-            EXPECT_FALSE(link.RECEBE_RESPOSTA());
+    // 0: refused at the start; otherwise the error the pending read completes with.
+    const DWORD completionErrors[] = {0, ERROR_GEN_FAILURE, 22, 1167};
+    for (const DWORD completionError : completionErrors)
+        for (const bool inReply : {false, true}) {
+            SCOPED_TRACE(inReply ? "waiting for the reply" : "waiting for the complement");
+            SCOPED_TRACE("completion error " + std::to_string(completionError));
+            const auto t0 = comm.now();
+            unit.answersAttention = inReply;
+            unit.replies = {{}};
+            comm.port(1).goneFrom = comm.now() + 250;
+            comm.port(1).completionError = completionError;
+            setFrame({0x02, 0x47});
+            const bool sent = link.ENVIA_QUADRO();
+            EXPECT_EQ(sent, inReply);
+            if (sent) {
+                EXPECT_FALSE(link.RECEBE_RESPOSTA());
+            }
+            EXPECT_EQ(link.status, kronex::LINK_SHORT_READ);
+            EXPECT_TRUE(port.failed());
+            EXPECT_EQ(comm.port(1).failedTransfers, 1);
+            EXPECT_LT(comm.now() - t0, 350u); // three 100 ms polls before the failure
+            comm.port(1).failedTransfers = 0;
+            comm.port(1).goneFrom = std::numeric_limits<std::uint64_t>::max();
         }
-        EXPECT_EQ(link.status, kronex::LINK_SHORT_READ);
-        EXPECT_EQ(comm.port(1).failedTransfers, 1);
-        comm.port(1).failedTransfers = 0;
-        comm.port(1).goneFrom = std::numeric_limits<std::uint64_t>::max();
-    }
-    EXPECT_LT(comm.now(), 700u); // three 100 ms polls before each failure
 }
 
 // The benchmark's USB adapter model on the virtual clock: every one-byte write
