@@ -1,4 +1,3 @@
-#include "embedded_release.h"
 #include "expected_update.h"
 #include "fake_comm.h"
 #include "link_exchange.h"
@@ -223,8 +222,9 @@ TEST(UsbAdapterModel, WritesTakeAFrameEachAndRepliesWaitForTheTick) {
     }
 }
 
-// A whole update through the model: a frame for every byte written (each is
-// its own write), the one 1 s pause, and at most a tick for each of the two
+// A whole update of the sample release (the rig's, whatever release is
+// embedded) through the model: a frame for every byte written (each is its
+// own write), the one 1 s pause, and at most a tick for each of the two
 // reads of every exchange. RecordProperty keeps the figure for the documents
 // (--gtest_output=xml).
 TEST(UsbAdapterModel, AWholeUpdateCostsAFramePerWriteAndAtMostTwoTicksPerExchange) {
@@ -238,7 +238,7 @@ TEST(UsbAdapterModel, AWholeUpdateCostsAFramePerWriteAndAtMostTwoTicksPerExchang
         ASSERT_TRUE(link.port.ABRE_PORTA(3));
         std::string serial;
         ASSERT_EQ(kronex::CART_V2(rig.window, link.exchange, serial), 0);
-        kronex::Workflow w{rig.window,  link,         kronex::embeddedRelease(),
+        kronex::Workflow w{rig.window,  link,         kronex::test::sampleRelease(),
                            rig.catalog, rig.dumpFile, serial};
         const auto t0 = rig.comm.now();
         const auto writtenBefore = rig.comm.port(3).sent.size();
