@@ -113,8 +113,9 @@ TEST(Manifest, DeclaresWhatTheProgramsNeed) {
             EXPECT_NE(manifest.find(entry), std::string::npos) << entry;
         const bool window = p.file == "kronex-atu.exe";
         EXPECT_EQ(manifest.find(">PerMonitorV2</dpiAwareness>") != std::string::npos, !window);
-        if (window)
+        if (window) {
             EXPECT_EQ(manifest.find("<dpiAware"), std::string::npos);
+        }
     }
 }
 
