@@ -48,6 +48,7 @@ constexpr double kLoadGoalNs = 2e6;     // the release load
 constexpr double kScanGoal = 1.03;      // scan time over its read time-outs
 constexpr auto kUpdateTimeout = std::chrono::minutes(2);
 constexpr auto kShortTimeout = std::chrono::seconds(30);
+constexpr auto kUsbUpdateTimeout = std::chrono::minutes(15); // about 5 minutes each
 
 struct Options {
     bool smoke = false;
@@ -59,6 +60,7 @@ struct Options {
     int loadRuns = 200;
     int roundTrips = 2000;
     bool paced = true;
+    int usbRuns = 1;               // whole updates through each USB adapter model
     bool allowIdle = false;        // leave the CPUs' idle states alone
     std::string markdown;          // also write the tables there
     std::vector<std::string> only; // empty: every measurement
@@ -173,7 +175,7 @@ std::optional<std::string> findProgram(const std::string& name) {
 // Every port but the unit's points nowhere, so the scan reaches the unit at
 // once and the update alone is measured.
 ChildRun updateRun(const Programs& p, long baud, const std::vector<std::string>& command,
-                   const Environment& env) {
+                   const Environment& env, std::chrono::milliseconds timeout = kUpdateTimeout) {
     DeviceNamespace ns;
     for (int n = 1; n <= kPorts; ++n)
         if (n != kUnitPort)
@@ -186,7 +188,7 @@ ChildRun updateRun(const Programs& p, long baud, const std::vector<std::string>&
     }
     Environment all = env;
     all.emplace_back("XDG_STATE_HOME", ns.stateHome());
-    ChildRun run = runChild(command, all, kUpdateTimeout);
+    ChildRun run = runChild(command, all, timeout);
     if (!unit.stop())
         run.errors += "kronex-devsim did not end cleanly\n";
     return run;
@@ -297,6 +299,55 @@ void pacedUpdates(const Options& o, const Programs& p, Report& report, LineFigur
                 perExchange(complementOver) + ", complement to the end of the reply " +
                 perExchange(replyOver) + ", between exchanges " + perExchange(betweenOver) +
                 "; the 1000 ms pause took " + millis(m.figure("slept_ns")) + ".");
+}
+
+// 1b. The same paced update through the model of a USB serial adapter
+// (usb_adapter_comm.h): a full-speed adapter's 1 ms frames with its latency
+// timer at 1 ms and at its common default of 16 ms, and a high-speed
+// adapter's 125 us microframes.
+void usbUpdates(const Options& o, const Programs& p, Report& report) {
+    struct Adapter {
+        int frameUs;
+        int latencyMs;
+        const char* name;
+    };
+    const Adapter adapters[] = {{1000, 16, "full-speed, latency timer 16 ms (the usual default)"},
+                                {1000, 1, "full-speed, latency timer 1 ms"},
+                                {125, 1, "high-speed (125 us microframes), latency timer 1 ms"}};
+    for (const Adapter& a : adapters) {
+        std::vector<double> walls, lates;
+        LineFigures line;
+        for (int i = 0; i < o.usbRuns; ++i) {
+            const ChildRun run = updateRun(p, kBaud,
+                                           {p.update, "--usb-adapter", std::to_string(a.latencyMs),
+                                            "--usb-frame-us", std::to_string(a.frameUs)},
+                                           {}, kUsbUpdateTimeout);
+            if (!completed(run)) {
+                report.fail(std::string("update through a USB adapter, ") + a.name + ": " +
+                            describe(run));
+                continue;
+            }
+            line = lineFiguresOf(run);
+            walls.push_back(run.figure("wall_ns"));
+            lates.push_back(run.figure("usb_late_ns"));
+            std::cerr << "  USB adapter, " << a.name << ' ' << i + 1 << '/' << o.usbRuns << ": "
+                      << seconds(walls.back()) << '\n';
+        }
+        const double wall = median(walls);
+        const double late = median(lates);
+        // What the frames alone cost: one per write.
+        const double framesNs = line.writes * a.frameUs * 1e3;
+        report.add(
+            {std::string("Whole update through a USB adapter model, ") + a.name +
+                 ", paced: wall time",
+             seconds(wall) + format(" (%.1f min)", wall / 60e9),
+             "line floor " + seconds(line.floorNs) + "; one frame per write " + seconds(framesNs),
+             ratio(wall / line.floorNs), "-"});
+        report.note("USB adapter model, " + std::string(a.name) + ": the waits for frame and " +
+                    "tick boundaries ended " + seconds(late) +
+                    " late in all (this machine's wake-ups; a late wake-up is partly taken " +
+                    "back by the next frame).");
+    }
 }
 
 // 2. The unit answers at once: what the updater itself costs.
@@ -615,13 +666,16 @@ int holdOffIdleStates() {
 int usage(const char* error) {
     if (error != nullptr)
         std::cerr << "kronex-bench: " << error << "\n";
-    std::cerr << "usage: kronex-bench [--smoke] [--runs N] [--scan-ports N] [--only LIST]\n"
+    std::cerr << "usage: kronex-bench [--smoke] [--runs N] [--usb-runs N] [--scan-ports N] [--only "
+                 "LIST]\n"
                  "                    [--allow-idle] [--markdown FILE]\n"
                  "  --smoke          every measurement once, a 2-port scan, no paced update\n"
+                 "                   and no update through the USB adapter model\n"
                  "  --runs N         paced and unpaced updates per median (default 5)\n"
+                 "  --usb-runs N     updates per USB adapter model (default 1; 0: none)\n"
                  "  --scan-ports N   silent ports in the scan (1 to 16, default 16)\n"
-                 "  --only LIST      some of machine,paced,unpaced,syscalls,window,startup,load,\n"
-                 "                   scan\n"
+                 "  --only LIST      some of machine,paced,usb,unpaced,syscalls,window,startup,\n"
+                 "                   load,scan\n"
                  "  --allow-idle     leave the CPUs' idle states alone (by default they are\n"
                  "                   held off while measuring, where allowed)\n"
                  "  --markdown FILE  also write the table to FILE\n";
@@ -647,9 +701,13 @@ int main(int argc, char** argv) {
             o.loadRuns = 5;
             o.roundTrips = 50;
             o.paced = false;
+            o.usbRuns = 0; // minutes each: the unit tests check the model
         } else if (a == "--runs") {
             if ((o.runs = number(1, 100)) < 0)
                 return usage("--runs takes 1 to 100");
+        } else if (a == "--usb-runs") {
+            if ((o.usbRuns = number(0, 100)) < 0)
+                return usage("--usb-runs takes 0 to 100");
         } else if (a == "--scan-ports") {
             if ((o.scanPorts = number(1, kPorts)) < 0)
                 return usage("--scan-ports takes 1 to 16");
@@ -681,6 +739,8 @@ int main(int argc, char** argv) {
         terminalRoundTrip(o, report);
     if (o.paced && o.wants("paced"))
         pacedUpdates(o, p, report, line);
+    if (o.usbRuns > 0 && o.wants("usb"))
+        usbUpdates(o, p, report);
     if (o.wants("unpaced"))
         unpacedUpdates(o, p, report, line);
     if (o.wants("syscalls"))
@@ -696,7 +756,8 @@ int main(int argc, char** argv) {
     lineNotes(line, report);
 
     std::ostringstream runs;
-    runs << "Medians of " << o.runs << " runs (updates), " << o.windowRuns
+    runs << "Medians of " << o.runs << " runs (updates), " << o.usbRuns
+         << " (updates through each USB adapter model), " << o.windowRuns
          << " (updates in the window), " << o.startupRuns << " (start-ups), " << o.scanRuns
          << " (scans), " << o.loadRuns << " (release loads)"
          << (o.smoke ? "; smoke setting, not for comparison." : ".")

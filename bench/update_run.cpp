@@ -4,17 +4,22 @@
 // of XDG_STATE_HOME's device namespace hold: a unit for a whole update,
 // silent terminals for a scan. Prints its figures as "name value" lines.
 //
-//   kronex-bench-update [--record FILE]
+//   kronex-bench-update [--record FILE] [--usb-adapter LATENCY_MS [--usb-frame-us N]]
 //
 // --record writes what went over the line, in order, for kronex-bench-replay.
+// --usb-adapter puts the model of a USB serial adapter (usb_adapter_comm.h)
+// under the counter: its latency tick, and its frame (1000 us at full speed).
 #include "counting_comm.h"
 #include "detection.h"
 #include "dump_file.h"
 #include "embedded_release.h"
 #include "headless_window.h"
 #include "process_stats.h"
+#include "usb_adapter_comm.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
 #include <string_view>
 #include <variant>
 
@@ -22,11 +27,22 @@ using namespace kronex;
 
 int main(int argc, char** argv) {
     const char* recordFile = nullptr;
-    if (argc == 3 && std::string_view(argv[1]) == "--record") {
-        recordFile = argv[2];
-    } else if (argc != 1) {
-        std::fprintf(stderr, "usage: kronex-bench-update [--record FILE]\n");
-        return 2;
+    std::int64_t usbLatencyMs = 0; // 0: no adapter
+    std::int64_t usbFrameUs = 1000;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view a = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (a == "--record" && hasValue) {
+            recordFile = argv[++i];
+        } else if (a == "--usb-adapter" && hasValue) {
+            usbLatencyMs = std::atoll(argv[++i]);
+        } else if (a == "--usb-frame-us" && hasValue) {
+            usbFrameUs = std::atoll(argv[++i]);
+        } else {
+            std::fprintf(stderr, "usage: kronex-bench-update [--record FILE] "
+                                 "[--usb-adapter LATENCY_MS [--usb-frame-us N]]\n");
+            return 2;
+        }
     }
 
     auto loaded = loadCatalog(embeddedRelease());
@@ -35,7 +51,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "kronex-bench-update: the embedded release does not load\n");
         return 1;
     }
-    bench::CountingComm comm(systemCommApi());
+    // The counter sees the calls as the program does, the adapter's delays included.
+    bench::SteadyAdapterClock clock;
+    std::unique_ptr<bench::UsbAdapterComm> usb;
+    if (usbLatencyMs > 0 && usbFrameUs > 0)
+        usb = std::make_unique<bench::UsbAdapterComm>(
+            systemCommApi(), bench::UsbAdapter{usbFrameUs, usbLatencyMs * 1000}, clock);
+    bench::CountingComm comm(usb ? static_cast<CommApi&>(*usb) : systemCommApi());
     comm.recording = recordFile != nullptr;
     SerialLink link(comm);
     bench::HeadlessWindow window;
@@ -69,6 +91,7 @@ int main(int argc, char** argv) {
     std::printf("between_ns %lld\n", static_cast<long long>(c.betweenNs));
     std::printf("between_bytes %llu\n", static_cast<unsigned long long>(c.betweenBytes));
     std::printf("slept_ns %lld\n", static_cast<long long>(c.sleptNs));
+    std::printf("usb_late_ns %lld\n", static_cast<long long>(usb ? usb->lateUs() * 1000 : 0));
     std::printf("position %d\n", window.position);
     std::printf("maximum %d\n", window.maximum);
     const bool completed = !window.shown.empty() && window.shown.back() == MSG_CONCLUIDO;

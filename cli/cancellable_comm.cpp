@@ -8,17 +8,22 @@ namespace {
 constexpr DWORD kPastEveryWait = 10 * 1000;
 } // namespace
 
+bool CancellableComm::refuse() {
+    refused_ = stopped_();
+    return refused_;
+}
+
 HANDLE CancellableComm::CreateFileA(LPCSTR name, DWORD access, DWORD share,
                                     LPSECURITY_ATTRIBUTES security, DWORD creation, DWORD flags,
                                     HANDLE tmpl) {
-    if (stopped_())
+    if (refuse())
         return INVALID_HANDLE_VALUE;
     return real().CreateFileA(name, access, share, security, creation, flags, tmpl);
 }
 
 BOOL CancellableComm::WriteFile(HANDLE file, LPCVOID data, DWORD count, LPDWORD written,
                                 LPOVERLAPPED overlapped) {
-    if (stopped_())
+    if (refuse())
         return FALSE; // GetLastError then says "aborted", not "pending"
     written_.fetch_add(count, std::memory_order_relaxed);
     return real().WriteFile(file, data, count, written, overlapped);
@@ -26,9 +31,15 @@ BOOL CancellableComm::WriteFile(HANDLE file, LPCVOID data, DWORD count, LPDWORD 
 
 BOOL CancellableComm::ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read,
                                LPOVERLAPPED overlapped) {
-    if (stopped_())
+    if (refuse())
         return FALSE;
     return real().ReadFile(file, buffer, count, read, overlapped);
+}
+
+BOOL CancellableComm::ClearCommError(HANDLE file, LPDWORD errors, LPCOMSTAT status) {
+    if (refuse())
+        return FALSE;
+    return real().ClearCommError(file, errors, status);
 }
 
 DWORD CancellableComm::GetTickCount() {

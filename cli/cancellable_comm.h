@@ -1,7 +1,9 @@
 // The platform's serial calls for one unit's session, with two additions:
 // once Ctrl-C is pressed every transfer fails at once and every wait is
 // over, so the session stops at the exchange it was in; and the bytes
-// written are counted for the progress display.
+// written are counted for the progress display. Only a call refused here
+// reports "aborted": a transfer that did start is the driver's until it
+// completes, and its caller must wait for it.
 #pragma once
 
 #include "forwarding_comm.h"
@@ -27,13 +29,18 @@ class CancellableComm final : public ForwardingComm {
                    LPOVERLAPPED overlapped) override;
     BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read,
                   LPOVERLAPPED overlapped) override;
-    DWORD GetLastError() override { return stopped_() ? kAborted : real().GetLastError(); }
+    DWORD GetLastError() override { return refused_ ? kAborted : real().GetLastError(); }
+    // Once stopped, a line error can no longer be cleared: the port counts as failed.
+    BOOL ClearCommError(HANDLE file, LPDWORD errors, LPCOMSTAT status) override;
     DWORD GetTickCount() override;
     void Sleep(DWORD ms) override;
 
   private:
     static constexpr DWORD kAborted = 995; // ERROR_OPERATION_ABORTED
+    // Whether this wrapper refused the last open or transfer itself.
+    bool refuse();
     std::function<bool()> stopped_;
+    bool refused_ = false;
     std::atomic<std::uint64_t> written_{0};
     DWORD skew_ = 0; // only the session's own thread reads the clock
 };

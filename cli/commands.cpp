@@ -1,24 +1,39 @@
 #include "commands.h"
 
+#include "detection.h"
 #include "dump_file.h"
 #include "embedded_release.h"
 #include "interrupt.h"
+#include "messages.h"
 #include "port_survey.h"
 #include "progress_view.h"
 #include "record_files.h"
+#include "release_rehearsal.h"
 #include "report.h"
 #include "session_plan.h"
 
 #include <algorithm>
+#include <chrono>
 #include <deque>
+#include <fstream>
 #include <iostream>
+#include <mutex>
 #include <thread>
+
+#ifdef _WIN32
+#include <io.h>
+#define KRONEX_STDIN_IS_TERMINAL() (_isatty(_fileno(stdin)) != 0)
+#else
+#include <unistd.h>
+#define KRONEX_STDIN_IS_TERMINAL() (isatty(STDIN_FILENO) != 0)
+#endif
 
 namespace kronex::cli {
 
 namespace {
 
 namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
 
 // The release compiled in was checked when the program was built.
 const LoadedCatalog& release() {
@@ -31,16 +46,8 @@ void emit(const Options& o, const nlohmann::json& json) {
         std::cout << json.dump(2) << "\n";
 }
 
-bool confirmed() {
-    std::cerr << "Switch each unit on in update mode (F2 held down), then type y and Enter to "
-                 "begin: ";
-    std::string answer;
-    if (!std::getline(std::cin, answer))
-        return false;
-    return answer == "y" || answer == "Y" || answer == "yes" || answer == "s" || answer == "sim";
-}
-
-// The ports to update: as given, or every port where a unit answers.
+// The ports to update: as given, or every port where a unit answers (held
+// ones come back in `held`, to be reported as passed over).
 std::vector<int> chosenPorts(const Options& o, std::vector<int>& held) {
     if (!o.all) {
         std::vector<int> ports = o.ports;
@@ -52,31 +59,192 @@ std::vector<int> chosenPorts(const Options& o, std::vector<int>& held) {
     for (const auto& p : surveyPorts()) {
         if (p.state == Probe::Answers)
             ports.push_back(p.port);
-        else if (p.state == Probe::Held)
+        else if (p.state == Probe::Held || p.state == Probe::Denied)
             held.push_back(p.port);
     }
     return ports;
 }
 
-int exitStatus(const std::vector<UnitReport>& units, bool portsGiven) {
-    bool any = false, failed = false;
+// A named port is the technician's choice: any trouble on it fails the run.
+// A scan passes over what it cannot use, as the window's does.
+int exitStatus(const std::vector<UnitReport>& units, bool named) {
+    bool any = false, failed = false, silent = true;
     for (const auto& u : units) {
-        if (u.outcome == Outcome::Interrupted)
+        switch (u.outcome) {
+        case Outcome::Interrupted:
             return kExitInterrupt;
-        const bool lost = u.outcome == Outcome::IdentityLost;
-        any = any || u.outcome == Outcome::Updated || u.outcome == Outcome::Failed || lost;
-        failed = failed || u.outcome == Outcome::Failed || u.outcome == Outcome::Incompatible ||
-                 lost || (portsGiven && u.outcome == Outcome::NoUnit);
+        case Outcome::Updated:
+        case Outcome::Skipped:
+        case Outcome::Answered:
+            any = true;
+            break;
+        case Outcome::NoUnit:
+            failed = failed || named;
+            continue;
+        case Outcome::Held:
+        case Outcome::Denied:
+        case Outcome::Missing:
+            failed = failed || (named && !u.passedOver);
+            break;
+        default:
+            failed = true;
+            break;
+        }
+        silent = false;
     }
-    if (!any && !failed)
-        return kExitNoUnit;
-    if (!any && std::all_of(units.begin(), units.end(),
-                            [](const UnitReport& u) { return u.outcome == Outcome::NoUnit; }))
-        return kExitNoUnit;
-    return failed ? kExitFailed : kExitOk;
+    if (failed && !(named && silent))
+        return kExitFailed;
+    return any ? kExitOk : kExitNoUnit;
+}
+
+// Lines written while the sessions' threads run, one at a time.
+class Console {
+  public:
+    explicit Console(bool quiet) : quiet_(quiet) {}
+    void line(const std::string& text) {
+        if (quiet_)
+            return;
+        std::lock_guard lock(mutex_);
+        std::cerr << text << "\n" << std::flush;
+    }
+
+  private:
+    bool quiet_;
+    std::mutex mutex_;
+};
+
+// An incompatible unit's tries as they happen: eleven of them take a minute.
+std::function<void(int, int, const SessionStop&)> showTries(Console& console) {
+    return [&console](int port, int attempt, const SessionStop& stop) {
+        console.line(
+            com(port) + ": " +
+            fill(tr("try {1} of {2}: the unit answers the handshake but not the identity "
+                    "read ({3})"),
+                 {std::to_string(attempt), std::to_string(kTriesPerPort), reasonText(stop)}));
+    };
+}
+
+// Every unit listed, the release to be written, and the technician's answer.
+bool askToWrite(const std::deque<UnitProgress>& units) {
+    int ready = 0;
+    std::cerr << tr("Units ready in update mode:") << "\n";
+    for (const auto& u : units) {
+        if (!u.checked || u.done)
+            continue;
+        ++ready;
+        std::cerr << "  " << com(u.port) << "  "
+                  << fill(tr("unit {1}, release recorded {2}"),
+                          {u.serial, std::to_string(u.releaseBefore.load())})
+                  << "\n";
+    }
+    std::cerr << fill(tr("Release {1} \"{2}\" ({3}) will be written into {4} unit(s)."),
+                      {std::to_string(release().releaseNumber), release().releaseCaption,
+                       release().releaseDate, std::to_string(ready)})
+              << "\n"
+              << tr("Type y and Enter to write it, anything else to leave the units as they are: ")
+              << std::flush;
+    std::string answer;
+    if (!std::getline(std::cin, answer))
+        return false;
+    return answer == "y" || answer == "Y" || answer == "yes" || answer == "s" || answer == "S" ||
+           answer == "sim";
+}
+
+bool anyWaiting(const std::deque<UnitProgress>& units) {
+    return std::any_of(units.begin(), units.end(),
+                       [](const UnitProgress& p) { return p.checked && !p.done; });
+}
+
+// Until the unit on COMn is switched off or unplugged: the next one to
+// answer there is another unit.
+void awaitDeparture(int port) {
+    for (;;) {
+        const Probe p = probePort(port);
+        if (interrupted() || p == Probe::Missing || p == Probe::Silent)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    }
+}
+
+// --loop: every port (or the scan) in its own thread, each unit updated as
+// it comes, one record each as it ends, until Ctrl-C.
+int loopUpdates(const Options& o, const UnitJob& job, Console& console,
+                const std::vector<int>& ports, Clock::time_point start) {
+    std::mutex mutex;
+    std::vector<UnitReport> units;
+    const auto secondsSince = [&] {
+        return std::chrono::duration<double>(Clock::now() - start).count();
+    };
+    const auto record = [&](const UnitReport& u) {
+        std::lock_guard lock(mutex);
+        units.push_back(u);
+        if (o.json) {
+            std::cout << updateJson({u}, release(), true, u.seconds).dump() << "\n" << std::flush;
+            return;
+        }
+        if (!o.quiet)
+            std::cout << "[" << units.size() << "] " << com(u.port)
+                      << (u.serial.empty() ? "" : " (" + u.serial + ")") << ": " << outcomeText(u)
+                      << "\n";
+        std::cout << summaryLine(units, secondsSince()) << "\n" << std::flush;
+    };
+    const std::vector<int> slots = ports.empty() ? std::vector<int>{0} : ports;
+    std::vector<std::thread> threads;
+    for (const int port : slots)
+        threads.emplace_back([&, port] {
+            while (!interrupted()) {
+                UnitProgress progress;
+                const UnitReport u =
+                    port ? runUnit(port, job, progress) : scanAndRun(job, progress);
+                if (u.outcome == Outcome::Interrupted && !u.stop)
+                    break; // Ctrl-C while waiting: no unit to account for
+                record(u);
+                if (u.port != 0)
+                    awaitDeparture(u.port);
+            }
+        });
+    console.line(ports.empty()
+                     ? tr("Switch the units on in update mode one after another; Ctrl-C ends.")
+                     : tr("Switch a unit on in update mode on each port; Ctrl-C ends."));
+    for (auto& t : threads)
+        t.join();
+    if (!o.json)
+        std::cout << summaryLine(units, secondsSince()) << "\n";
+    const bool cut = std::any_of(units.begin(), units.end(), [](const UnitReport& u) {
+        return u.outcome == Outcome::Interrupted;
+    });
+    const bool failed = std::any_of(units.begin(), units.end(), [](const UnitReport& u) {
+        return u.outcome != Outcome::Updated && u.outcome != Outcome::Skipped;
+    });
+    return cut ? kExitInterrupt : failed ? kExitFailed : kExitOk;
 }
 
 } // namespace
+
+std::string logFileProblem(const std::string& path) {
+    std::ofstream out(path, std::ios::app);
+    return out ? std::string() : fill(tr("--log {1} cannot be written"), {path});
+}
+
+std::string dumpDirProblem(const std::string& text) {
+    const fs::path dir(text);
+    std::error_code ec;
+    if (fs::exists(dir, ec) && !fs::is_directory(dir, ec))
+        return fill(tr("--dump-dir {1} is not a folder"), {text});
+    fs::create_directories(dir, ec);
+    if (ec)
+        return fill(tr("--dump-dir {1} cannot be made: {2}"), {text, ec.message()});
+    // A file written and removed again: the folder takes the diagnostic files.
+    const fs::path probe = dir / ".kronex-update-write-check";
+    {
+        std::ofstream out(probe, std::ios::binary);
+        out << "x";
+        if (!out.flush())
+            return fill(tr("--dump-dir {1} cannot be written"), {text});
+    }
+    fs::remove(probe, ec);
+    return {};
+}
 
 int portsCommand(const Options& o) {
     catchInterrupt();
@@ -90,7 +258,12 @@ int portsCommand(const Options& o) {
 
 int infoCommand(const Options& o) {
     catchInterrupt();
-    const UnitJob job{embeddedRelease(), release(), {}, false, {}};
+    Console console(o.quiet || o.json);
+    UnitJob job{embeddedRelease(), release(), {}, false, {}};
+    job.onFailedTry = showTries(console);
+    std::optional<ExchangeLog> log;
+    if (!o.logFile.empty())
+        job.log = &log.emplace(o.logFile);
     UnitProgress progress;
     const UnitReport unit =
         o.ports.empty() ? scanAndRun(job, progress) : runUnit(o.ports.front(), job, progress);
@@ -104,39 +277,107 @@ int infoCommand(const Options& o) {
     case Outcome::Interrupted:
         return kExitInterrupt;
     case Outcome::NoUnit:
-    case Outcome::Held:
         return kExitNoUnit;
+    case Outcome::Held:
+    case Outcome::Denied:
+    case Outcome::Missing:
+        return o.ports.empty() ? kExitNoUnit : kExitFailed;
+    default:
+        return kExitFailed;
+    }
+}
+
+int verifyCommand(const Options& o) {
+    catchInterrupt();
+    Console console(o.quiet || o.json);
+    const auto blocks = rehearseUpdate(embeddedRelease(), release());
+    UnitJob job{embeddedRelease(), release(), {}, false, {}};
+    job.onFailedTry = showTries(console);
+    job.readBack = &blocks;
+    std::optional<ExchangeLog> log;
+    if (!o.logFile.empty())
+        job.log = &log.emplace(o.logFile);
+    UnitProgress progress;
+    const UnitReport unit =
+        o.ports.empty() ? scanAndRun(job, progress) : runUnit(o.ports.front(), job, progress);
+    if (o.json)
+        emit(o, verifyJson(unit, release()));
+    else
+        printVerify(std::cout, unit, release());
+    switch (unit.outcome) {
+    case Outcome::Verified:
+        return kExitOk;
+    case Outcome::Interrupted:
+        return kExitInterrupt;
+    case Outcome::NoUnit:
+        return kExitNoUnit;
+    case Outcome::Held:
+    case Outcome::Denied:
+    case Outcome::Missing:
+        return o.ports.empty() ? kExitNoUnit : kExitFailed;
     default:
         return kExitFailed;
     }
 }
 
 int updateCommand(const Options& o) {
-    if (!o.yes && !confirmed()) {
-        std::cerr << "Nothing was done.\n";
-        return kExitFailed;
+    if (!o.yes && !KRONEX_STDIN_IS_TERMINAL()) {
+        const char* message =
+            N_("no terminal to confirm on: give --yes to update without the question");
+        if (o.json) {
+            const EnglishTexts english;
+            emit(o, usageJson("update", tr(message)));
+        }
+        std::cerr << "kronex-update: " << tr(message) << "\n";
+        return kExitUsage;
     }
-    // Only now: at the question, Ctrl-C ends the program as usual.
     catchInterrupt();
+    const auto start = Clock::now();
+    Console console(o.quiet);
     std::vector<int> held;
     const std::vector<int> ports = chosenPorts(o, held);
-    for (const int n : held)
-        std::cerr << "COM" << n << " is held by another program: passed over\n";
+    std::vector<UnitReport> passedOver;
+    for (const int n : held) {
+        UnitReport& r = passedOver.emplace_back();
+        r.port = n;
+        r.outcome = Outcome::Held;
+        r.passedOver = true;
+        console.line(com(n) + ": " + tr("held by another program: passed over"));
+    }
+    const auto secondsSince = [&] {
+        return std::chrono::duration<double>(Clock::now() - start).count();
+    };
     if (o.all && ports.empty()) {
-        std::cerr << "No unit in update mode answers on COM1 to COM16.\n";
-        emit(o, updateJson({}, release()));
+        console.line(tr("No unit in update mode answers on COM1 to COM16."));
+        emit(o, updateJson(passedOver, release(), true, secondsSince()));
+        if (!o.json)
+            std::cout << summaryLine(passedOver, secondsSince()) << "\n";
         return interrupted() ? kExitInterrupt : kExitNoUnit;
     }
 
     // One unit writes the window's file; several, one file each.
-    const bool several = ports.size() > 1;
+    const bool several = ports.size() > 1 || o.loop;
     const fs::path dir = o.dumpDir.empty() ? dumpFilePath().parent_path() : fs::path(o.dumpDir);
+    Confirmation confirmation;
+    if (o.yes)
+        confirmation.decide(true);
     UnitJob job{embeddedRelease(), release(), planSession(embeddedRelease(), release()), true,
                 [&](const std::string& serial, int port) -> fs::path {
                     if (!several)
                         return o.dumpDir.empty() ? dumpFilePath() : dir / "TEXTO2.TXT";
                     return dir / ("TEXTO2-" + serial + "-COM" + std::to_string(port) + ".TXT");
                 }};
+    job.confirmation = &confirmation;
+    job.skipCurrent = o.skipCurrent;
+    std::optional<ExchangeLog> log;
+    if (!o.logFile.empty())
+        job.log = &log.emplace(o.logFile);
+    job.onFailedTry = showTries(console);
+    job.wait = o.wait || o.loop;
+    if (o.loop)
+        return loopUpdates(o, job, console, ports, start);
+    if (o.wait)
+        console.line(tr("Waiting for the units to answer in update mode; Ctrl-C ends."));
 
     const std::size_t count = ports.empty() ? 1 : ports.size();
     std::deque<UnitProgress> progress(count); // not movable: a deque keeps them in place
@@ -148,35 +389,78 @@ int updateCommand(const Options& o) {
                 ports.empty() ? scanAndRun(job, progress[i]) : runUnit(ports[i], job, progress[i]);
         });
 
+    // The survey: every unit checked, or done with; then the question.
+    const auto surveyed = [&] {
+        return std::all_of(progress.begin(), progress.end(),
+                           [](const UnitProgress& p) { return p.checked || p.done; });
+    };
+    while (!surveyed() && !interrupted())
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    bool declined = false;
+    if (!confirmation.decided()) {
+        const bool ask = !interrupted() && anyWaiting(progress);
+        const bool go = ask && askToWrite(progress) && !interrupted();
+        declined = ask && !go && !interrupted();
+        confirmation.decide(go);
+    }
+
     ProgressView view(stderr, job.plan);
     const auto allDone = [&] {
         return std::all_of(progress.begin(), progress.end(),
                            [](const UnitProgress& p) { return p.done.load(); });
     };
     while (!allDone()) {
-        view.show(progress);
+        if (!o.quiet)
+            view.show(progress);
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
     for (auto& s : sessions)
         s.join();
-    view.finish(progress);
+    if (!o.quiet)
+        view.finish(progress);
 
-    if (o.json)
-        emit(o, updateJson(reports, release()));
-    else
-        printUpdate(std::cout, reports);
-    return exitStatus(reports, !o.ports.empty());
+    std::vector<UnitReport> units = passedOver;
+    units.insert(units.end(), reports.begin(), reports.end());
+    std::sort(units.begin(), units.end(),
+              [](const UnitReport& a, const UnitReport& b) { return a.port < b.port; });
+    if (o.json) {
+        emit(o, updateJson(units, release(), !declined, secondsSince()));
+    } else {
+        if (!o.quiet)
+            printUpdate(std::cout, units);
+        if (declined)
+            std::cout << tr("Nothing was written: the update was declined.") << "\n";
+        std::cout << summaryLine(units, secondsSince()) << "\n";
+    }
+    if (declined && !interrupted())
+        return kExitDeclined;
+    return exitStatus(units, !o.ports.empty());
 }
 
 // The unit's own blocks back from a record, perhaps copied from another PC.
 int restoreCommand(const Options& o) {
     const auto text = diskRecordFiles().read(o.record);
     const auto record = text ? parseRecord(*text) : std::nullopt;
+    const char* notARecord =
+        N_("{1}: not a whole unit record (missing, cut short or its checksum fails); nothing was "
+           "written");
     if (!record) {
-        std::cerr << o.record
-                  << ": not a whole unit record (missing, cut short or its checksum fails); "
-                     "nothing was written.\n";
-        return kExitFailed;
+        if (o.json) {
+            const EnglishTexts english;
+            emit(o, usageJson("restore", fill(tr(notARecord), {o.record})));
+        }
+        std::cerr << "kronex-update: " << fill(tr(notARecord), {o.record}) << "\n";
+        return kExitUsage;
+    }
+    if (!o.yes && !KRONEX_STDIN_IS_TERMINAL()) {
+        const char* message =
+            N_("no terminal to confirm on: give --yes to restore without the question");
+        if (o.json) {
+            const EnglishTexts english;
+            emit(o, usageJson("restore", tr(message)));
+        }
+        std::cerr << "kronex-update: " << tr(message) << "\n";
+        return kExitUsage;
     }
     catchInterrupt();
     // First the unit's identity alone, to show what would be written where.
@@ -186,14 +470,17 @@ int restoreCommand(const Options& o) {
     UnitReport unit =
         o.ports.empty() ? scanAndRun(look, progress) : runUnit(o.ports.front(), look, progress);
     if (unit.outcome == Outcome::Answered && !o.yes) {
-        std::cerr << com(unit.port) << ": unit " << unit.serial << ". Write back the blocks kept "
-                  << "for unit " << record->serial << " on " << record->written << " (COM"
-                  << record->port << ")? Type y and Enter: ";
+        std::cerr << com(unit.port) << ": "
+                  << fill(tr("unit {1}. Write back the blocks kept for unit {2} on {3} (COM{4})? "
+                             "Type y and Enter: "),
+                          {unit.serial, record->serial, record->written,
+                           std::to_string(record->port)});
         std::string answer;
         if (!std::getline(std::cin, answer) || (answer != "y" && answer != "Y" && answer != "yes" &&
                                                 answer != "s" && answer != "sim")) {
-            std::cerr << "Nothing was done.\n";
-            return kExitFailed;
+            std::cerr << tr("Nothing was written: the restore was declined.") << "\n";
+            emit(o, restoreJson(unit, release()));
+            return kExitDeclined;
         }
     }
     if (unit.outcome == Outcome::Answered) {
@@ -213,8 +500,11 @@ int restoreCommand(const Options& o) {
     case Outcome::Interrupted:
         return kExitInterrupt;
     case Outcome::NoUnit:
-    case Outcome::Held:
         return kExitNoUnit;
+    case Outcome::Held:
+    case Outcome::Denied:
+    case Outcome::Missing:
+        return o.ports.empty() ? kExitNoUnit : kExitFailed;
     default:
         return kExitFailed;
     }

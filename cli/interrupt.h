@@ -1,10 +1,22 @@
-// Ctrl-C: one flag the signal handler sets and every session reads.
+// Ctrl-C and the other ways a console program is told to stop: one flag the
+// handlers set and every session reads.
 #pragma once
 
 namespace kronex::cli {
 
-// Installs the handler (SIGINT, and the console's Ctrl-C on Windows).
+// Installs the handlers: SIGINT, SIGTERM and SIGHUP (the terminal closed);
+// on Windows the console's Ctrl-C, Ctrl-Break and closing of its window.
 void catchInterrupt();
 bool interrupted();
+
+// Called by main once the command has ended (its sessions stopped, their
+// report written). Closing the console on Windows waits for it, since
+// Windows ends the process as soon as the handler returns.
+void commandFinished();
+
+#ifdef _WIN32
+// The console control handler catchInterrupt() installs (a Windows BOOL).
+int __stdcall onConsoleEvent(unsigned long event);
+#endif
 
 } // namespace kronex::cli

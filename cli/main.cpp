@@ -1,69 +1,296 @@
 // kronex-update: the command-line updater for the repair bench.
 #include "commands.h"
+#include "embedded_release.h"
+#include "interrupt.h"
+#include "loaded_catalog.h"
+#include "messages.h"
+#include "port_argument.h"
+#include "report.h"
 
 #include <CLI/CLI.hpp>
+#include <cstring>
 #include <iostream>
+#include <optional>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+using namespace kronex;
 using namespace kronex::cli;
 
+namespace {
+
+#ifdef _WIN32
+// The console as this program needs it, and as it was afterwards. The program
+// writes UTF-8 ("versão"), which a console shows right only with its output
+// code page set so; the progress bars turn on virtual-terminal processing
+// (progress_view.cpp). Both belong to the console, not to this process, so
+// cmd.exe or PowerShell gets its own back at the end.
+class ConsoleSettings {
+  public:
+    ConsoleSettings() {
+        if (codePage_ != 0)
+            SetConsoleOutputCP(CP_UTF8);
+        for (Output& o : outputs_)
+            o.saved = o.handle != INVALID_HANDLE_VALUE && GetConsoleMode(o.handle, &o.mode);
+    }
+    ~ConsoleSettings() {
+        if (codePage_ != 0)
+            SetConsoleOutputCP(codePage_);
+        for (const Output& o : outputs_)
+            if (o.saved)
+                SetConsoleMode(o.handle, o.mode);
+    }
+    ConsoleSettings(const ConsoleSettings&) = delete;
+    ConsoleSettings& operator=(const ConsoleSettings&) = delete;
+
+  private:
+    struct Output {
+        HANDLE handle;
+        DWORD mode = 0;
+        bool saved = false;
+    };
+    const UINT codePage_ = GetConsoleOutputCP(); // 0: no console
+    Output outputs_[2] = {{GetStdHandle(STD_OUTPUT_HANDLE)}, {GetStdHandle(STD_ERROR_HANDLE)}};
+};
+#endif
+
+// "12", "COM12" or "com12"; nothing in another base, nothing above COM256.
+const CLI::Validator kPortNumber(
+    [](std::string& text) {
+        return parsePortArgument(text) ? std::string() : "not a port number: " + text;
+    },
+    "PORT", "port");
+
+// A value that is the next option is a missing value, not a folder named "-y".
+const CLI::Validator kNotAnOption(
+    [](std::string& text) {
+        return !text.empty() && text[0] == '-' ? "needs a value, not the option " + text
+                                               : std::string();
+    },
+    "VALUE", "not an option");
+
+std::vector<int> portNumbers(const std::vector<std::string>& texts) {
+    std::vector<int> ports;
+    for (const auto& t : texts)
+        ports.push_back(*parsePortArgument(t));
+    return ports;
+}
+
+// The command named on the line, for a document about a line that failed.
+std::string commandIn(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        for (const char* c : {"ports", "info", "update", "verify", "restore"})
+            if (std::strcmp(argv[i], c) == 0)
+                return c;
+    return {};
+}
+
+bool jsonAsked(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--json") == 0)
+            return true;
+    return false;
+}
+
+int usage(bool json, const std::string& command, const std::string& message) {
+    if (json)
+        std::cout << usageJson(command, message).dump(2) << "\n";
+    std::cerr << "kronex-update: " << message << "\n";
+    return kExitUsage;
+}
+
+std::string versionText() {
+    const auto loaded = loadCatalog(embeddedRelease());
+    const auto& r = std::get<LoadedCatalog>(loaded);
+    return fill(
+        tr("kronex-update {1}, carrying release {2} \"{3}\" ({4})"),
+        {KRONEX_UPDATE_VERSION, std::to_string(r.releaseNumber), r.releaseCaption, r.releaseDate});
+}
+
+nlohmann::json versionJson() {
+    const auto loaded = loadCatalog(embeddedRelease());
+    const auto& r = std::get<LoadedCatalog>(loaded);
+    return {
+        {"command", "version"},
+        {"version", KRONEX_UPDATE_VERSION},
+        {"release",
+         {{"number", r.releaseNumber}, {"caption", r.releaseCaption}, {"date", r.releaseDate}}}};
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
-    CLI::App app{"kronex-update: writes the firmware release compiled into this program into "
-                 "KRONEX units in update mode, over COM1 to COM16.\n\n"
-                 "Exit status: 0 every unit updated (or ports/info succeeded), 1 at least one "
-                 "unit failed (or the confirmation was declined), 2 no unit found, 64 bad usage, "
-                 "130 interrupted (Ctrl-C).",
-                 "kronex-update"};
-    app.require_subcommand(1);
+#ifdef _WIN32
+    const ConsoleSettings console;
+#endif
+    const bool json = jsonAsked(argc, argv);
+    std::string lang;
+    // The language first, so that --help comes in it too.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--lang") == 0 && i + 1 < argc)
+            lang = argv[i + 1];
+        else if (std::strncmp(argv[i], "--lang=", 7) == 0)
+            lang = argv[i] + 7;
+    }
+    if (!chooseLanguage(lang))
+        return usage(json, commandIn(argc, argv), "--lang: pt_BR or en, not " + lang);
+
+    CLI::App app{
+        tr("kronex-update: writes the firmware release compiled into this program into "
+           "KRONEX units in update mode.\n\n"
+           "Exit status: 0 every unit updated (ports, info: succeeded; verify: every block "
+           "matches), 1 at least one unit failed or a named port could not be used, 2 no "
+           "unit found, 3 the "
+           "confirmation was declined (nothing written), 64 bad usage (also: no terminal "
+           "to confirm on without --yes, --dump-dir not a writable folder), 130 "
+           "interrupted (Ctrl-C)."),
+        "kronex-update"};
+    app.require_subcommand(0, 1);
+    app.set_help_flag("-h,--help", tr("this help, then nothing else"));
     Options o;
-    app.add_flag("--json", o.json, "one JSON document on standard output instead of text");
+    bool version = false;
+    std::vector<std::string> portTexts;
+    std::string infoPort;
+    app.add_flag("--version", version, tr("the program's version and the release it carries"));
 
     auto* ports = app.add_subcommand(
-        "ports", "COM1 to COM16: what each resolves to, whether it opens or another program "
-                 "holds it, and whether a unit in update mode answers the handshake (only the "
-                 "handshake byte is sent)");
+        "ports", tr("COM1 to COM16: what each resolves to, whether it opens or another program "
+                    "holds it, and whether a unit in update mode answers the handshake (only the "
+                    "handshake byte is sent)"));
     auto* info = app.add_subcommand(
-        "info", "the unit's serial number, the release and erase addresses its identity block "
-                "records, the compatibility check, and what this program would install; "
-                "changes nothing in the unit");
-    info->add_option("--port", o.ports, "the unit's port (1-16); without it, the window's scan")
-        ->check(CLI::Range(1, 16))
-        ->expected(1);
+        "info", tr("the unit's serial number, the release and erase addresses its identity block "
+                   "records, the compatibility check, and what this program would install; "
+                   "changes nothing in the unit"));
+    info->add_option("--port", infoPort,
+                     tr("the unit's port, 1 to 256 (12, COM12 or com12); without it, COM1 to "
+                        "COM16 are searched"))
+        ->check(kPortNumber);
+    auto* verify = app.add_subcommand(
+        "verify", tr("reads back every block of program memory an update writes and compares it "
+                     "with this program's release, allowing for the bytes that are the unit's "
+                     "own; names each block that differs; writes nothing"));
+    std::string verifyPort;
+    verify
+        ->add_option("--port", verifyPort,
+                     tr("the unit's port, 1 to 256 (12, COM12 or com12); without it, COM1 to "
+                        "COM16 are searched"))
+        ->check(kPortNumber);
     auto* update = app.add_subcommand(
-        "update", "the update session, as the window runs it, on one unit or several at once");
+        "update", tr("the update session, as the window runs it, on one unit or several at once; "
+                     "asks before writing, once every unit has been found"));
     update
-        ->add_option("--port", o.ports,
-                     "a unit's port (1-16); give it once per unit to update several at once; "
-                     "without it, the window's scan takes the first unit it finds")
-        ->check(CLI::Range(1, 16));
-    auto* all = update->add_flag("--all", o.all, "every port where a unit answers the handshake");
+        ->add_option("--port", portTexts,
+                     tr("a unit's port, 1 to 256 (12, COM12 or com12); once per unit to update "
+                        "several at once; without it, COM1 to COM16 are searched and the first "
+                        "unit found is updated"))
+        ->check(kPortNumber);
+    auto* all = update->add_flag(
+        "--all", o.all, tr("every port from COM1 to COM16 where a unit answers the handshake"));
     all->excludes(update->get_option("--port"));
-    update->add_flag("--yes,-y", o.yes, "do not ask for confirmation");
-    update->add_option("--dump-dir", o.dumpDir,
-                       "where several units' diagnostic files go, one each named with the "
-                       "serial number (default: the root of drive C:)");
+    auto* yes = update->add_flag("--yes,-y", o.yes, tr("do not ask for confirmation"));
+    update->add_flag("--wait", o.wait,
+                     tr("wait for the units to come up in update mode instead of failing with "
+                        "\"no unit\" (Ctrl-C ends the wait)"));
+    update
+        ->add_flag("--loop", o.loop,
+                   tr("keep going: update each unit as it is switched on, on the named ports or "
+                      "the first free one of COM1 to COM16, until Ctrl-C; a line per unit (a "
+                      "JSON line with --json) and a running count; needs --yes"))
+        ->needs(yes)
+        ->excludes(all);
+    update->add_flag("--skip-current", o.skipCurrent,
+                     tr("leave out units that already hold this release"));
+    update
+        ->add_option("--dump-dir", o.dumpDir,
+                     tr("where the diagnostic files go, one each named with the serial number "
+                        "when several units are updated (default: the root of drive C:); "
+                        "checked before anything is sent"))
+        ->check(kNotAnOption);
     auto* restore = app.add_subcommand(
-        "restore", "writes a unit's own blocks (identity and top block) back from the record an "
-                   "unfinished update kept, perhaps on another PC; run the update again after it");
-    restore->add_option("--record", o.record, "the record file (unit-*.record)")->required();
-    restore->add_option("--port", o.ports, "the unit's port (1-16); without it, the window's scan")
-        ->check(CLI::Range(1, 16))
-        ->expected(1);
-    restore->add_flag("--yes,-y", o.yes, "do not ask for confirmation");
-    for (auto* sub : {ports, info, update, restore})
-        sub->add_flag("--json", o.json, "one JSON document on standard output instead of text");
+        "restore", tr("writes a unit's own blocks (identity and top block) back from the record "
+                      "an unfinished update kept, perhaps on another PC; run the update again "
+                      "after it"));
+    restore->add_option("--record", o.record, tr("the record file (unit-*.record)"))->required();
+    std::string restorePort;
+    restore
+        ->add_option("--port", restorePort,
+                     tr("the unit's port, 1 to 256 (12, COM12 or com12); without it, COM1 to "
+                        "COM16 are searched"))
+        ->check(kPortNumber);
+    restore->add_flag("--yes,-y", o.yes, tr("do not ask for confirmation"));
+    for (auto* sub : {info, update, verify})
+        sub->add_option("--log", o.logFile,
+                        tr("add a line per exchange with the unit to this file (time, port, "
+                           "command, address, reply status), for support"))
+            ->check(kNotAnOption);
+    for (auto* sub : {ports, info, update, verify, restore}) {
+        sub->add_flag("--json", o.json, tr("one JSON document on standard output instead of text"));
+        sub->add_flag("--quiet,-q", o.quiet, tr("print only the closing summary"));
+        sub->add_option("--lang", lang, tr("pt_BR or en (default: the system's language)"));
+    }
+    app.add_flag("--json", o.json, tr("one JSON document on standard output instead of text"));
+    app.add_option("--lang", lang, tr("pt_BR or en (default: the system's language)"));
 
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        const int status = app.exit(e);
-        return status == 0 ? kExitOk : kExitUsage;
+        if (e.get_exit_code() == 0) { // --help, of the program or of a command
+            std::cout << app.help();
+            return kExitOk;
+        }
+        return usage(json, commandIn(argc, argv), e.what());
     }
+    if (version) {
+        if (json)
+            std::cout << versionJson().dump(2) << "\n";
+        else
+            std::cout << versionText() << "\n";
+        return kExitOk;
+    }
+    // The JSON record's message stays English.
+    std::optional<EnglishTexts> english;
+    if (json)
+        english.emplace();
+    if (*update && !o.dumpDir.empty())
+        if (const std::string problem = dumpDirProblem(o.dumpDir); !problem.empty())
+            return usage(json, "update", problem);
 
-    if (*ports)
-        return portsCommand(o);
-    if (*info)
-        return infoCommand(o);
-    if (*restore)
-        return restoreCommand(o);
-    return updateCommand(o);
+    if (!o.logFile.empty())
+        if (const std::string problem = logFileProblem(o.logFile); !problem.empty())
+            return usage(json, commandIn(argc, argv), problem);
+
+    english.reset();
+    const auto run = [&] {
+        if (*ports)
+            return portsCommand(o);
+        if (*info) {
+            if (!infoPort.empty())
+                o.ports = {*parsePortArgument(infoPort)};
+            return infoCommand(o);
+        }
+        if (*restore) {
+            if (!restorePort.empty())
+                o.ports = {*parsePortArgument(restorePort)};
+            return restoreCommand(o);
+        }
+        if (*verify) {
+            if (!verifyPort.empty())
+                o.ports = {*parsePortArgument(verifyPort)};
+            return verifyCommand(o);
+        }
+        o.ports = portNumbers(portTexts);
+        return updateCommand(o);
+    };
+    if (*ports || *info || *verify || *update || *restore) {
+        const int status = run();
+        // Its sessions have stopped and the results are out: a closing console
+        // may now end the process.
+        commandFinished();
+        return status;
+    }
+    return usage(
+        json, "",
+        tr("a command is needed: ports, info, update, verify or restore (--help lists them)"));
 }

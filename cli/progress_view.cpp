@@ -5,10 +5,9 @@
 
 #ifdef _WIN32
 #include <io.h>
-#define KRONEX_ISATTY(f) _isatty(_fileno(f))
+#include <windows.h>
 #else
 #include <unistd.h>
-#define KRONEX_ISATTY(f) isatty(fileno(f))
 #endif
 
 namespace kronex::cli {
@@ -31,8 +30,24 @@ std::string kilobytes(std::uint64_t bytes) {
 
 } // namespace
 
+bool drawsBars(std::FILE* out) {
+#ifdef _WIN32
+    // A console understands the cursor movements only with virtual-terminal
+    // processing on (Windows 10 and later; Windows Terminal has it on). NUL
+    // and files are not consoles even where _isatty says so.
+    const auto console = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(out)));
+    DWORD mode = 0;
+    if (console == INVALID_HANDLE_VALUE || !GetConsoleMode(console, &mode))
+        return false;
+    return (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
+           SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+#else
+    return isatty(fileno(out)) != 0;
+#endif
+}
+
 ProgressView::ProgressView(std::FILE* out, SessionPlan plan)
-    : out_(out), plan_(plan), terminal_(KRONEX_ISATTY(out) != 0) {}
+    : out_(out), plan_(plan), terminal_(drawsBars(out)) {}
 
 std::string ProgressView::bar(const UnitProgress& u, Seen& seen) const {
     const double f = fraction(u, plan_);

@@ -1,5 +1,6 @@
 // Progress while sessions run: a bar per unit on a terminal (percentage,
-// bytes, time left), plain lines at every tenth otherwise.
+// bytes, time left), plain lines at every tenth otherwise, and where a
+// Windows console cannot take the bars' escape sequences.
 #pragma once
 
 #include "session_plan.h"
@@ -11,6 +12,10 @@
 #include <vector>
 
 namespace kronex::cli {
+
+// Whether bars can be drawn on `out`: a terminal, and on Windows a console
+// with virtual-terminal processing on, which this turns on where it can.
+bool drawsBars(std::FILE* out);
 
 class ProgressView {
   public:

@@ -1,5 +1,8 @@
 #include "report.h"
 
+#include "advice.h"
+#include "messages.h"
+
 #include <cmath>
 #include <cstdio>
 #include <iomanip>
@@ -29,22 +32,54 @@ std::pair<unsigned, unsigned> eraseAddresses(const std::array<std::uint8_t, 128>
 }
 
 std::string verdict(const UnitReport& unit, const LoadedCatalog& release) {
-    const int installs = release.releaseNumber;
+    const std::string installs = std::to_string(release.releaseNumber);
     // The release number may already be the new one: it is written before
     // the second target.
     if (unit.incomplete)
-        return "update incomplete: stopped at " + unit.incomplete->stoppedAt + " (" +
-               unit.incomplete->since + "); run the update again to finish it";
+        return fill(
+            tr("update incomplete: stopped at {1} ({2}); run the update again to finish it"),
+            {unit.incomplete->stoppedAt, unit.incomplete->since});
     if (!unit.releaseBefore)
-        return "cannot take release " + std::to_string(installs);
-    if (*unit.releaseBefore == installs)
-        return "already has release " + std::to_string(installs);
-    return "has release " + std::to_string(*unit.releaseBefore) + "; this program installs " +
-           std::to_string(installs);
+        return fill(tr("cannot take release {1}"), {installs});
+    if (*unit.releaseBefore == release.releaseNumber)
+        return fill(tr("already has release {1}"), {installs});
+    return fill(tr("has release {1}; this program installs {2}"),
+                {std::to_string(*unit.releaseBefore), installs});
+}
+
+nlohmann::json textOrNull(const std::string& text) {
+    return text.empty() ? nlohmann::json(nullptr) : nlohmann::json(text);
+}
+
+nlohmann::json portErrorJson(const UnitReport& u) {
+    if (!u.portProblem)
+        return nullptr;
+    return {{"cause", causeName(u.portProblem->cause)},
+            {"code", u.portProblem->code},
+            {"text", u.portProblem->text}};
+}
+
+// What happened and what to do, in the chosen language, and the precise account.
+void adviceJson(const UnitReport& u, nlohmann::json& j) {
+    const EnglishTexts english;
+    const Advice advice = adviceFor(u);
+    j["explanation"] = textOrNull(advice.happened);
+    j["next_step"] = textOrNull(advice.next);
+    j["detail"] = textOrNull(detailOf(u));
+    j["port_error"] = portErrorJson(u);
+}
+
+bool failure(Outcome o) {
+    return o != Outcome::Updated && o != Outcome::Answered && o != Outcome::Skipped &&
+           o != Outcome::Verified && o != Outcome::Restored;
 }
 
 nlohmann::json optionalInt(const std::optional<int>& v) {
     return v ? nlohmann::json(*v) : nlohmann::json(nullptr);
+}
+
+nlohmann::json optionalText(const std::string& text) {
+    return text.empty() ? nlohmann::json(nullptr) : nlohmann::json(text);
 }
 
 nlohmann::json incompleteJson(const UnitReport& u) {
@@ -61,7 +96,7 @@ nlohmann::json releaseJson(const LoadedCatalog& release) {
 
 nlohmann::json unitJson(const UnitReport& u) {
     nlohmann::json j = {
-        {"port", com(u.port)},
+        {"port", u.port ? nlohmann::json(com(u.port)) : nlohmann::json(nullptr)},
         {"serial_number", u.serial.empty() ? nlohmann::json(nullptr) : nlohmann::json(u.serial)},
         {"release_before", optionalInt(u.releaseBefore)},
         {"release_after", optionalInt(u.releaseAfter)},
@@ -73,17 +108,22 @@ nlohmann::json unitJson(const UnitReport& u) {
         {"exchanges_done", u.exchangesDone},
         {"exchanges_total", u.exchangesTotal},
         {"seconds", std::round(u.seconds * 10) / 10},
-        {"dump_file", u.dumpFile.empty() ? nlohmann::json(nullptr) : nlohmann::json(u.dumpFile)},
+        {"bytes_sent", u.bytesSent},
+        {"dump_file", optionalText(u.dumpFile)},
+        {"dump_error", optionalText(u.dumpError)},
         {"incomplete", incompleteJson(u)}};
     if (u.stop) {
         j["failed_step"] = stepName(*u.stop);
         j["failed_command"] = commandText(*u.stop);
         j["failed_exchange"] = u.stop->exchange;
         j["reason"] = u.outcome == Outcome::Interrupted ? "interrupted" : reasonText(*u.stop);
-    } else if (u.outcome != Outcome::Updated && u.outcome != Outcome::Answered &&
-               u.outcome != Outcome::Restored) {
-        j["reason"] = outcomeText(u);
+    } else if (u.outcome == Outcome::Incompatible && u.checkStop) {
+        j["failed_command"] = commandText(*u.checkStop);
+        j["reason"] = reasonText(*u.checkStop);
+    } else if (failure(u.outcome)) {
+        j["reason"] = u.problem.empty() ? outcomeName(u.outcome) : u.problem;
     }
+    adviceJson(u, j);
     return j;
 }
 
@@ -111,9 +151,21 @@ std::string outcomeName(Outcome outcome) {
     case Outcome::Incompatible:
         return "incompatible";
     case Outcome::NoUnit:
-        return "no unit";
+        return "no_unit";
     case Outcome::Held:
         return "held";
+    case Outcome::Denied:
+        return "denied";
+    case Outcome::Missing:
+        return "missing";
+    case Outcome::Skipped:
+        return "skipped";
+    case Outcome::Verified:
+        return "verified";
+    case Outcome::Differs:
+        return "differs";
+    case Outcome::Unreadable:
+        return "unreadable";
     case Outcome::Interrupted:
         return "interrupted";
     case Outcome::IdentityLost:
@@ -121,43 +173,80 @@ std::string outcomeName(Outcome outcome) {
     case Outcome::Restored:
         return "restored";
     }
-    return "?";
+    return "failed";
 }
 
 std::string outcomeText(const UnitReport& u) {
-    std::string where;
-    if (u.stop)
-        where = stepName(*u.stop) + ", " + commandText(*u.stop) + " (exchange " +
-                std::to_string(u.stop->exchange) + " of " + std::to_string(u.exchangesTotal) + ")";
     switch (u.outcome) {
     case Outcome::Updated:
-        return "updated in " + seconds(u.seconds);
+        return fill(tr("updated in {1}"), {seconds(u.seconds)});
     case Outcome::Answered:
-        return "answered";
-    case Outcome::Failed:
-        if (!u.stop)
-            return u.problem;
-        return "stopped at " + where + ": " + reasonText(*u.stop);
-    case Outcome::IdentityLost:
-        return "identity lost: the unit's identity block is blank and " +
-               std::string(u.stop && u.stop->safeguard == Safeguard::SeveralRecords
-                               ? "several records kept on this PC fit it"
-                               : "no record kept on this PC fits it") +
-               "; nothing of the unit's own was erased. Finish the update on the PC that began "
-               "it, or copy that PC's record of the unit and run: kronex-update restore --record "
-               "FILE";
+        return tr("passed the compatibility check; nothing was written");
+    case Outcome::Skipped:
+        return tr("already holds this release: left as it is");
+    case Outcome::Verified:
+        return fill(tr("verified: all {1} blocks the release writes read back as written"),
+                    {std::to_string(u.readBack->blocks)});
     case Outcome::Restored:
-        return "the unit's own blocks are back as the record kept them; run the update again";
-    case Outcome::Incompatible:
-        return "the unit answers but does not pass the compatibility check";
-    case Outcome::NoUnit:
-        return "no unit in update mode answers";
-    case Outcome::Held:
-        return "held by another program: passed over";
-    case Outcome::Interrupted:
-        return u.stop ? "interrupted at " + where : "interrupted before the update began";
+        return tr("the unit's own blocks are back as the record kept them; run the update again");
+    default:
+        break;
     }
-    return "?";
+    const Advice advice = adviceFor(u);
+    std::string text = advice.happened;
+    if (!advice.next.empty())
+        text += ". " + fill(tr("What to do: {1}."), {advice.next});
+    if (const std::string detail = detailOf(u); !detail.empty())
+        text += " [" + detail + "]";
+    return text;
+}
+
+std::string summaryLine(const std::vector<UnitReport>& units, double s) {
+    int updated = 0, failed = 0;
+    std::uint64_t bytes = 0;
+    for (const auto& u : units) {
+        updated += u.outcome == Outcome::Updated;
+        failed += failure(u.outcome) && !u.passedOver;
+        bytes += u.bytesSent;
+    }
+    char rate[64];
+    std::snprintf(rate, sizeof rate, "%.1f kB", static_cast<double>(bytes) / 1000);
+    const long bits = s > 0 ? std::lround(static_cast<double>(bytes) * 10 / s) : 0;
+    return fill(
+        tr("{1} updated, {2} failed; {3} sent in {4}, effective line rate {5} bit/s"),
+        {std::to_string(updated), std::to_string(failed), rate, seconds(s), std::to_string(bits)});
+}
+
+nlohmann::json summaryJson(const std::vector<UnitReport>& units, double s) {
+    int updated = 0, failed = 0, skipped = 0;
+    std::uint64_t bytes = 0;
+    for (const auto& u : units) {
+        updated += u.outcome == Outcome::Updated;
+        skipped += u.outcome == Outcome::Skipped;
+        failed += failure(u.outcome) && !u.passedOver;
+        bytes += u.bytesSent;
+    }
+    return {{"updated", updated},
+            {"failed", failed},
+            {"skipped", skipped},
+            {"bytes_sent", bytes},
+            {"seconds", std::round(s * 10) / 10},
+            {"bits_per_second", s > 0 ? std::lround(static_cast<double>(bytes) * 10 / s) : 0}};
+}
+
+nlohmann::json usageJson(const std::string& command, const std::string& message) {
+    return {{"command", command.empty() ? nlohmann::json(nullptr) : nlohmann::json(command)},
+            {"error", "usage"},
+            {"message", message}};
+}
+
+void recordDump(UnitReport& report, const DumpResult& dump) {
+    report.outcome = dump.path.empty() ? Outcome::Failed : Outcome::Updated;
+    report.dumpFile = dump.path.empty() ? std::string() : pathText(dump.path);
+    report.dumpError = dump.error;
+    if (dump.path.empty())
+        report.problem =
+            "updated, but the diagnostic file could not be written anywhere: " + dump.error;
 }
 
 void printPorts(std::ostream& out, const std::vector<PortState>& ports) {
@@ -165,16 +254,19 @@ void printPorts(std::ostream& out, const std::vector<PortState>& ports) {
         std::string state;
         switch (p.state) {
         case Probe::Missing:
-            state = "cannot be opened";
+            state = tr("cannot be opened");
             break;
         case Probe::Held:
-            state = "held by another program";
+            state = tr("held by another program");
+            break;
+        case Probe::Denied:
+            state = tr("this user may not open it");
             break;
         case Probe::Silent:
-            state = "opens; no unit answers the handshake";
+            state = tr("opens; no unit answers the handshake");
             break;
         case Probe::Answers:
-            state = "opens; a unit in update mode answers";
+            state = tr("opens; a unit in update mode answers");
             break;
         }
         out << std::left << std::setw(6) << com(p.port) << p.device;
@@ -185,7 +277,7 @@ void printPorts(std::ostream& out, const std::vector<PortState>& ports) {
 }
 
 nlohmann::json portsJson(const std::vector<PortState>& ports) {
-    static const char* const kStates[] = {"missing", "held", "silent", "unit"};
+    static const char* const kStates[] = {"missing", "held", "silent", "unit", "denied"};
     nlohmann::json list = nlohmann::json::array();
     for (const auto& p : ports)
         list.push_back({{"port", com(p.port)},
@@ -196,19 +288,22 @@ nlohmann::json portsJson(const std::vector<PortState>& ports) {
 }
 
 void printInfo(std::ostream& out, const UnitReport& u, const LoadedCatalog& release) {
-
-    out << "This program installs release " << int{release.releaseNumber} << " \""
-        << release.releaseCaption << "\" (" << release.releaseDate << ")\n";
+    out << fill(
+               tr("This program installs release {1} \"{2}\" ({3})"),
+               {std::to_string(release.releaseNumber), release.releaseCaption, release.releaseDate})
+        << "\n";
     if (u.outcome != Outcome::Answered) {
         out << (u.port ? com(u.port) + ": " : std::string()) << outcomeText(u) << "\n";
         return;
     }
     const auto& id = *u.identity;
     const auto [first, second] = eraseAddresses(id);
-    out << com(u.port) << ": unit " << u.serial << "\n"
-        << "  release recorded:          " << int{id[kReleaseByte]} << "\n"
-        << "  erase addresses recorded:  " << hex4(first) << ", " << hex4(second) << "\n"
-        << "  compatibility check:       passed\n"
+    out << com(u.port) << ": " << fill(tr("unit {1}"), {u.serial}) << "\n"
+        << "  " << fill(tr("release recorded:          {1}"), {std::to_string(id[kReleaseByte])})
+        << "\n"
+        << "  " << fill(tr("erase addresses recorded:  {1}, {2}"), {hex4(first), hex4(second)})
+        << "\n"
+        << "  " << tr("compatibility check:       passed") << "\n"
         << "  " << verdict(u, release) << "\n";
 }
 
@@ -216,42 +311,108 @@ nlohmann::json infoJson(const UnitReport& u, const LoadedCatalog& release) {
     nlohmann::json j = {{"command", "info"},
                         {"release", releaseJson(release)},
                         {"port", u.port ? nlohmann::json(com(u.port)) : nlohmann::json(nullptr)},
-                        {"outcome", outcomeName(u.outcome)}};
+                        {"outcome", outcomeName(u.outcome)},
+                        {"serial_number", nullptr},
+                        {"release_recorded", nullptr},
+                        {"erase_addresses", nullptr},
+                        // Unknown until a unit answered the handshake.
+                        {"compatible", nullptr},
+                        {"verdict", nullptr},
+                        {"reason", nullptr}};
     if (u.outcome == Outcome::Answered) {
         const auto [first, second] = eraseAddresses(*u.identity);
         j["serial_number"] = u.serial;
         j["release_recorded"] = u.identity->at(kReleaseByte);
         j["erase_addresses"] = {hex4(first), hex4(second)};
         j["compatible"] = true;
+        const EnglishTexts english;
         j["verdict"] = verdict(u, release);
         j["incomplete"] = incompleteJson(u);
     } else {
-        j["compatible"] = false;
-        j["reason"] = outcomeText(u);
+        if (u.outcome == Outcome::Incompatible)
+            j["compatible"] = false;
+        j["reason"] = u.checkStop && u.outcome == Outcome::Incompatible
+                          ? nlohmann::json(reasonText(*u.checkStop))
+                          : nlohmann::json(outcomeName(u.outcome));
     }
+    adviceJson(u, j);
     return j;
 }
 
 void printUpdate(std::ostream& out, const std::vector<UnitReport>& units) {
-    for (const auto& u : units)
-        out << com(u.port) << (u.serial.empty() ? "" : " (" + u.serial + ")") << ": "
-            << outcomeText(u) << "\n";
+    for (const auto& u : units) {
+        out << (u.port ? com(u.port) : std::string("COM1-16"))
+            << (u.serial.empty() ? "" : " (" + u.serial + ")") << ": " << outcomeText(u) << "\n";
+        if (!u.dumpFile.empty())
+            out << "  " << fill(tr("diagnostic file: {1}"), {u.dumpFile})
+                << (u.dumpError.empty() ? "" : " (" + u.dumpError + ")") << "\n";
+    }
     if (units.size() < 2)
         return;
     out << "\n"
-        << std::left << std::setw(7) << "Port" << std::setw(10) << "Serial" << std::setw(13)
-        << "Outcome"
-        << "Time\n";
+        << std::left << std::setw(7) << tr("Port") << std::setw(10) << tr("Serial") << std::setw(13)
+        << tr("Outcome") << tr("Time") << "\n";
     for (const auto& u : units)
         out << std::setw(7) << com(u.port) << std::setw(10) << (u.serial.empty() ? "-" : u.serial)
             << std::setw(13) << outcomeName(u.outcome) << seconds(u.seconds) << "\n";
 }
 
-nlohmann::json updateJson(const std::vector<UnitReport>& units, const LoadedCatalog& release) {
+void printVerify(std::ostream& out, const UnitReport& u, const LoadedCatalog& release) {
+    out << fill(
+               tr("This program installs release {1} \"{2}\" ({3})"),
+               {std::to_string(release.releaseNumber), release.releaseCaption, release.releaseDate})
+        << "\n";
+    out << (u.port ? com(u.port) : std::string("COM1-16"))
+        << (u.serial.empty() ? "" : " (" + u.serial + ")") << ": " << outcomeText(u) << "\n";
+    if (!u.readBack)
+        return;
+    for (const auto& f : u.readBack->faults)
+        out << "  " << blockName(f.target, f.address) << ": "
+            << (f.unread ? fill(tr("not read ({1})"), {f.why})
+                         : fill(tr("{1} bytes differ, the first at byte {2}"),
+                                {std::to_string(f.bytes), std::to_string(f.firstByte)}))
+            << "\n";
+    out << "  " << tr("The data part cannot be read back (the unit has no command for it).")
+        << "\n";
+}
+
+nlohmann::json verifyJson(const UnitReport& u, const LoadedCatalog& release) {
+    nlohmann::json faults = nlohmann::json::array();
+    if (u.readBack)
+        for (const auto& f : u.readBack->faults)
+            faults.push_back({{"block", blockName(f.target, f.address)},
+                              {"target", f.target},
+                              {"address", hex4(f.address)},
+                              {"read", !f.unread},
+                              {"why", f.unread ? nlohmann::json(f.why) : nlohmann::json(nullptr)},
+                              {"first_byte", f.firstByte >= 0 ? nlohmann::json(f.firstByte)
+                                                              : nlohmann::json(nullptr)},
+                              {"bytes_differing", f.bytes}});
+    nlohmann::json j = {
+        {"command", "verify"},
+        {"release", releaseJson(release)},
+        {"port", u.port ? nlohmann::json(com(u.port)) : nlohmann::json(nullptr)},
+        {"serial_number", textOrNull(u.serial)},
+        {"release_recorded", optionalInt(u.releaseBefore)},
+        {"outcome", outcomeName(u.outcome)},
+        {"blocks", u.readBack ? nlohmann::json(u.readBack->blocks) : nlohmann::json(nullptr)},
+        {"blocks_read", u.readBack ? nlohmann::json(u.readBack->read) : nlohmann::json(nullptr)},
+        {"faults", faults},
+        {"data_part_checked", false}};
+    adviceJson(u, j);
+    return j;
+}
+
+nlohmann::json updateJson(const std::vector<UnitReport>& units, const LoadedCatalog& release,
+                          bool confirmed, double seconds) {
     nlohmann::json list = nlohmann::json::array();
     for (const auto& u : units)
         list.push_back(unitJson(u));
-    return {{"command", "update"}, {"release", releaseJson(release)}, {"units", list}};
+    return {{"command", "update"},
+            {"release", releaseJson(release)},
+            {"confirmed", confirmed},
+            {"units", list},
+            {"summary", summaryJson(units, seconds)}};
 }
 
 } // namespace kronex::cli

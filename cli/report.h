@@ -11,17 +11,34 @@
 
 namespace kronex::cli {
 
-// "updated", "failed", "incompatible", "no unit", "held", "interrupted".
+// "updated", "failed", "incompatible", "no_unit", "held", "interrupted", ...
 std::string outcomeName(Outcome outcome);
 
-// One line per unit: "updated in 14.8 s", or where and why it stopped.
+// One line per unit: "updated in 14.8 s", or what happened, what to do next
+// and, in brackets, where exactly it stopped.
 std::string outcomeText(const UnitReport& unit);
+
+// The closing line: units updated and failed, bytes sent, the effective line rate.
+std::string summaryLine(const std::vector<UnitReport>& units, double seconds);
+nlohmann::json summaryJson(const std::vector<UnitReport>& units, double seconds);
+
+// A command line that cannot be run: {"command", "error": "usage", "message"}.
+nlohmann::json usageJson(const std::string& command, const std::string& message);
 
 void printPorts(std::ostream& out, const std::vector<PortState>& ports);
 nlohmann::json portsJson(const std::vector<PortState>& ports);
 
 void printInfo(std::ostream& out, const UnitReport& unit, const LoadedCatalog& release);
 nlohmann::json infoJson(const UnitReport& unit, const LoadedCatalog& release);
+
+// verify: the outcome, then each block that differs or could not be read.
+void printVerify(std::ostream& out, const UnitReport& unit, const LoadedCatalog& release);
+nlohmann::json verifyJson(const UnitReport& unit, const LoadedCatalog& release);
+
+// A completed session's diagnostic file in the report: where it went and
+// why not to its first place. Written nowhere, the unit's run has failed:
+// the technician must learn of it while the unit is still at hand.
+void recordDump(UnitReport& report, const DumpResult& dump);
 
 // "COM3".
 std::string com(int port);
@@ -31,6 +48,8 @@ nlohmann::json restoreJson(const UnitReport& unit, const LoadedCatalog& release)
 
 // Each unit's line; several units add a table (port, serial, outcome, time).
 void printUpdate(std::ostream& out, const std::vector<UnitReport>& units);
-nlohmann::json updateJson(const std::vector<UnitReport>& units, const LoadedCatalog& release);
+// `confirmed` false: the question was declined, nothing was written.
+nlohmann::json updateJson(const std::vector<UnitReport>& units, const LoadedCatalog& release,
+                          bool confirmed = true, double seconds = 0);
 
 } // namespace kronex::cli

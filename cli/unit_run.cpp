@@ -6,10 +6,12 @@
 #include "interrupt.h"
 #include "record_match.h"
 #include "record_restore.h"
+#include "report.h"
 #include "serial_link.h"
 #include "stop_gate.h"
 #include "update_session.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -17,7 +19,6 @@ namespace kronex::cli {
 
 namespace {
 
-constexpr DWORD kErrorAccessDenied = 5;
 constexpr std::size_t kReleaseByte = 6;
 
 // What the session may do to a window: keep the progress figures current.
@@ -51,23 +52,37 @@ class ProgressWindow final : public MainWindowOps {
     int maximum_;
 };
 
-enum class Opened { Yes, Held, Missing };
-
-Opened open(SerialLink& link, CommApi& comm, int port) {
+// Opens COMn; why not, when it would not open.
+std::optional<PortProblem> open(SerialLink& link, CommApi& comm, int port) {
     link.port.ABRE_PORTA(port);
     if (isValidHandle(link.port.handle()))
-        return Opened::Yes;
+        return std::nullopt;
     const DWORD error = comm.GetLastError();
     link.port.FECHA_PORTA();
-    return error == kErrorAccessDenied ? Opened::Held : Opened::Missing;
+    return diagnosePort(port, error);
+}
+
+Outcome outcomeOf(const PortProblem& problem) {
+    switch (problem.cause) {
+    case PortCause::Held:
+        return Outcome::Held;
+    case PortCause::Denied:
+        return Outcome::Denied;
+    case PortCause::Missing:
+    case PortCause::Failed:
+        break;
+    }
+    return Outcome::Missing;
 }
 
 // The compatibility check's read (CART_V2's bytes), keeping the whole block.
 bool readIdentity(LinkExchange& link, UnitReport& report) {
     std::array<std::uint8_t, kBlockBytes> block{};
     link.attention = kAttentionByte;
-    if (!CMD_LE_BLOCO(link, 0, kIdentityBlockAddress, block.data()))
+    if (!CMD_LE_BLOCO(link, 0, kIdentityBlockAddress, block.data())) {
+        recordLastExchange(link, report.checkStop.emplace());
         return false;
+    }
     char serial[9];
     std::snprintf(serial, sizeof serial, "29%02X%02X%02X", block[0], block[1], block[2]);
     report.serial = serial;
@@ -111,15 +126,13 @@ void runSession(SerialLink& link, CancellableComm& comm, const UnitJob& job, Uni
     progress.sessionStarted = true;
     const SessionResult result = ATUALIZA(w);
     window.pumpEvents();
+    report.bytesSent = comm.bytesWritten();
     report.releaseAfter = releaseAfter(report, result, catalog.releaseNumber, before.has_value());
     if (!result.ownSerial.empty())
         report.serial = result.ownSerial; // what a blank identity was given back
     if (result.completed) {
-        report.outcome = Outcome::Updated;
         report.exchangesDone = link.exchange.exchanges;
-        std::error_code ec;
-        if (std::filesystem::exists(dumpFile, ec))
-            report.dumpFile = dumpFile.string();
+        recordDump(report, result.dump);
     } else {
         const Safeguard why = result.stop.safeguard;
         report.outcome = interrupted() ? Outcome::Interrupted
@@ -175,15 +188,51 @@ bool tryUnit(SerialLink& link, CancellableComm& comm, const UnitJob& job, UnitPr
             continue;
         answered = true;
         link.exchange.exchanges = 0;
-        if (!readIdentity(link.exchange, report))
+        report.checkTries = attempt + 1;
+        if (!readIdentity(link.exchange, report)) {
+            if (job.onFailedTry && !interrupted())
+                job.onFailedTry(report.port, attempt + 1, *report.checkStop);
             continue;
+        }
+        report.checkStop.reset();
         report.outcome = Outcome::Answered;
-        if (job.restore)
+        if (job.restore) {
             runRestore(link.exchange, *job.restore, report);
-        else if (job.update)
-            runSession(link, comm, job, progress, report);
-        else
+            return true;
+        }
+        // A unit with an unfinished update is never left out: its update is finished.
+        if (job.skipCurrent && report.releaseBefore == job.catalog.releaseNumber &&
+            !openRecordFor(job, report)) {
+            report.outcome = Outcome::Skipped;
+            return true;
+        }
+        if (job.readBack) {
+            const ReadBack& r = report.readBack.emplace(readBack(link.exchange, *job.readBack));
+            report.outcome = interrupted()  ? Outcome::Interrupted
+                             : r.allMatch() ? Outcome::Verified
+                             : std::any_of(r.faults.begin(), r.faults.end(),
+                                           [](const BlockFault& f) { return f.unread; })
+                                 ? Outcome::Unreadable
+                                 : Outcome::Differs;
+            return true;
+        }
+        if (!job.update) {
             lookForRecord(job, report);
+            return true;
+        }
+        progress.serial = report.serial;
+        progress.releaseBefore = report.releaseBefore.value_or(0);
+        progress.checked = true;
+        if (job.confirmation && !job.confirmation->await()) {
+            if (interrupted())
+                report.outcome = Outcome::Interrupted;
+            return true; // declined: the check was all
+        }
+        if (interrupted()) {
+            report.outcome = Outcome::Interrupted;
+            return true;
+        }
+        runSession(link, comm, job, progress, report);
         return true;
     }
     report.outcome = interrupted() ? Outcome::Interrupted
@@ -199,17 +248,12 @@ UnitReport onPort(int port, SerialLink& link, CancellableComm& comm, const UnitJ
     report.port = port;
     report.exchangesTotal = job.plan.exchanges;
     progress.port = port;
-    switch (open(link, comm, port)) {
-    case Opened::Held:
-        report.outcome = Outcome::Held;
-        break;
-    case Opened::Missing:
-        report.outcome = interrupted() ? Outcome::Interrupted : Outcome::NoUnit;
-        break;
-    case Opened::Yes:
+    if (auto problem = open(link, comm, port)) {
+        report.outcome = interrupted() ? Outcome::Interrupted : outcomeOf(*problem);
+        report.portProblem = std::move(problem);
+    } else {
         tryUnit(link, comm, job, progress, report);
         link.port.FECHA_PORTA();
-        break;
     }
     report.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -218,49 +262,134 @@ UnitReport onPort(int port, SerialLink& link, CancellableComm& comm, const UnitJ
 
 } // namespace
 
-UnitReport runUnit(int port, const UnitJob& job, UnitProgress& progress) {
-    StopGate gate(interrupted);
-    CancellableComm comm(systemCommApi(), [&gate] { return gate(); });
-    SerialLink link(comm);
-    gate.watch(link.exchange);
-    UnitReport report = onPort(port, link, comm, job, progress);
-    progress.done = true;
-    return report;
+void Confirmation::decide(bool go) {
+    std::lock_guard lock(mutex_);
+    go_ = go;
+    changed_.notify_all();
 }
 
-UnitReport scanAndRun(const UnitJob& job, UnitProgress& progress) {
-    StopGate gate(interrupted);
-    CancellableComm comm(systemCommApi(), [&gate] { return gate(); });
-    SerialLink link(comm);
-    gate.watch(link.exchange);
-    UnitReport report, incompatible;
-    for (int n = kFirstPort; n <= kLastPort && !interrupted(); ++n) {
-        report = onPort(n, link, comm, job, progress);
-        if (report.outcome == Outcome::Incompatible)
-            incompatible = report;
-        else if (report.outcome != Outcome::NoUnit && report.outcome != Outcome::Held)
-            break;
+bool Confirmation::await() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return go_.has_value(); });
+    return *go_;
+}
+
+bool Confirmation::decided() {
+    std::lock_guard lock(mutex_);
+    return go_.has_value();
+}
+
+namespace {
+// Nothing there yet: a port with no unit answering, or an adapter not plugged in.
+bool noUnitYet(Outcome o) {
+    return o == Outcome::NoUnit || o == Outcome::Missing;
+}
+
+// Between two looks for a unit that is not there yet.
+void pause(CommApi& comm) {
+    comm.Sleep(500);
+}
+
+// The unit's own serial calls: the platform's, traced with --log, cut off by
+// Ctrl-C (not between an erase and its write: the gate waits for the write).
+struct UnitComm {
+    explicit UnitComm(const UnitJob& job) : gate(interrupted) {
+        CommApi& base = job.api ? *job.api : systemCommApi();
+        if (job.log)
+            trace.emplace(base, *job.log);
+        cancellable.emplace(trace ? static_cast<CommApi&>(*trace) : base,
+                            [this] { return gate(); });
     }
-    const bool found = report.outcome != Outcome::NoUnit && report.outcome != Outcome::Held &&
-                       report.outcome != Outcome::Incompatible;
-    if (!found && incompatible.port != 0)
-        report = incompatible; // the unit that cannot take the release, not "no unit"
-    if (!found && interrupted())
+    UnitComm(const UnitComm&) = delete;
+    UnitComm& operator=(const UnitComm&) = delete;
+    StopGate gate;
+    std::optional<ExchangeTrace> trace;
+    std::optional<CancellableComm> cancellable;
+};
+} // namespace
+
+UnitReport runUnit(int port, const UnitJob& job, UnitProgress& progress) {
+    UnitComm unitComm(job);
+    CancellableComm& comm = *unitComm.cancellable;
+    SerialLink link(comm);
+    unitComm.gate.watch(link.exchange);
+    UnitReport report = onPort(port, link, comm, job, progress);
+    while (job.wait && noUnitYet(report.outcome) && !interrupted()) {
+        pause(comm);
+        report = onPort(port, link, comm, job, progress);
+    }
+    if (interrupted() && noUnitYet(report.outcome))
         report.outcome = Outcome::Interrupted;
     progress.done = true;
     return report;
 }
 
+namespace {
+bool passedOver(Outcome o) {
+    return o == Outcome::NoUnit || o == Outcome::Held || o == Outcome::Denied ||
+           o == Outcome::Missing || o == Outcome::Incompatible;
+}
+} // namespace
+
+namespace {
+UnitReport scanOnce(SerialLink& link, CancellableComm& comm, const UnitJob& job,
+                    UnitProgress& progress);
+} // namespace
+
+UnitReport scanAndRun(const UnitJob& job, UnitProgress& progress) {
+    UnitComm unitComm(job);
+    CancellableComm& comm = *unitComm.cancellable;
+    SerialLink link(comm);
+    unitComm.gate.watch(link.exchange);
+    for (;;) {
+        UnitReport report = scanOnce(link, comm, job, progress);
+        if (!job.wait || !noUnitYet(report.outcome) || interrupted()) {
+            progress.done = true;
+            return report;
+        }
+        pause(comm);
+    }
+}
+
+namespace {
+UnitReport scanOnce(SerialLink& link, CancellableComm& comm, const UnitJob& job,
+                    UnitProgress& progress) {
+    UnitReport report, incompatible;
+    for (int n = kFirstPort; n <= kLastPort && !interrupted(); ++n) {
+        report = onPort(n, link, comm, job, progress);
+        if (report.outcome == Outcome::Incompatible)
+            incompatible = report;
+        else if (!passedOver(report.outcome))
+            break;
+    }
+    const bool found = !passedOver(report.outcome);
+    if (!found) {
+        // Not the last port's own state: no port of the scan had a unit.
+        const double seconds = report.seconds;
+        report = UnitReport{};
+        report.seconds = seconds;
+        report.exchangesTotal = job.plan.exchanges;
+    }
+    if (!found && incompatible.port != 0)
+        report = incompatible; // the unit that cannot take the release, not "no unit"
+    if (!found && interrupted())
+        report.outcome = Outcome::Interrupted;
+    return report;
+}
+} // namespace
+
 Probe probePort(int port) {
     CancellableComm comm(systemCommApi(), interrupted);
     SerialLink link(comm);
-    switch (open(link, comm, port)) {
-    case Opened::Held:
-        return Probe::Held;
-    case Opened::Missing:
-        return Probe::Missing;
-    case Opened::Yes:
-        break;
+    if (const auto problem = open(link, comm, port)) {
+        switch (outcomeOf(*problem)) {
+        case Outcome::Held:
+            return Probe::Held;
+        case Outcome::Denied:
+            return Probe::Denied;
+        default:
+            return Probe::Missing;
+        }
     }
     Probe outcome = Probe::Silent;
     for (int attempt = 0; attempt < kTriesPerPort && !interrupted(); ++attempt)

@@ -3,15 +3,21 @@
 // check), and for an update the session itself.
 #pragma once
 
+#include "comm_api.h"
+#include "exchange_trace.h"
+#include "port_problem.h"
+#include "read_back.h"
 #include "session_plan.h"
 #include "session_stop.h"
 #include "unit_records.h"
 
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -22,8 +28,14 @@ enum class Outcome {
     Answered,     // info: the unit passed the check; nothing was written
     Failed,       // the session stopped
     Incompatible, // the unit answers the handshake but not the check
-    NoUnit,       // the port opens but no unit answers, or it cannot be opened
+    NoUnit,       // the port opens but no unit answers (a scan: no port had one)
     Held,         // another program has the port open
+    Denied,       // this user may not open the port
+    Missing,      // no such port, or it would not open
+    Skipped,      // --skip-current: the unit already holds this release
+    Verified,     // verify: every block the release writes reads back as written
+    Differs,      // verify: a block reads back otherwise
+    Unreadable,   // verify: the unit refused a read, or stopped answering
     Interrupted,  // Ctrl-C
     IdentityLost, // a blank identity that no record kept here fits, or several do
     Restored,     // restore: the unit's own blocks are back
@@ -45,9 +57,32 @@ struct UnitReport {
     unsigned exchangesDone = 0;
     unsigned exchangesTotal = 0;
     double seconds = 0;
-    std::string dumpFile; // the diagnostic file, once written
+    std::string dumpFile;                   // where the diagnostic file went, once written
+    std::string dumpError;                  // why it did not go to its first place
+    std::optional<PortProblem> portProblem; // the port would not open
+    // The compatibility check: tries made, and how the last failed read ended.
+    int checkTries = 0;
+    std::optional<SessionStop> checkStop;
+    std::uint64_t bytesSent = 0;      // handshakes included
+    bool passedOver = false;          // --all: a held port, left out as the scan leaves it
+    std::optional<ReadBack> readBack; // verify
     std::optional<Incomplete> incomplete;
-    std::string problem; // restore: why the unit was not touched
+    std::string problem; // restore: why the unit was not touched; a diagnostic file written nowhere
+};
+
+// Between the compatibility check and the session every unit waits here,
+// its port open, until the run is confirmed or declined: the question comes
+// after the survey, and a confirmed unit goes on with the same link.
+class Confirmation {
+  public:
+    void decide(bool go);
+    bool await(); // true: go on with the session
+    bool decided();
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::optional<bool> go_;
 };
 
 // Written by the unit's own thread, read by the progress display.
@@ -55,6 +90,11 @@ struct UnitProgress {
     std::atomic<int> port{0};
     std::atomic<unsigned> exchanges{0};
     std::atomic<std::uint64_t> bytes{0};
+    // Passed the check and waits for the confirmation; the unit's serial
+    // number and recorded release are set before it.
+    std::atomic<bool> checked{false};
+    std::string serial;
+    std::atomic<int> releaseBefore{0};
     std::atomic<bool> sessionStarted{false};
     std::atomic<bool> done{false};
 };
@@ -70,6 +110,15 @@ struct UnitJob {
     std::filesystem::path unitRecords = defaultUnitRecordFolder();
     // restore: write these blocks back instead of updating.
     const UnitRecord* restore = nullptr;
+    Confirmation* confirmation = nullptr; // none: straight on after the check
+    bool skipCurrent = false;             // leave out units that hold this release
+    bool wait = false;                    // until a unit answers (or Ctrl-C), instead of "no unit"
+    // A compatibility check's try that failed: COMn, try k of 11, the read's stop.
+    std::function<void(int port, int attempt, const SessionStop& stop)> onFailedTry{};
+    // verify: what the release writes, read back once the check has passed.
+    const std::vector<WrittenBlock>* readBack = nullptr;
+    CommApi* api = nullptr;     // the serial calls; none: the platform's
+    ExchangeLog* log = nullptr; // --log: every exchange traced here
 };
 
 UnitReport runUnit(int port, const UnitJob& job, UnitProgress& progress);
@@ -77,7 +126,7 @@ UnitReport runUnit(int port, const UnitJob& job, UnitProgress& progress);
 // The window's scan: COM1 to COM16, the first unit that passes the check.
 UnitReport scanAndRun(const UnitJob& job, UnitProgress& progress);
 
-enum class Probe { Missing, Held, Silent, Answers };
+enum class Probe { Missing, Held, Silent, Answers, Denied };
 
 // Opens COMn and tries the handshake eleven times, as the scan does; only
 // the handshake byte goes out.

@@ -1,8 +1,10 @@
 # Windows: the install folder a PC needs (cmake --install), the ZIP of it and
 # the NSIS installer (cpack -G ZIP / -G NSIS in the cross build). Flat, as
 # windeployqt lays it out: the programs, the Qt DLLs they use, Qt's platform
-# and style plugins, the MinGW run-time DLLs Qt's DLLs take, the README as
-# text and the licence notices.
+# and style plugins, qt.conf, the MinGW run-time DLLs that Qt's DLLs and the
+# window take, the README as text and the licence notices.
+
+include(${CMAKE_CURRENT_LIST_DIR}/reproducible-windows.cmake)
 
 # The programs that ship, side by side; a console program is one more name.
 set(KRONEX_SHIPPED_PROGRAMS kronex-atu kronex-update)
@@ -15,8 +17,10 @@ endforeach()
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION . RENAME README.txt)
 
 if(TARGET kronex-atu)
-  # Our programs link the run-time statically; Qt's DLLs take it as DLLs.
+  # kronex-update links the run-time statically; Qt's DLLs and the window
+  # take it as DLLs.
   find_package(Qt6 REQUIRED COMPONENTS Widgets)
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/windows/qt.conf DESTINATION .)
   set(_copied)
   foreach(lib Core Gui Widgets)
     install(FILES $<TARGET_FILE:Qt6::${lib}> DESTINATION .)
@@ -45,14 +49,17 @@ if(TARGET kronex-atu)
       endforeach()
     endif()")
 
-  # The notices: Qt (LGPLv3, with the third-party code inside its DLLs) and
-  # the MinGW run-time, from the Debian packages they were built from.
+  # The notices: Qt (LGPLv3, with the third-party code inside its DLLs), the
+  # MinGW run-time and the libraries inside kronex-update, from the Debian
+  # packages they were built from.
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/windows/NOTICES.txt DESTINATION licences)
   foreach(pair "/usr/share/common-licenses/LGPL-3:LGPL-3.txt"
                "/usr/share/common-licenses/GPL-3:GPL-3.txt"
                "/usr/share/doc/qt6-base-dev/copyright:qt6-base-copyright.txt"
                "/usr/share/doc/gcc-mingw-w64-base/copyright:gcc-runtime-copyright.txt"
-               "/usr/share/doc/mingw-w64-common/copyright:mingw-w64-copyright.txt")
+               "/usr/share/doc/mingw-w64-common/copyright:mingw-w64-copyright.txt"
+               "/usr/share/doc/libcli11-dev/copyright:cli11-copyright.txt"
+               "/usr/share/doc/nlohmann-json3-dev/copyright:nlohmann-json-copyright.txt")
     string(REPLACE ":" ";" pair "${pair}")
     list(GET pair 0 from)
     list(GET pair 1 to)
@@ -64,6 +71,8 @@ if(TARGET kronex-atu)
 endif()
 
 set(CPACK_GENERATOR ZIP NSIS)
+# The NSIS code below holds quotes, backslashes and ${...}: passed on as written.
+set(CPACK_VERBATIM_VARIABLES ON)
 set(CPACK_PACKAGE_NAME kronex-atu)
 set(CPACK_PACKAGE_VENDOR KRONEX)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -88,4 +97,21 @@ set(CPACK_NSIS_MANIFEST_DPI_AWARE ON)
 # A 64-bit installer (Unicode, so the UTF-8 script keeps its accents) that
 # writes the uninstall entry to the registry's 64-bit view.
 set(CPACK_NSIS_DEFINES "Target amd64-unicode")
+
+# Qt 6.4 needs Windows 10 1809 or later: the installer says so in Portuguese
+# on older Windows and installs nothing (packaging/windows/require-windows.nsh).
+string(APPEND CPACK_NSIS_DEFINES "\n!include \"${PROJECT_SOURCE_DIR}/packaging/windows/require-windows.nsh\"")
+set(CPACK_NSIS_EXTRA_PREINSTALL_COMMANDS "Call kronexRequireWindows")
+
+# %ProgramData%\KRONEX: one folder for every user of the PC (the records of
+# units being updated), which standard users may write. Files in ProgramData
+# belong to whoever made them, so Users (S-1-5-32-545, a name that works in
+# every language of Windows) get modify rights on the folder and what it will
+# hold. It stays on uninstall: it may hold a record a unit still needs.
+set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS [[
+  SetShellVarContext all
+  CreateDirectory "$APPDATA\KRONEX"
+  nsExec::Exec '"$SYSDIR\icacls.exe" "$APPDATA\KRONEX" /grant *S-1-5-32-545:(OI)(CI)M'
+  Pop $0]])
+include(${CMAKE_CURRENT_LIST_DIR}/signing-windows.cmake)
 include(CPack)

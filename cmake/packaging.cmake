@@ -1,6 +1,8 @@
 # Installation on Linux and the Debian package (cpack -G DEB in a Release
-# build): kronex-atu and kronex-devsim, the desktop entry with its icon, and
-# the README. Windows has its own (packaging-windows.cmake).
+# build): kronex-atu, kronex-update (its rule is in cli/) and kronex-devsim,
+# the desktop entry with its icon, their manual pages, the README, the
+# copyright file and the changelog. Windows has its own
+# (packaging-windows.cmake).
 if(WIN32)
   include(${CMAKE_CURRENT_LIST_DIR}/packaging-windows.cmake)
   return()
@@ -27,10 +29,54 @@ endif()
 if(TARGET kronex-devsim)
   install(TARGETS kronex-devsim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
-install(FILES ${PROJECT_SOURCE_DIR}/README.md
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/kronex-atu)
+set(_doc ${CMAKE_INSTALL_DATADIR}/doc/kronex-atu)
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/packaging/linux/copyright
+        DESTINATION ${_doc})
 
-set(KRONEX_PACKAGE_MAINTAINER "KRONEX updater maintainers <kronex-atu@localhost>"
+# Debian policy: the changelog and the manual pages compressed as dpkg does
+# (gzip -9n: no file name or time inside, so the same bytes every build).
+# kronex-atu's page is written by hand (the window has no --help).
+set(_linux ${PROJECT_SOURCE_DIR}/packaging/linux)
+set(_out ${CMAKE_CURRENT_BINARY_DIR}/debian-docs)
+set(_gzipped)
+function(_kronex_gzip source output)
+  add_custom_command(OUTPUT ${_out}/${output}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${_out}
+    COMMAND sh -c "gzip -9n -c \"$0\" >\"$1\"" ${source} ${_out}/${output}
+    DEPENDS ${source} VERBATIM)
+  set(_gzipped ${_gzipped} ${_out}/${output} PARENT_SCOPE)
+endfunction()
+_kronex_gzip(${_linux}/changelog changelog.gz)
+install(FILES ${_out}/changelog.gz DESTINATION ${_doc})
+if(TARGET kronex-atu)
+  _kronex_gzip(${_linux}/kronex-atu.1 kronex-atu.1.gz)
+  install(FILES ${_out}/kronex-atu.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
+# The command-line programs' pages come from their --help.
+find_program(KRONEX_HELP2MAN help2man)
+foreach(pair "kronex-devsim:simulated KRONEX unit in update mode"
+             "kronex-update:install the firmware release into KRONEX units from the command line")
+  string(FIND "${pair}" ":" _colon)
+  string(SUBSTRING "${pair}" 0 ${_colon} _program)
+  math(EXPR _colon "${_colon} + 1")
+  string(SUBSTRING "${pair}" ${_colon} -1 _what)
+  if(NOT TARGET ${_program})
+    continue()
+  elseif(NOT KRONEX_HELP2MAN)
+    message(STATUS "help2man not found: no manual page for ${_program} (scripts/package.sh installs it)")
+    continue()
+  endif()
+  add_custom_command(OUTPUT ${_out}/${_program}.1
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${_out}
+    COMMAND ${KRONEX_HELP2MAN} --no-info --version-string=${PROJECT_VERSION} --name ${_what}
+            --section 1 --output ${_out}/${_program}.1 $<TARGET_FILE:${_program}>
+    DEPENDS ${_program} VERBATIM)
+  _kronex_gzip(${_out}/${_program}.1 ${_program}.1.gz)
+  install(FILES ${_out}/${_program}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endforeach()
+add_custom_target(kronex-debian-docs ALL DEPENDS ${_gzipped})
+
+set(KRONEX_PACKAGE_MAINTAINER "KRONEX updater maintainers <kronex-atu@kronex.com.br>"
     CACHE STRING "Maintainer field of the Debian package")
 
 set(CPACK_GENERATOR DEB)
@@ -41,8 +87,9 @@ set(CPACK_PACKAGE_DESCRIPTION
     "Installs the firmware release compiled into the program into a KRONEX unit\n\
 in update mode over a serial port (COM1 to COM16, mapped to Linux devices\n\
 through a per-user device namespace). The interface is in Portuguese. Also\n\
-contains kronex-devsim, a simulated unit on a pseudo-terminal for trying an\n\
-update without hardware.")
+contains kronex-update, the same update from the command line, and\n\
+kronex-devsim, a simulated unit on a pseudo-terminal for trying an update\n\
+without hardware.")
 set(CPACK_PACKAGE_CONTACT ${KRONEX_PACKAGE_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${KRONEX_PACKAGE_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)

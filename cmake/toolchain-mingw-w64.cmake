@@ -5,8 +5,10 @@
 #         --toolchain cmake/toolchain-mingw-w64.cmake \
 #         -DKRONEX_BUILD_GUI=OFF -DKRONEX_HOST_RELEASE_EMBED=<host build>/catalog/kronex-release-embed
 #
-# The programs link libgcc, libstdc++ and winpthread statically, so a built
-# .exe runs on a bare Windows (or under wine) without any of MinGW's DLLs.
+# The project links its programs against libgcc, libstdc++ and winpthread
+# statically (CMakeLists.txt), so a built .exe runs on a bare Windows (or
+# under wine) without any of MinGW's DLLs; the window alone takes them as the
+# DLLs Qt's own DLLs use.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
@@ -20,9 +22,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# -static also takes winpthread's static archive instead of its DLL.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
 # Tests and test discovery run the .exe through wine when it is installed.
 find_program(KRONEX_WINE NAMES wine64 wine PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)

@@ -3,9 +3,10 @@
 # that are missing (as root, or through sudo).
 set -euo pipefail
 
-# libcli11-dev and nlohmann-json3-dev: kronex-update's arguments and JSON (header-only).
+# libcli11-dev and nlohmann-json3-dev: kronex-update's arguments and JSON (header-only);
+# gettext: its message catalogue; python3-jsonschema: its JSON checked against docs/schema.
 packages=(cmake ninja-build g++ qt6-base-dev fonts-liberation libgtest-dev
-  libcli11-dev nlohmann-json3-dev "$@")
+  libcli11-dev nlohmann-json3-dev gettext python3-jsonschema "$@")
 
 missing=()
 for p in "${packages[@]}"; do

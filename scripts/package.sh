@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds the Debian package (Release) into build-package/, checks what it
-# holds, installs it with apt as a user would, checks that the programs run
-# from the installed files, and removes it again (as root, or through sudo).
+# holds and runs lintian on it (any error or warning fails), installs it with
+# apt as a user would, checks that the programs run from the installed files,
+# and removes it again (as root, or through sudo).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh dpkg-dev file desktop-file-utils
+scripts/install-deps.sh dpkg-dev file desktop-file-utils lintian help2man man-db
 
 out=build-package
 cmake -S . -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKRONEX_BUILD_TESTS=OFF >/dev/null
@@ -24,12 +25,18 @@ as_root=()
 files=(
   usr/bin/kronex-atu
   usr/bin/kronex-devsim
+  usr/bin/kronex-update
   usr/share/applications/kronex-atu.desktop
   usr/share/icons/hicolor/48x48/apps/kronex-atu.png
   usr/share/icons/hicolor/128x128/apps/kronex-atu.png
   usr/share/icons/hicolor/256x256/apps/kronex-atu.png
   usr/share/icons/hicolor/scalable/apps/kronex-atu.svg
   usr/share/doc/kronex-atu/README.md
+  usr/share/doc/kronex-atu/copyright
+  usr/share/doc/kronex-atu/changelog.gz
+  usr/share/man/man1/kronex-atu.1.gz
+  usr/share/man/man1/kronex-devsim.1.gz
+  usr/share/man/man1/kronex-update.1.gz
 )
 listing=$(dpkg-deb --contents "$deb" | awk '{print $NF}')
 for f in "${files[@]}"; do
@@ -42,6 +49,18 @@ done
 unpacked=$(mktemp -d)
 trap 'rm -rf "$unpacked"' EXIT
 dpkg-deb --extract "$deb" "$unpacked"
+version=$(dpkg-deb --field "$deb" Version)
+zcat "$unpacked/usr/share/doc/kronex-atu/changelog.gz" | head -n 1 | grep -qF "kronex-atu ($version)" ||
+  fail "the changelog's last entry is not for version $version"
+for page in kronex-atu kronex-devsim kronex-update; do
+  man -l "$unpacked/usr/share/man/man1/$page.1.gz" 2>/dev/null | grep -q "^NAME" ||
+    fail "the manual page of $page does not render"
+done
+
+echo "== lintian"
+if ! lintian --fail-on error,warning --tag-display-limit 0 "$deb"; then
+  fail "lintian reports errors or warnings"
+fi
 desktop-file-validate "$unpacked/usr/share/applications/kronex-atu.desktop" ||
   fail "the desktop entry does not validate"
 grep -qx 'Name=Atualização KRONEX' "$unpacked/usr/share/applications/kronex-atu.desktop" ||

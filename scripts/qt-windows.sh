@@ -13,7 +13,9 @@
 #   KRONEX_QT_WIN_CACHE    cache folder (default ~/.cache/kronex/qt-6.4.2-win64);
 #                          the prefix is <cache>/qt6-win64
 #   KRONEX_QT_WIN_ARCHIVE  a .tar.xz of such a prefix (unpacking to qt6-win64/)
-#   KRONEX_QT_WIN_SHA256   its SHA-256 (default: read from <archive>.sha256)
+#   KRONEX_QT_WIN_SHA256   its SHA-256 (default: the one pinned below, of the
+#                          archive the project builds with; set it to use an
+#                          archive of your own build)
 #
 # From source: Debian's qt6-base source package of the host Qt's version
 # (through a deb-src entry for the machine's own suite), cross-built with the
@@ -39,13 +41,22 @@ prefix=$cache/qt6-win64
 stamp=$prefix/.kronex-qt-stamp
 say() { echo "qt-windows: $*" >&2; }
 
+# The SHA-256 of qt6.4.2-win64.tar.xz, the archive the project builds with:
+# kept here rather than trusted from a file that travels with the archive.
+pinned_sha=19fe5fc2682bf218b11a2a41d197df03823b4e7addefee566bf6cb6fe15c3e5f
+
 archive=${KRONEX_QT_WIN_ARCHIVE:-}
 [ "$mode" = source ] && archive=
 want_sha=
 if [ -n "$archive" ]; then
   [ -f "$archive" ] || { say "no archive at $archive"; exit 1; }
-  want_sha=${KRONEX_QT_WIN_SHA256:-$(cut -d' ' -f1 "$archive.sha256" 2>/dev/null || true)}
-  [ -n "$want_sha" ] || { say "no SHA-256 for $archive (KRONEX_QT_WIN_SHA256 or $archive.sha256)"; exit 1; }
+  want_sha=${KRONEX_QT_WIN_SHA256:-$pinned_sha}
+  # A hash file beside the archive must agree, or one of the two is stale.
+  beside=$(cut -d' ' -f1 "$archive.sha256" 2>/dev/null || true)
+  if [ -n "$beside" ] && [ "$beside" != "$want_sha" ]; then
+    say "$archive.sha256 says $beside, but the expected SHA-256 is $want_sha"
+    exit 1
+  fi
 fi
 
 # What is there already: any complete prefix serves, unless an archive with

@@ -28,8 +28,10 @@ if qt=$(scripts/qt-windows.sh --if-available 2>/dev/null); then
 else
   echo "No Qt for Windows (scripts/qt-windows.sh): everything but the window"
 fi
-# A build folder keeps the toolchain it was first configured with.
-if ! grep -qsx "CMAKE_TOOLCHAIN_FILE:[A-Z]*=$toolchain" "$out/CMakeCache.txt"; then
+# A build folder keeps the toolchain it was first configured with, and the
+# linker flags the toolchain once set (the run-time is now chosen per program).
+if ! grep -qsx "CMAKE_TOOLCHAIN_FILE:[A-Z]*=$toolchain" "$out/CMakeCache.txt" ||
+  grep -qs '^CMAKE_EXE_LINKER_FLAGS:STRING=-static' "$out/CMakeCache.txt"; then
   rm -rf "$out/CMakeCache.txt" "$out/CMakeFiles"
 fi
 cmake -S . -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=Release --toolchain "$toolchain" \

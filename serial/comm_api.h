@@ -28,6 +28,8 @@ class CommApi {
     virtual BOOL GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDWORD transferred,
                                      BOOL wait) = 0;
     virtual DWORD GetLastError() = 0;
+    virtual BOOL CancelIoEx(HANDLE file, LPOVERLAPPED overlapped) = 0;
+    virtual BOOL ClearCommError(HANDLE file, LPDWORD errors, LPCOMSTAT status) = 0;
     virtual BOOL PurgeComm(HANDLE file, DWORD flags) = 0;
     virtual BOOL CloseHandle(HANDLE object) = 0;
     virtual DWORD GetTickCount() = 0;

@@ -44,6 +44,12 @@ class ForwardingComm : public CommApi {
         return real_.GetOverlappedResult(file, overlapped, transferred, wait);
     }
     DWORD GetLastError() override { return real_.GetLastError(); }
+    BOOL CancelIoEx(HANDLE file, LPOVERLAPPED overlapped) override {
+        return real_.CancelIoEx(file, overlapped);
+    }
+    BOOL ClearCommError(HANDLE file, LPDWORD errors, LPCOMSTAT status) override {
+        return real_.ClearCommError(file, errors, status);
+    }
     BOOL PurgeComm(HANDLE file, DWORD flags) override { return real_.PurgeComm(file, flags); }
     BOOL CloseHandle(HANDLE object) override { return real_.CloseHandle(object); }
     DWORD GetTickCount() override { return real_.GetTickCount(); }

@@ -22,6 +22,25 @@ COMMTIMEOUTS linkTimeouts() {
 
 } // namespace
 
+void setLinkLine(DCB& dcb) {
+    dcb.BaudRate = kLineBaudRate;
+    dcb.ByteSize = 8;
+    dcb.Parity = NOPARITY;
+    // Another program may have left any of these on the port; each can make
+    // an update fail halfway.
+    dcb.StopBits = ONESTOPBIT;
+    dcb.fBinary = 1;
+    dcb.fParity = 0;
+    dcb.fOutxCtsFlow = 0;
+    dcb.fOutxDsrFlow = 0;
+    dcb.fDsrSensitivity = 0;
+    dcb.fOutX = 0;
+    dcb.fInX = 0;
+    dcb.fErrorChar = 0;
+    dcb.fNull = 0;
+    dcb.fAbortOnError = 0;
+}
+
 bool SerialPort::ABRE_PORTA(std::int32_t n) {
     if (open_) {
         FECHA_PORTA();
@@ -30,21 +49,24 @@ bool SerialPort::ABRE_PORTA(std::int32_t n) {
     const std::string name = "\\\\.\\COM" + std::to_string(n);
     handle_ = api_.CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-    if (isValidHandle(handle_)) {
-        // A port that refuses a setting keeps what it had; the open still counts.
-        api_.SetupComm(handle_, kQueueSize, kQueueSize);
-        DCB dcb{};
-        dcb.DCBlength = sizeof dcb;
-        api_.GetCommState(handle_, &dcb);
-        dcb.BaudRate = kLineBaudRate;
-        dcb.ByteSize = 8;
-        dcb.Parity = NOPARITY;
-        api_.SetCommState(handle_, &dcb);
-        COMMTIMEOUTS timeouts = linkTimeouts();
-        api_.SetCommTimeouts(handle_, &timeouts);
-    }
+    mayAbortOnError_ = false;
+    if (isValidHandle(handle_))
+        configure();
     open_ = true;
     return true;
+}
+
+// A port that refuses a setting keeps what it had; the open still counts.
+void SerialPort::configure() {
+    api_.SetupComm(handle_, kQueueSize, kQueueSize);
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    const bool read = api_.GetCommState(handle_, &dcb);
+    const bool inheritedAbort = !read || dcb.fAbortOnError;
+    setLinkLine(dcb);
+    mayAbortOnError_ = !api_.SetCommState(handle_, &dcb) && inheritedAbort;
+    COMMTIMEOUTS timeouts = linkTimeouts();
+    api_.SetCommTimeouts(handle_, &timeouts);
 }
 
 void SerialPort::FECHA_PORTA() {
@@ -88,21 +110,53 @@ std::int32_t SerialPort::transfer(bool send, void* buffer, std::int32_t count) {
     const BOOL started =
         send ? api_.WriteFile(handle_, buffer, static_cast<DWORD>(count), &immediate, &overlapped)
              : api_.ReadFile(handle_, buffer, static_cast<DWORD>(count), &immediate, &overlapped);
+    const DWORD error = started ? ERROR_SUCCESS : api_.GetLastError();
     std::int32_t moved = 0;
-    // Any other error: the driver refused the transfer, as it does for a
-    // removed device, and will refuse the next one just as fast.
-    failed_ = !started && api_.GetLastError() != ERROR_IO_PENDING;
-    if (!failed_) {
-        // The time-outs end the transfer; the wait itself needs none.
-        if (api_.WaitForSingleObject(overlapped.hEvent, INFINITE) == WAIT_OBJECT_0) {
-            DWORD transferred = 0;
-            if (api_.GetOverlappedResult(handle_, &overlapped, &transferred, FALSE))
-                moved = static_cast<std::int32_t>(
-                    std::min<DWORD>(transferred, static_cast<DWORD>(count)));
-        }
-    }
+    if (started || error == ERROR_IO_PENDING)
+        moved = awaitCompletion(overlapped, count);
+    else
+        transferFailed(error); // the driver refused it, as it does for a removed device
     api_.CloseHandle(overlapped.hEvent);
     return moved;
+}
+
+// The driver owns the OVERLAPPED and the buffer until the transfer has
+// completed, so this returns only once it has: a transfer whose end cannot
+// be awaited is cancelled, and its cancellation awaited.
+std::int32_t SerialPort::awaitCompletion(OVERLAPPED& overlapped, std::int32_t count) {
+    // The time-outs end the transfer; the wait itself needs none.
+    const bool signalled = api_.WaitForSingleObject(overlapped.hEvent, INFINITE) == WAIT_OBJECT_0;
+    DWORD transferred = 0;
+    BOOL done = signalled && api_.GetOverlappedResult(handle_, &overlapped, &transferred, FALSE);
+    DWORD error = done ? ERROR_SUCCESS : signalled ? api_.GetLastError() : ERROR_IO_INCOMPLETE;
+    bool cancelled = false;
+    if (error == ERROR_IO_INCOMPLETE) {
+        cancelled = true;
+        api_.CancelIoEx(handle_, &overlapped);
+        transferred = 0;
+        done = api_.GetOverlappedResult(handle_, &overlapped, &transferred, TRUE);
+        error = done ? ERROR_SUCCESS : api_.GetLastError();
+    }
+    if (done)
+        return static_cast<std::int32_t>(std::min<DWORD>(transferred, static_cast<DWORD>(count)));
+    // Windows completes a transfer that ends by time-out normally, short;
+    // wine fails one that moved nothing with ERROR_TIMEOUT. Any other
+    // completion error is the device failing the transfer, and it will fail
+    // the next one.
+    if (error != ERROR_TIMEOUT && !(cancelled && error == ERROR_OPERATION_ABORTED))
+        transferFailed(error);
+    return 0;
+}
+
+void SerialPort::transferFailed(DWORD error) {
+    // Abort-on-error left on by another program: a line error fails every
+    // transfer until it is cleared. Clearing it fails only on a gone device.
+    if (error == ERROR_OPERATION_ABORTED && mayAbortOnError_) {
+        DWORD errors = 0;
+        failed_ = !api_.ClearCommError(handle_, &errors, nullptr);
+        return;
+    }
+    failed_ = true;
 }
 
 } // namespace kronex

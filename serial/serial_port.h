@@ -14,6 +14,12 @@ inline constexpr DWORD kLineBaudRate = 166667;
 // the last byte that came: a one-byte read of a silent line takes 100 ms.
 inline constexpr DWORD kReadTimeoutPerByteMs = 100;
 
+// The link's line, over whatever the last program left in `dcb`: 166667
+// baud, 8 data bits, no parity, one stop bit, every byte passed as it is, no
+// flow control holding either side, no line error stopping the transfers.
+// DTR and RTS, the limits and the characters stay as they are.
+void setLinkLine(DCB& dcb);
+
 class SerialPort {
   public:
     explicit SerialPort(CommApi& api) : api_(api) {}
@@ -34,9 +40,11 @@ class SerialPort {
     // that came are in the buffer either way; the rest is untouched.
     bool RECEBE_DADOS(std::int32_t count, std::uint8_t* buffer, std::int32_t& read);
 
-    // True when the last transfer could not even start: the port is missing
-    // or its device has gone (an adapter pulled out, a line that hung up).
-    // Nothing can come through such a port, so there is no use waiting on it.
+    // True when the driver failed the last transfer, at its start or at its
+    // completion: the port is missing or its device has gone (an adapter
+    // pulled out, a line that hung up). Nothing can come through such a
+    // port, so there is no use waiting on it. A transfer that ended by a
+    // time-out, or that this class cancelled itself, is no failure.
     bool failed() const { return failed_; }
 
     bool isOpen() const { return open_; }
@@ -44,12 +52,18 @@ class SerialPort {
     CommApi& api() { return api_; }
 
   private:
+    void configure();
     std::int32_t transfer(bool send, void* buffer, std::int32_t count);
+    std::int32_t awaitCompletion(OVERLAPPED& overlapped, std::int32_t count);
+    void transferFailed(DWORD error);
 
     CommApi& api_;
     HANDLE handle_ = INVALID_HANDLE_VALUE;
     bool open_ = false;
     bool failed_ = false;
+    // The port refused the link's settings and may still abort every
+    // transfer after a line error until the error is cleared.
+    bool mayAbortOnError_ = false;
 };
 
 // Any negative handle value stands for a failed open.

@@ -82,6 +82,20 @@ struct COMMTIMEOUTS {
 };
 using LPCOMMTIMEOUTS = COMMTIMEOUTS*;
 
+struct COMSTAT {
+    DWORD fCtsHold : 1;
+    DWORD fDsrHold : 1;
+    DWORD fRlsdHold : 1;
+    DWORD fXoffHold : 1;
+    DWORD fXoffSent : 1;
+    DWORD fEof : 1;
+    DWORD fTxim : 1;
+    DWORD fReserved : 25;
+    DWORD cbInQue;
+    DWORD cbOutQue;
+};
+using LPCOMSTAT = COMSTAT*;
+
 inline constexpr DWORD GENERIC_READ = 0x80000000;
 inline constexpr DWORD GENERIC_WRITE = 0x40000000;
 inline constexpr DWORD OPEN_EXISTING = 3;
@@ -94,7 +108,11 @@ inline constexpr DWORD ERROR_ACCESS_DENIED = 5;
 inline constexpr DWORD ERROR_INVALID_HANDLE = 6;
 inline constexpr DWORD ERROR_GEN_FAILURE = 31;
 inline constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+inline constexpr DWORD ERROR_OPERATION_ABORTED = 995;
+inline constexpr DWORD ERROR_IO_INCOMPLETE = 996;
 inline constexpr DWORD ERROR_IO_PENDING = 997;
+inline constexpr DWORD ERROR_NOT_FOUND = 1168;
+inline constexpr DWORD ERROR_TIMEOUT = 1460;
 
 inline constexpr DWORD INFINITE = 0xFFFFFFFF;
 inline constexpr DWORD MAXDWORD = 0xFFFFFFFF;
@@ -110,6 +128,11 @@ inline constexpr DWORD PURGE_RXCLEAR = 0x0008;
 inline constexpr BYTE NOPARITY = 0;
 inline constexpr BYTE ODDPARITY = 1;
 inline constexpr BYTE EVENPARITY = 2;
+inline constexpr DWORD CE_RXOVER = 0x0001;
+inline constexpr DWORD CE_OVERRUN = 0x0002;
+inline constexpr DWORD CE_RXPARITY = 0x0004;
+inline constexpr DWORD CE_FRAME = 0x0008;
+
 inline constexpr BYTE ONESTOPBIT = 0;
 inline constexpr BYTE TWOSTOPBITS = 2;
 #endif

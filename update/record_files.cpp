@@ -27,9 +27,9 @@ std::string lastErrorText(const std::string& what) {
 
 bool replaceDurably(const fs::path& path, const std::string& text, std::string& why) {
     static std::atomic<unsigned> counter{0};
-    fs::path temp = path;
-    temp +=
-        "." + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(counter++) + ".tmp";
+    std::wstring suffix = L"." + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                          std::to_wstring(counter++) + L".tmp";
+    const fs::path temp = path.native() + suffix;
     HANDLE h = ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {

@@ -2,6 +2,8 @@
 // The window does not look at it.
 #pragma once
 
+#include "dump_file.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -66,6 +68,7 @@ struct SessionResult {
     // "29" and bytes 0-2 of the unit's own identity once settled (from a kept
     // record where the unit's own read blank); empty before.
     std::string ownSerial;
+    DumpResult dump; // a completed session's diagnostic file
 };
 
 // The last exchange of `link`, as far as the stop report needs it.

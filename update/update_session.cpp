@@ -36,6 +36,7 @@ class UpdateSession {
         SessionResult r;
         r.completed = run();
         r.stop = stop_;
+        r.dump = dump_;
         r.recordError = recordError_;
         if (ownIdentity_)
             r.ownSerial = serialOf(*ownIdentity_);
@@ -109,6 +110,7 @@ class UpdateSession {
     int sections_ = 0;
     std::string mirrorLine_;
     SessionStop stop_;
+    DumpResult dump_;
     // The unit's own blocks, once settled before the first erase of either:
     // as the check and the top block read gave them, or from a kept record.
     std::optional<UnitBlock> ownIdentity_;
@@ -335,8 +337,10 @@ class UpdateSession {
         // The unit holds its own blocks again: their record has done its job.
         if (!recordFile_.empty())
             records().discard(recordFile_);
-        // A file that cannot be written does not undo a completed update.
-        writeDumpFile(w_.dumpFile, identity_);
+        // A file that cannot be written does not undo a completed update;
+        // the front end that can say so does.
+        dump_ =
+            writeDumpFile(w_.dumpFile, identity_, w_.dumpFiles ? *w_.dumpFiles : systemDumpFiles());
         window_.stepProgress(window_.progressMax());
         window_.setStatusText("Atualização concluída!");
         window_.pumpEvents();

@@ -32,6 +32,9 @@ struct Workflow {
     // kept. The window goes on without one.
     bool recordRequired = false;
     class RecordFiles* recordFiles = nullptr; // null: the disk
+    // Where the diagnostic file is written, and where else when dumpFile
+    // cannot be; null: the system's files.
+    DumpFiles* dumpFiles = nullptr;
 };
 
 } // namespace kronex

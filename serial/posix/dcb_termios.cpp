@@ -112,7 +112,10 @@ bool dcbToTermios(const DCB& dcb, LineTermios& line) {
     std::uint32_t frame = sizeBits(dcb.ByteSize) | parityBits(dcb.Parity);
     if (dcb.StopBits != ONESTOPBIT)
         frame |= CSTOPB;
-    if (dcb.fOutxCtsFlow || dcb.fRtsControl == kRtsControlHandshake)
+    // CRTSCTS holds output back while CTS is low, so only output flow
+    // control asks for it. RTS handshaking alone has no termios equivalent:
+    // RTS then stays raised.
+    if (dcb.fOutxCtsFlow)
         frame |= CRTSCTS;
     std::uint32_t input = 0;
     if (dcb.fOutX)

@@ -34,8 +34,12 @@ int comNumber(const std::string& name) {
 
 } // namespace
 
+std::string kronexStateDir() {
+    return stateHome() + "/kronex";
+}
+
 std::string dosDevicesDir() {
-    return stateHome() + "/kronex/dosdevices";
+    return kronexStateDir() + "/dosdevices";
 }
 
 std::string driveCRoot() {
@@ -43,7 +47,7 @@ std::string driveCRoot() {
     struct stat st {};
     if (lstat(entry.c_str(), &st) == 0)
         return entry;
-    return stateHome() + "/kronex/drive_c";
+    return kronexStateDir() + "/drive_c";
 }
 
 std::string comLinkPath(int n) {

@@ -7,6 +7,10 @@
 
 namespace kronex::posix {
 
+// ${XDG_STATE_HOME:-$HOME/.local/state}/kronex: the user's own folder for
+// this program's files (not created here).
+std::string kronexStateDir();
+
 // The namespace folder (not created here).
 std::string dosDevicesDir();
 

@@ -11,6 +11,7 @@
 #include "win32_errors.h"
 
 #include <cerrno>
+#include <sys/ioctl.h>
 #include <termios.h>
 
 namespace kronex {
@@ -205,6 +206,34 @@ class PosixCommApi final : public CommApi {
     }
 
     DWORD GetLastError() override { return posix::lastError(); }
+
+    // Nothing to cancel: every transfer has completed by the time its call
+    // returns, which Windows answers with ERROR_NOT_FOUND.
+    BOOL CancelIoEx(HANDLE file, LPOVERLAPPED) override {
+        if (!handles_.port(file))
+            return fail(ERROR_INVALID_HANDLE);
+        return fail(ERROR_NOT_FOUND);
+    }
+
+    // A termios line never aborts its transfers after a line error, so there
+    // is no error state to clear; the queues' fill levels are reported.
+    BOOL ClearCommError(HANDLE file, LPDWORD errors, LPCOMSTAT status) override {
+        const auto port = handles_.port(file);
+        if (!port)
+            return fail(ERROR_INVALID_HANDLE);
+        if (errors)
+            *errors = 0;
+        if (status) {
+            *status = COMSTAT{};
+            int queued = 0;
+            if (ioctl(port->device->fd(), FIONREAD, &queued) == 0 && queued > 0)
+                status->cbInQue = static_cast<DWORD>(queued);
+            queued = 0;
+            if (ioctl(port->device->fd(), TIOCOUTQ, &queued) == 0 && queued > 0)
+                status->cbOutQue = static_cast<DWORD>(queued);
+        }
+        return TRUE;
+    }
 
     // The abort flags have nothing to do: no transfer is ever pending.
     BOOL PurgeComm(HANDLE file, DWORD flags) override {

@@ -39,6 +39,12 @@ class Win32CommApi final : public CommApi {
         return ::GetOverlappedResult(file, overlapped, transferred, wait);
     }
     DWORD GetLastError() override { return ::GetLastError(); }
+    BOOL CancelIoEx(HANDLE file, LPOVERLAPPED overlapped) override {
+        return ::CancelIoEx(file, overlapped);
+    }
+    BOOL ClearCommError(HANDLE file, LPDWORD errors, LPCOMSTAT status) override {
+        return ::ClearCommError(file, errors, status);
+    }
     BOOL PurgeComm(HANDLE file, DWORD flags) override { return ::PurgeComm(file, flags); }
     BOOL CloseHandle(HANDLE object) override { return ::CloseHandle(object); }
     DWORD GetTickCount() override { return ::GetTickCount(); }

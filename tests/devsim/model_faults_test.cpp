@@ -43,6 +43,19 @@ TEST(DevsimFaults, NakAtExchangeRejectsOnlyThatCommand) {
     EXPECT_EQ(unit.transcript()[1], "WRITE t0 4080 [nak]");
 }
 
+TEST(DevsimFaults, CorruptAtAcknowledgesButKeepsOneByteInverted) {
+    Faults f;
+    f.corruptAtExchange = 2;
+    DeviceModel unit(f);
+    const Bytes plain = pattern(0x20);
+    EXPECT_EQ(exchangeFrame(unit, writeFrame(0, 0x4000, plain)).reply, kAccepted);
+    EXPECT_EQ(exchangeFrame(unit, writeFrame(0, 0x4080, plain)).reply, kAccepted);
+    EXPECT_EQ(unit.program(0)[0x4080], static_cast<std::uint8_t>(~plain[0]));
+    EXPECT_EQ(unit.program(0)[0x4081], plain[1]);
+    EXPECT_EQ(unit.program(0)[0x4000], plain[0]);
+    EXPECT_EQ(unit.transcript()[1], "WRITE t0 4080 [corrupt]");
+}
+
 TEST(DevsimFaults, NakOnAReadKeepsTheReplyShapeWithTheOtherStatus) {
     Faults f;
     f.nakAtExchange = 1;

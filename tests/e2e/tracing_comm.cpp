@@ -119,6 +119,19 @@ BOOL TracingComm::GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDW
     return r;
 }
 
+BOOL TracingComm::CancelIoEx(HANDLE file, LPOVERLAPPED overlapped) {
+    const BOOL r = real().CancelIoEx(file, overlapped);
+    note("CancelIoEx", file, r, r ? 0 : real().GetLastError());
+    return r;
+}
+
+BOOL TracingComm::ClearCommError(HANDLE file, LPDWORD errors, LPCOMSTAT status) {
+    const BOOL r = real().ClearCommError(file, errors, status);
+    note("ClearCommError", file, r, r ? 0 : real().GetLastError(),
+         r && errors ? ", errors " + std::to_string(*errors) : "");
+    return r;
+}
+
 BOOL TracingComm::PurgeComm(HANDLE file, DWORD flags) {
     const BOOL r = real().PurgeComm(file, flags);
     note("PurgeComm", file, r, r ? 0 : real().GetLastError(),

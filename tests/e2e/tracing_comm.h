@@ -51,6 +51,8 @@ class TracingComm : public ForwardingComm {
     // The error of the last call that failed through this table: logging
     // may have changed the thread's own since.
     DWORD GetLastError() override { return lastError_; }
+    BOOL CancelIoEx(HANDLE file, LPOVERLAPPED overlapped) override;
+    BOOL ClearCommError(HANDLE file, LPDWORD errors, LPCOMSTAT status) override;
     BOOL PurgeComm(HANDLE file, DWORD flags) override;
     BOOL CloseHandle(HANDLE object) override;
 

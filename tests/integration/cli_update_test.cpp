@@ -9,13 +9,21 @@
 #include "fake_window.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <optional>
+#include <pty.h>
+#include <sys/file.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace kronex;
@@ -69,16 +77,69 @@ struct Bench {
     }
 
     // kronex-update with these arguments: its exit status and standard output.
-    std::pair<int, std::string> run(const std::string& args) {
-        const std::string command =
-            std::string(KRONEX_UPDATE) + " " + args + " 2>" + (state / "progress.txt").string();
+    // Standard input is nothing, or a terminal where `typed` waits to be read.
+    std::pair<int, std::string> run(const std::string& args,
+                                    const std::optional<std::string>& typed = std::nullopt,
+                                    const std::string& prefix = "") {
+        std::string command = prefix + std::string(KRONEX_UPDATE) + " " + args + " 2>" +
+                              (state / "progress.txt").string();
+        int master = -1, slave = -1;
+        char terminal[256] = "/dev/null";
+        if (typed) {
+            EXPECT_EQ(openpty(&master, &slave, terminal, nullptr, nullptr), 0);
+            EXPECT_EQ(write(master, typed->data(), typed->size()),
+                      static_cast<ssize_t>(typed->size()));
+        }
+        command += std::string(" <") + terminal;
         FILE* out = popen(command.c_str(), "r");
         std::string text;
         char buffer[4096];
         for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, out)) > 0;)
             text.append(buffer, n);
         const int status = pclose(out);
+        if (typed) {
+            close(master);
+            close(slave);
+        }
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text};
+    }
+    std::string progress() { return fileText(state / "progress.txt"); }
+    void point(int com, const std::string& target) {
+        const auto link = state / "kronex" / "dosdevices" / ("com" + std::to_string(com));
+        fs::remove(link);
+        fs::create_symlink(target, link);
+    }
+};
+
+// What the schema in docs/ finds wrong with kronex-update's JSON ("" when nothing).
+std::string schemaProblems(const std::string& json) {
+    const fs::path file = fs::temp_directory_path() / ("kronex-json-" + std::to_string(getpid()));
+    std::ofstream(file) << json;
+    FILE* out =
+        popen((std::string(KRONEX_SCHEMA_CHECK) + " <" + file.string() + " 2>&1").c_str(), "r");
+    std::string text;
+    char buffer[1024];
+    for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, out)) > 0;)
+        text.append(buffer, n);
+    const int status = pclose(out);
+    fs::remove(file);
+    return status == 0 ? "" : "schema check: " + text;
+}
+
+// A terminal another program has open and locked, as a serial program does.
+struct HeldTerminal {
+    int master = -1, slave = -1, other = -1;
+    char path[256] = {};
+    HeldTerminal() {
+        EXPECT_EQ(openpty(&master, &slave, path, nullptr, nullptr), 0);
+        fcntl(master, F_SETFL, O_NONBLOCK);
+        other = open(path, O_RDWR | O_NOCTTY);
+        EXPECT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+    }
+    ~HeldTerminal() {
+        close(other);
+        close(slave);
+        close(master);
     }
 };
 
@@ -107,6 +168,10 @@ TEST(CliUpdate, SendsWhatTheWindowSends) {
     EXPECT_EQ(commandsIn(bench.state / "cli.txt"), embeddedUpdate().commands);
     EXPECT_EQ(fileText(bench.state / "kronex" / "drive_c" / "TEXTO2.TXT"),
               fileText(bench.state / "window.TXT"));
+    EXPECT_NE(out.find("\n  diagnostic file: " +
+                       (bench.state / "kronex" / "drive_c" / "TEXTO2.TXT").string() + "\n"),
+              std::string::npos)
+        << out;
 }
 
 TEST(CliUpdate, FourUnitsAtOnceOneRefusingADataBlock) {
@@ -126,12 +191,14 @@ TEST(CliUpdate, FourUnitsAtOnceOneRefusingADataBlock) {
                                        ? std::vector<std::string>{"--nak-at", std::to_string(k)}
                                        : std::vector<std::string>{}));
     const auto [status, out] = bench.run("update --port 3 --port 4 --port 5 --port 6 --yes --json "
-                                         "--dump-dir " +
+                                         "--log " +
+                                         (bench.state / "trace.log").string() + " --dump-dir " +
                                          (bench.state / "dumps").string());
     for (auto& u : units)
         EXPECT_EQ(u->stop(SIGTERM), 0);
     EXPECT_EQ(status, 1) << out;
     const auto json = nlohmann::json::parse(out);
+    EXPECT_EQ(schemaProblems(out), "");
     ASSERT_EQ(json["units"].size(), 4u) << out;
     const auto expected = dumpText(embeddedUpdate().identity) + "\r\n";
     for (const auto& u : json["units"]) {
@@ -142,15 +209,354 @@ TEST(CliUpdate, FourUnitsAtOnceOneRefusingADataBlock) {
             EXPECT_EQ(u["failed_command"], "DATA block " + block);
             EXPECT_EQ(u["failed_exchange"], k);
             EXPECT_EQ(u["reason"], "refused with status 0x55");
+            EXPECT_EQ(u["explanation"], "the unit refused to write a block");
+            EXPECT_NE(u["next_step"].get<std::string>().find("run the update again"),
+                      std::string::npos);
             EXPECT_EQ(u["release_after"], 233); // the identity block is untouched
             EXPECT_EQ(commandsIn(bench.state / "unit5.txt").back(), *firstData + " [nak]");
+            // The trace names the refused exchange, its command and the unit's status.
+            EXPECT_NE(fileText(bench.state / "trace.log")
+                          .find(" COM5 exchange " + std::to_string(k) + ": DATA block " + block +
+                                " status 55\n"),
+                      std::string::npos);
             continue;
         }
         EXPECT_EQ(u["outcome"], "updated") << port;
+        EXPECT_EQ(u["explanation"], nullptr);
         EXPECT_EQ(u["exchanges_done"], u["exchanges_total"]);
         EXPECT_EQ(u["serial_number"], "290A1BC2");
         EXPECT_EQ(commandsIn(bench.state / ("unit" + port.substr(3) + ".txt")), commands) << port;
         EXPECT_EQ(fileText(bench.state / "dumps" / ("TEXTO2-290A1BC2-" + port + ".TXT")), expected);
+    }
+}
+
+TEST(CliUpdate, PortArgumentsAreDecimalAndReachAboveCom16) {
+    Bench bench;
+    auto unit = bench.unit(12, "unit12");
+    // A leading zero is decimal, never octal: 012 is COM12, not COM10.
+    for (const std::string given : {"012", "12", "COM12", "com12"}) {
+        const auto [status, out] = bench.run("info --json --port " + given);
+        EXPECT_EQ(status, 0) << given << out;
+        const auto json = nlohmann::json::parse(out);
+        EXPECT_EQ(json["port"], "COM12") << given;
+        EXPECT_EQ(json["compatible"], true);
+        EXPECT_EQ(schemaProblems(out), "");
+    }
+    for (const std::string given : {"0x0c", "+3", "COM", "COM0", "257", "1e1"}) {
+        const auto [status, out] = bench.run("update --yes --json --port " + given);
+        EXPECT_EQ(status, 64) << given;
+        const auto json = nlohmann::json::parse(out);
+        EXPECT_EQ(json["error"], "usage") << given;
+        EXPECT_NE(json["message"].get<std::string>().find("not a port number"), std::string::npos);
+        EXPECT_EQ(schemaProblems(out), "");
+    }
+    // The technician's language: Portuguese from the system or --lang, the JSON English.
+    const std::string pt = "LANG=pt_BR.UTF-8 LC_ALL= LC_MESSAGES= ";
+    EXPECT_NE(bench.run("update --yes --port 9", std::nullopt, pt)
+                  .second.find("COM9: esta porta não existe neste computador"),
+              std::string::npos);
+    EXPECT_NE(bench.run("--lang en update --yes --port 9", std::nullopt, pt)
+                  .second.find("COM9: there is no such port on this computer"),
+              std::string::npos);
+    EXPECT_NE(bench.run("update --lang pt_BR --yes --port 9").second.find("O que fazer: "),
+              std::string::npos);
+    EXPECT_EQ(nlohmann::json::parse(bench.run("update --yes --json --port 9", std::nullopt, pt)
+                                        .second)["units"][0]["explanation"],
+              "there is no such port on this computer, or it would not open");
+
+    // 010 is COM10 (not COM8), which this bench does not have: a failure, named.
+    const auto [status, out] = bench.run("update --yes --json --port 010");
+    EXPECT_EQ(status, 1);
+    const auto json = nlohmann::json::parse(out);
+    EXPECT_EQ(json["units"][0]["port"], "COM10");
+    EXPECT_EQ(json["units"][0]["outcome"], "missing");
+    EXPECT_EQ(json["units"][0]["port_error"]["cause"], "missing");
+    EXPECT_EQ(unit->stop(SIGTERM), 0);
+    EXPECT_EQ(fileText(bench.state / "unit12.txt").find("ERASE"), std::string::npos);
+}
+
+TEST(CliUpdate, EveryNamedPortAccountedFor) {
+    Bench bench;
+    // COM3 refuses the first data block, COM4 is held by another program, COM5
+    // leads nowhere, COM6 answers the handshake but never the identity read.
+    const auto& commands = embeddedUpdate().commands;
+    const auto firstData = std::find_if(commands.begin(), commands.end(), [](const std::string& c) {
+        return c.rfind("DATA ", 0) == 0;
+    });
+    const int k = static_cast<int>(firstData - commands.begin()) + 1;
+    auto refusing = bench.unit(3, "unit3", {"--nak-at", std::to_string(k)});
+    HeldTerminal held;
+    bench.point(4, held.path);
+    bench.point(5, (bench.state / "unplugged").string());
+    auto incompatible = bench.unit(6, "unit6", {"--incompatible"});
+    const auto [status, out] = bench.run("update --yes --json --port 3 --port COM4 --port 5 "
+                                         "--port com6");
+    EXPECT_EQ(refusing->stop(SIGTERM), 0);
+    EXPECT_EQ(incompatible->stop(SIGTERM), 0);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(schemaProblems(out), "");
+    const auto units = nlohmann::json::parse(out)["units"];
+    ASSERT_EQ(units.size(), 4u) << out;
+    EXPECT_EQ(units[0]["outcome"], "failed");
+    EXPECT_EQ(units[0]["failed_exchange"], k);
+    EXPECT_EQ(units[1]["outcome"], "held");
+    EXPECT_EQ(units[1]["port_error"]["cause"], "held");
+    EXPECT_EQ(units[1]["port_error"]["code"], EWOULDBLOCK);
+    EXPECT_EQ(units[2]["outcome"], "missing");
+    EXPECT_EQ(units[2]["port_error"]["code"], ENOENT);
+    EXPECT_EQ(units[2]["port_error"]["text"], std::strerror(ENOENT));
+    EXPECT_EQ(units[3]["outcome"], "incompatible");
+    EXPECT_EQ(units[3]["reason"], "no complement within 5 s");
+    EXPECT_EQ(units[3]["failed_command"], "READ t0 2000");
+    EXPECT_NE(units[3]["next_step"].get<std::string>().find("F2"), std::string::npos);
+    std::uint8_t seen[16];
+    EXPECT_EQ(read(held.master, seen, sizeof seen), -1); // the held port heard nothing
+    // Each of the incompatible unit's eleven tries was shown as it failed.
+    const std::string progress = bench.progress();
+    EXPECT_NE(progress.find("COM6: try 1 of 11"), std::string::npos) << progress;
+    EXPECT_NE(progress.find("COM6: try 11 of 11"), std::string::npos) << progress;
+}
+
+TEST(CliUpdate, PortThisUserMayNotOpen) {
+    Bench bench;
+    auto unit = bench.unit(7, "unit7");
+    // As root, the run drops to nobody, who may not open root's terminals.
+    std::string prefix;
+    if (geteuid() == 0)
+        prefix = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+    else
+        fs::permissions(fs::read_symlink(bench.state / "kronex" / "dosdevices" / "com7"),
+                        fs::perms::none);
+    const auto [status, out] = bench.run("update --yes --json --port 7", std::nullopt, prefix);
+    EXPECT_EQ(unit->stop(SIGTERM), 0);
+    EXPECT_EQ(status, 1) << out;
+    const auto u = nlohmann::json::parse(out)["units"][0];
+    EXPECT_EQ(u["outcome"], "denied");
+    EXPECT_EQ(u["port_error"]["code"], EACCES);
+    EXPECT_NE(u["next_step"].get<std::string>().find("usermod -aG"), std::string::npos);
+    EXPECT_EQ(fileText(bench.state / "unit7.txt"), "");
+}
+
+TEST(CliUpdate, NothingSentWhenTheRunCannotBeRight) {
+    Bench bench;
+    auto unit = bench.unit(3, "unit3");
+    const fs::path file = bench.state / "a-file";
+    std::ofstream(file) << "x";
+    // The diagnostic folder is a file; a missing --dump-dir value; no terminal
+    // to confirm on and no --yes.
+    for (const std::string& args :
+         std::vector<std::string>{"update --port 3 --yes --json --dump-dir " + file.string(),
+                                  "update --port 3 --json --dump-dir -y", "update --json --all"}) {
+        const auto [status, out] = bench.run(args);
+        EXPECT_EQ(status, 64) << args;
+        EXPECT_EQ(nlohmann::json::parse(out)["error"], "usage") << args;
+        EXPECT_EQ(schemaProblems(out), "");
+    }
+    EXPECT_EQ(unit->stop(SIGTERM), 0);
+    EXPECT_EQ(fileText(bench.state / "unit3.txt"), "");
+}
+
+TEST(CliUpdate, AsksAfterTheSurveyAndADeclineWritesNothing) {
+    Bench bench;
+    auto unit = bench.unit(3, "declined");
+    const auto [status, out] = bench.run("update --port 3 --json", std::string("n\n"));
+    EXPECT_EQ(unit->stop(SIGTERM), 0);
+    EXPECT_EQ(status, 3) << out;
+    const auto json = nlohmann::json::parse(out);
+    EXPECT_EQ(schemaProblems(out), "");
+    EXPECT_EQ(json["confirmed"], false);
+    EXPECT_EQ(json["units"][0]["outcome"], "answered");
+    // The question named the unit, what it holds and what would be written.
+    const std::string question = bench.progress();
+    EXPECT_NE(question.find("COM3  unit 290A1BC2, release recorded 233"), std::string::npos)
+        << question;
+    EXPECT_NE(question.find("Release " + std::to_string(json["release"]["number"].get<int>())),
+              std::string::npos);
+    EXPECT_EQ(commandsIn(bench.state / "declined.txt"), (std::vector<std::string>{"READ t0 2000"}));
+
+    // Confirmed, the session goes on with the same link: the window's bytes.
+    auto confirmed = bench.unit(3, "confirmed");
+    EXPECT_EQ(bench.run("update --port 3", std::string("y\n")).first, 0);
+    EXPECT_EQ(confirmed->stop(SIGTERM), 0);
+    EXPECT_EQ(commandsIn(bench.state / "confirmed.txt"), embeddedUpdate().commands);
+}
+
+TEST(CliUpdate, AllKeepsHeldPortsInItsRecord) {
+    Bench bench;
+    HeldTerminal held;
+    bench.point(2, held.path);
+    auto unit = bench.unit(3, "unit3");
+    const auto [status, out] = bench.run("update --all --yes --json --skip-current");
+    EXPECT_EQ(unit->stop(SIGTERM), 0);
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_EQ(schemaProblems(out), "");
+    const auto json = nlohmann::json::parse(out);
+    ASSERT_EQ(json["units"].size(), 2u) << out;
+    EXPECT_EQ(json["units"][0]["port"], "COM2");
+    EXPECT_EQ(json["units"][0]["outcome"], "held");
+    EXPECT_EQ(json["units"][1]["outcome"], "updated");
+    EXPECT_EQ(json["summary"]["updated"], 1);
+    EXPECT_EQ(json["summary"]["failed"], 0);
+    EXPECT_EQ(json["summary"]["bytes_sent"], json["units"][1]["bytes_sent"]);
+}
+
+// Runs kronex-update in the background; stop() ends it as Ctrl-C would.
+struct Background {
+    Bench& bench;
+    std::pair<int, std::string> result;
+    std::thread thread;
+    Background(Bench& b, const std::string& args) : bench(b) {
+        const std::string prefix = "echo $$ >" + (bench.state / "pid").string() + "; exec ";
+        thread =
+            std::thread([this, args, prefix] { result = bench.run(args, std::nullopt, prefix); });
+    }
+    std::pair<int, std::string> stop() {
+        kill(std::stoi(fileText(bench.state / "pid")), SIGTERM);
+        return join();
+    }
+    std::pair<int, std::string> join() {
+        thread.join();
+        return result;
+    }
+};
+
+// Polls until the unit's transcript shows a whole update (or a minute passed).
+bool updated(const fs::path& transcript) {
+    for (int i = 0; i < 600; ++i) {
+        if (commandsIn(transcript) == embeddedUpdate().commands)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+}
+
+TEST(CliUpdate, LoopTakesUnitsOneAfterAnother) {
+    Bench bench;
+    Background loop(bench, "update --loop --yes --json --port 3 --dump-dir " +
+                               (bench.state / "dumps").string());
+    for (int n = 1; n <= 3; ++n) {
+        auto unit = bench.unit(3, "unit" + std::to_string(n));
+        EXPECT_TRUE(updated(bench.state / ("unit" + std::to_string(n) + ".txt"))) << n;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300)); // its record written
+        EXPECT_EQ(unit->stop(SIGTERM), 0);
+        // Switched off: the loop sees the port go quiet before the next unit comes.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    }
+    const auto [status, out] = loop.stop();
+    EXPECT_EQ(status, 0) << out << bench.progress();
+    EXPECT_EQ(schemaProblems(out), "");
+    std::istringstream lines(out);
+    int records = 0;
+    for (std::string line; std::getline(lines, line); ++records)
+        EXPECT_EQ(nlohmann::json::parse(line)["units"][0]["outcome"], "updated") << line;
+    EXPECT_EQ(records, 3);
+}
+
+TEST(CliUpdate, WaitsForAUnitAndQuietPrintsTheSummaryAlone) {
+    Bench bench;
+    Background waiting(bench, "update --wait --yes --quiet --port 3");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500)); // nothing there yet
+    auto unit = bench.unit(3, "late");
+    const auto [status, out] = waiting.join();
+    EXPECT_EQ(unit->stop(SIGTERM), 0);
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_EQ(out.rfind("1 updated, 0 failed; ", 0), 0u) << out;
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
+    EXPECT_EQ(bench.progress(), "");
+
+    const auto [vstatus, version] = bench.run("--version --json");
+    EXPECT_EQ(vstatus, 0);
+    EXPECT_EQ(schemaProblems(version), "");
+    EXPECT_EQ(nlohmann::json::parse(version)["release"]["number"],
+              std::get<LoadedCatalog>(loadCatalog(embeddedRelease())).releaseNumber);
+}
+
+TEST(CliUpdate, VerifyPassesAfterAnUpdateAndNamesAPlantedDifference) {
+    Bench bench;
+    const auto& commands = embeddedUpdate().commands;
+    const int n = static_cast<int>(commands.size());
+    // The unit keeps one byte of the last target-1 write inverted, as a failing cell would.
+    const auto last = std::find_if(commands.rbegin(), commands.rend(), [](const std::string& c) {
+        return c.rfind("WRITE t1 ", 0) == 0;
+    });
+    const int corrupt = static_cast<int>(commands.rend() - last);
+    auto unit = bench.unit(3, "unit3", {"--corrupt-at", std::to_string(corrupt)});
+    EXPECT_EQ(bench.run("update --port 3 --yes").first, 0);
+    const auto [status, out] = bench.run("verify --port 3 --json");
+    EXPECT_EQ(status, 1) << out;
+    EXPECT_EQ(schemaProblems(out), "");
+    const auto json = nlohmann::json::parse(out);
+    EXPECT_EQ(json["outcome"], "differs");
+    ASSERT_EQ(json["faults"].size(), 1u) << out;
+    EXPECT_EQ("WRITE " + json["faults"][0]["block"].get<std::string>(), *last);
+    EXPECT_EQ(json["faults"][0]["first_byte"], 0);
+    EXPECT_EQ(unit->stop(SIGTERM), 0);
+    const auto heard = commandsIn(bench.state / "unit3.txt");
+    // verify only ever reads.
+    EXPECT_TRUE(std::all_of(heard.begin() + n, heard.end(),
+                            [](const std::string& c) { return c.rfind("READ ", 0) == 0; }));
+
+    // A clean unit verifies; one that refuses a read is never called verified.
+    auto clean = bench.unit(3, "clean", {"--nak-at", std::to_string(n + 3)});
+    EXPECT_EQ(bench.run("update --port 3 --yes").first, 0);
+    const auto [bad, refused] = bench.run("verify --port 3 --json");
+    EXPECT_EQ(bad, 1) << refused;
+    const auto r = nlohmann::json::parse(refused);
+    EXPECT_EQ(r["outcome"], "unreadable");
+    EXPECT_EQ(r["faults"][0]["read"], false);
+    EXPECT_EQ(r["faults"][0]["why"], "refused with status 0x55");
+    const auto [good, verified] = bench.run("verify --port 3 --json");
+    EXPECT_EQ(good, 0) << verified;
+    EXPECT_EQ(nlohmann::json::parse(verified)["outcome"], "verified");
+    // It holds this release now: --skip-current leaves it as it is.
+    const auto [skip, skipped] = bench.run("update --port 3 --yes --json --skip-current");
+    EXPECT_EQ(skip, 0) << skipped;
+    EXPECT_EQ(nlohmann::json::parse(skipped)["units"][0]["outcome"], "skipped");
+    EXPECT_EQ(schemaProblems(skipped), "");
+    EXPECT_EQ(clean->stop(SIGTERM), 0);
+    const auto heardClean = commandsIn(bench.state / "clean.txt");
+    EXPECT_EQ(std::count_if(heardClean.begin(), heardClean.end(),
+                            [](const std::string& c) { return c.rfind("ERASE", 0) == 0; }),
+              std::count_if(commands.begin(), commands.end(),
+                            [](const std::string& c) { return c.rfind("ERASE", 0) == 0; }));
+}
+
+// Closing the terminal (SIGHUP) and a service manager's stop (SIGTERM) end an
+// update as Ctrl-C does: the session stops, the report says so, exit 130.
+TEST(CliUpdate, HangUpAndTerminateStopLikeCtrlC) {
+    Bench bench;
+    const auto& expected = embeddedUpdate().commands;
+    for (const int signal : {SIGINT, SIGHUP, SIGTERM}) {
+        SCOPED_TRACE(strsignal(signal));
+        const std::string name = "unit" + std::to_string(signal);
+        auto unit = bench.unit(3, name);
+        const fs::path out = bench.state / (name + ".json");
+        const pid_t cli = fork();
+        if (cli == 0) {
+            const std::string command = std::string("exec ") + KRONEX_UPDATE +
+                                        " update --port 3 --yes --json >" + out.string() +
+                                        " 2>/dev/null";
+            execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        ASSERT_GT(cli, 0);
+        // A tenth of the way in: the session is running.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (commandsIn(bench.state / (name + ".txt")).size() < expected.size() / 10 &&
+               std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        kill(cli, signal);
+        int status = 0;
+        ASSERT_EQ(waitpid(cli, &status, 0), cli);
+        EXPECT_EQ(unit->stop(SIGTERM), 0);
+        ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+        EXPECT_EQ(WEXITSTATUS(status), 130);
+        const auto json = nlohmann::json::parse(fileText(out));
+        ASSERT_EQ(json["units"].size(), 1u);
+        EXPECT_EQ(json["units"][0]["outcome"], "interrupted");
+        const auto sent = commandsIn(bench.state / (name + ".txt"));
+        EXPECT_LT(sent.size(), expected.size());
+        EXPECT_TRUE(std::equal(sent.begin(), sent.end(), expected.begin()));
     }
 }
 

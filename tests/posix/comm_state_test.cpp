@@ -1,5 +1,6 @@
 // GetCommState/SetCommState on a real line: a change is taken whole or not at all.
 #include "port_fixture.h"
+#include "serial_port.h"
 
 namespace kronex::test {
 namespace {
@@ -51,9 +52,7 @@ TEST_F(PosixCommState, TheLinkSettingsAreTakenWholeOrNotAtAll) {
     HANDLE port = openLinkedPort();
     const DCB before = state(port);
     DCB asked = before;
-    asked.BaudRate = 166667;
-    asked.ByteSize = 8;
-    asked.Parity = NOPARITY;
+    setLinkLine(asked);
     const BOOL accepted = api.SetCommState(port, &asked);
     expectTakenWholeOrNotAtAll(api, port, before, asked, accepted);
     RecordProperty("rate_166667_accepted", accepted ? "yes" : "no");

@@ -1,5 +1,6 @@
 // The DCB <-> termios mapping, without a device.
 #include "dcb_termios.h"
+#include "serial_port.h"
 
 #include <gtest/gtest.h>
 #include <termios.h>
@@ -89,6 +90,24 @@ TEST(PosixDcbTermios, TheLinkSettingsTouchNothingButTheLine) {
     EXPECT_EQ(line.cc[VMIN], 1);
     EXPECT_EQ(line.ospeed, 166667u);
     EXPECT_EQ(line.ispeed, 166667u);
+}
+
+// A line another program left with hardware and software flow control,
+// parity checking and two stop bits, read back as a DCB and given the link's
+// line: nothing of it stays. The RTS handshaking the port reported stays in
+// the DCB, and must not bring back CTS flow control with it.
+TEST(PosixDcbTermios, TheLinkLineClearsWhatHoldsBytesBack) {
+    LineTermios line = rawLine();
+    line.cflag |= CRTSCTS | CSTOPB | PARENB;
+    line.iflag |= IXON | IXOFF | INPCK;
+    DCB dcb{};
+    termiosToDcb(line, dcb);
+    ASSERT_EQ(dcb.fRtsControl, kRtsControlHandshake);
+    kronex::setLinkLine(dcb);
+    ASSERT_TRUE(dcbToTermios(dcb, line));
+    EXPECT_EQ(line.cflag & (CRTSCTS | CSTOPB | PARENB | CSIZE), static_cast<std::uint32_t>(CS8));
+    EXPECT_EQ(line.iflag & (IXON | IXOFF | INPCK), 0u);
+    EXPECT_EQ(line.ospeed, 166667u);
 }
 
 TEST(PosixDcbTermios, WhatAWindowsPortRefusesIsRefusedAndLeavesTheLine) {

@@ -45,6 +45,27 @@ TEST_F(PosixOverlappedFlow, AWriteCompletesWithItsFullCount) {
     EXPECT_EQ(unit.unitReceives(frame.size(), 500ms), frame);
 }
 
+// Every transfer has completed when its call returns: there is nothing left
+// to cancel, and no line error ever stops the transfers, so there is none to
+// clear; the bytes waiting are reported.
+TEST_F(PosixOverlappedFlow, NothingIsLeftToCancelOrToClear) {
+    HANDLE port = openLinkedPort();
+    Bytes frame = {0x87};
+    ASSERT_TRUE(transfer(true, port, frame.data(), 1).resultTaken);
+    OVERLAPPED done{};
+    EXPECT_FALSE(api.CancelIoEx(port, &done));
+    EXPECT_EQ(api.GetLastError(), ERROR_NOT_FOUND);
+    unit.unitSends({0x43, 0x44});
+    ASSERT_TRUE(unit.portHasInput(500ms));
+    DWORD errors = 0xFF;
+    COMSTAT status{};
+    EXPECT_TRUE(api.ClearCommError(port, &errors, &status));
+    EXPECT_EQ(errors, 0u);
+    EXPECT_EQ(status.cbInQue, 2u);
+    EXPECT_FALSE(api.ClearCommError(nullptr, &errors, &status));
+    EXPECT_EQ(api.GetLastError(), ERROR_INVALID_HANDLE);
+}
+
 TEST_F(PosixOverlappedFlow, AReadCompletesWithTheBytesThatCame) {
     HANDLE port = openLinkedPort();
     setReadTimeouts(port, MAXDWORD, 0, 0);

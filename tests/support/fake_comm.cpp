@@ -18,6 +18,17 @@ void FakePort::arrive(std::uint64_t at, const std::vector<std::uint8_t>& bytes,
     }
 }
 
+namespace {
+
+// What a Windows driver takes out of the incoming bytes under the port's DCB.
+bool dropsOnRead(const DCB& dcb, std::uint8_t b) {
+    const auto xon = static_cast<std::uint8_t>(dcb.XonChar);
+    const auto xoff = static_cast<std::uint8_t>(dcb.XoffChar);
+    return (dcb.fNull && b == 0x00) || (dcb.fOutX && (b == xon || b == xoff));
+}
+
+} // namespace
+
 FakeComm::FakeComm() = default;
 
 FakePort& FakeComm::port(int n) {
@@ -150,6 +161,37 @@ BOOL FakeComm::complete(LPOVERLAPPED ov, LPDWORD count, DWORD moved) {
     return fail(ERROR_IO_PENDING);
 }
 
+void FakeComm::setEvent(HANDLE event, bool signalled) {
+    const auto ev = handles_.find(reinterpret_cast<std::uintptr_t>(event));
+    if (ev != handles_.end() && ev->second.isEvent)
+        ev->second.signalled = signalled;
+}
+
+std::optional<BOOL> FakeComm::startOtherwise(FakePort* p, LPOVERLAPPED ov, bool read) {
+    // A failing read still takes time, so polling loops end.
+    const std::uint64_t failingTime = read ? 1 : 0;
+    if (now_ >= p->goneFrom) {
+        ++p->failedTransfers;
+        now_ += failingTime;
+        if (p->completionError == 0)
+            return fail(ERROR_GEN_FAILURE);
+        ov->Internal = p->completionError; // here: the Win32 error itself
+        ov->InternalHigh = 0;
+        setEvent(ov->hEvent, true);
+        return fail(ERROR_IO_PENDING);
+    }
+    if (p->dcb.fAbortOnError && p->lineError) {
+        now_ += failingTime;
+        return fail(ERROR_OPERATION_ABORTED);
+    }
+    if (p->holdsTransfers) {
+        setEvent(ov->hEvent, false); // starting a transfer resets its event
+        pending_[ov] = ov->hEvent;
+        return fail(ERROR_IO_PENDING);
+    }
+    return std::nullopt;
+}
+
 BOOL FakeComm::WriteFile(HANDLE h, LPCVOID data, DWORD count, LPDWORD written, LPOVERLAPPED ov) {
     FakePort* p = portOf(h);
     recordTransfer("WriteFile", p, count);
@@ -157,10 +199,8 @@ BOOL FakeComm::WriteFile(HANDLE h, LPCVOID data, DWORD count, LPDWORD written, L
         return fail(ERROR_INVALID_HANDLE);
     if (failWriteStart)
         return fail(ERROR_GEN_FAILURE);
-    if (now_ >= p->goneFrom) {
-        ++p->failedTransfers;
-        return fail(ERROR_GEN_FAILURE);
-    }
+    if (const auto other = startOtherwise(p, ov, false))
+        return *other;
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     for (DWORD i = 0; i < count; ++i) {
         p->sent.push_back(bytes[i]);
@@ -181,11 +221,8 @@ BOOL FakeComm::ReadFile(HANDLE h, LPVOID buffer, DWORD count, LPDWORD read, LPOV
         now_ += 1; // a failing call still takes time, so polling loops end
         return fail(ERROR_INVALID_HANDLE);
     }
-    if (now_ >= p->goneFrom) {
-        ++p->failedTransfers;
-        now_ += 1;
-        return fail(ERROR_GEN_FAILURE);
-    }
+    if (const auto other = startOtherwise(p, ov, true))
+        return *other;
     const COMMTIMEOUTS& t = p->timeouts;
     const bool hasTotal = t.ReadTotalTimeoutMultiplier != 0 || t.ReadTotalTimeoutConstant != 0;
     const std::uint64_t deadline =
@@ -206,9 +243,11 @@ BOOL FakeComm::ReadFile(HANDLE h, LPVOID buffer, DWORD count, LPDWORD read, LPOV
             break;
         }
         now_ = std::max(now_, p->incoming.front().first);
-        out[got++] = p->incoming.front().second;
+        const std::uint8_t b = p->incoming.front().second;
         p->incoming.pop_front();
         lastByte = now_;
+        if (!dropsOnRead(p->dcb, b))
+            out[got++] = b;
     }
     return complete(ov, read, got);
 }
@@ -235,12 +274,58 @@ DWORD FakeComm::WaitForSingleObject(HANDLE h, DWORD) {
     return WAIT_OBJECT_0;
 }
 
-BOOL FakeComm::GetOverlappedResult(HANDLE h, LPOVERLAPPED ov, LPDWORD count, BOOL) {
+BOOL FakeComm::GetOverlappedResult(HANDLE h, LPOVERLAPPED ov, LPDWORD count, BOOL wait) {
     FakePort* p = portOf(h);
     recordTransfer("GetOverlappedResult", p, static_cast<std::int64_t>(ov->InternalHigh));
     if (!p)
         return fail(ERROR_INVALID_HANDLE);
+    if (pending_.count(ov)) {
+        // Nothing else runs here, so a pending transfer would never end.
+        if (wait)
+            throw std::logic_error("waiting for a transfer that nothing completes");
+        return fail(ERROR_IO_INCOMPLETE);
+    }
     *count = static_cast<DWORD>(ov->InternalHigh);
+    if (ov->Internal != 0)
+        return fail(static_cast<DWORD>(ov->Internal));
+    return TRUE;
+}
+
+BOOL FakeComm::CancelIoEx(HANDLE h, LPOVERLAPPED ov) {
+    FakePort* p = portOf(h);
+    recordTransfer("CancelIoEx", p, 0);
+    if (!p)
+        return fail(ERROR_INVALID_HANDLE);
+    bool found = false;
+    for (auto it = pending_.begin(); it != pending_.end();) {
+        if (ov && it->first != ov) {
+            ++it;
+            continue;
+        }
+        it->first->Internal = ERROR_OPERATION_ABORTED;
+        it->first->InternalHigh = 0;
+        setEvent(it->second, true);
+        it = pending_.erase(it);
+        found = true;
+    }
+    return found ? TRUE : fail(ERROR_NOT_FOUND);
+}
+
+BOOL FakeComm::ClearCommError(HANDLE h, LPDWORD errors, LPCOMSTAT status) {
+    FakePort* p = portOf(h);
+    recordTransfer("ClearCommError", p, p && p->lineError);
+    if (!p)
+        return fail(ERROR_INVALID_HANDLE);
+    if (now_ >= p->goneFrom)
+        return fail(ERROR_GEN_FAILURE);
+    if (errors)
+        *errors = p->lineError ? CE_FRAME : 0;
+    p->lineError = false;
+    if (status) {
+        *status = COMSTAT{};
+        for (const auto& [at, b] : p->incoming)
+            status->cbInQue += at <= now_ ? 1 : 0;
+    }
     return TRUE;
 }
 
@@ -262,6 +347,14 @@ BOOL FakeComm::CloseHandle(HANDLE h) {
         record("CloseHandle", it == handles_.end() ? "?" : it->second.portName, event);
     if (it == handles_.end())
         return fail(ERROR_INVALID_HANDLE);
+    for (auto p = pending_.begin(); p != pending_.end();) {
+        if (p->second != h) {
+            ++p;
+            continue;
+        }
+        ++abandonedTransfers;
+        p = pending_.erase(p);
+    }
     handles_.erase(it);
     return TRUE;
 }

@@ -11,6 +11,7 @@
 #include <limits>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,14 +26,25 @@ struct FakePort {
     bool refusesSettings = false; // SetCommState fails, as a pseudo-terminal's may
     Peer peer;                    // none: a silent line
     // From this virtual time on the device is gone (an adapter pulled out):
-    // every transfer on it fails at once, as on a removed device.
+    // every transfer on it fails at once, as on a removed device; or, with
+    // `completionError` set, starts and then completes with that error, as a
+    // pulled adapter's pending transfers do on Windows.
     std::uint64_t goneFrom = std::numeric_limits<std::uint64_t>::max();
-    int failedTransfers = 0; // transfers refused because the device was gone
+    DWORD completionError = 0;
+    int failedTransfers = 0; // transfers the gone device failed
+    // Transfers start and stay pending: nothing completes them but CancelIoEx.
+    bool holdsTransfers = false;
+    // A framing error came in. With the DCB's fAbortOnError set, every
+    // transfer then fails with ERROR_OPERATION_ABORTED until ClearCommError.
+    bool lineError = false;
     // Bytes on their way to the PC, each with the virtual time it arrives.
     std::deque<std::pair<std::uint64_t, std::uint8_t>> incoming;
     std::vector<std::uint8_t> sent; // every byte the PC wrote, in order
     int opens = 0;
-    DCB dcb{}; // what GetCommState reports
+    // What GetCommState reports; as on Windows, its fNull drops incoming
+    // 0x00 bytes and its fOutX takes the XON and XOFF characters out of
+    // what is read.
+    DCB dcb{};
     COMMTIMEOUTS timeouts{};
     DWORD inQueue = 0, outQueue = 0;
 
@@ -64,6 +76,11 @@ class FakeComm : public CommApi {
     bool recordTransfers = true;
     std::vector<CommCall> callsNamed(const std::string& name) const;
     int openHandles() const { return static_cast<int>(handles_.size()); }
+    // Transfers started and not yet completed.
+    int pendingTransfers() const { return static_cast<int>(pending_.size()); }
+    // Transfers whose event was closed while the driver could still
+    // complete into their OVERLAPPED.
+    int abandonedTransfers = 0;
 
     // Fault switches.
     bool failCreateEvent = false;
@@ -81,6 +98,8 @@ class FakeComm : public CommApi {
     DWORD WaitForSingleObject(HANDLE, DWORD) override;
     BOOL GetOverlappedResult(HANDLE, LPOVERLAPPED, LPDWORD, BOOL) override;
     DWORD GetLastError() override { return lastError_; }
+    BOOL CancelIoEx(HANDLE, LPOVERLAPPED) override;
+    BOOL ClearCommError(HANDLE, LPDWORD, LPCOMSTAT) override;
     BOOL PurgeComm(HANDLE, DWORD) override;
     BOOL CloseHandle(HANDLE) override;
     DWORD GetTickCount() override;
@@ -95,12 +114,16 @@ class FakeComm : public CommApi {
     };
     FakePort* portOf(HANDLE h);
     BOOL complete(LPOVERLAPPED ov, LPDWORD count, DWORD moved);
+    // A transfer that does not complete as it starts; nullopt: it may run.
+    std::optional<BOOL> startOtherwise(FakePort* p, LPOVERLAPPED ov, bool read);
+    void setEvent(HANDLE event, bool signalled);
     void record(const char* name, const std::string& port, std::int64_t arg = 0);
     void recordTransfer(const char* name, FakePort* port, std::int64_t arg);
     BOOL fail(DWORD error);
 
     std::map<std::string, FakePort> ports_;
     std::map<std::uintptr_t, Handle> handles_;
+    std::map<LPOVERLAPPED, HANDLE> pending_; // each with its event
     std::uintptr_t nextHandle_ = 0x100;
     std::uint64_t now_ = 0;
     DWORD tickBase_ = 0;

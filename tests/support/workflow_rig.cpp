@@ -31,6 +31,7 @@ WorkflowRig::WorkflowRig(const ReleaseTable& release) : release_(&release), dir_
     catalog = std::get<LoadedCatalog>(loaded);
     window.maximum = catalog.progressMax;
     dumpFile = dir_ / "TEXTO2.TXT";
+    dumpFiles.userHome = dir_ / "user";
     comm.recordTransfers = false;
 }
 
@@ -50,6 +51,7 @@ Workflow WorkflowRig::workflow() {
     w.unitRecords = unitRecords;
     w.recordFiles = recordFiles;
     w.recordRequired = recordRequired;
+    w.dumpFiles = &dumpFiles;
     return w;
 }
 

@@ -6,6 +6,7 @@
 #include "device_model.h"
 #include "device_peer.h"
 #include "fake_comm.h"
+#include "fake_dump_files.h"
 #include "fake_window.h"
 #include "loaded_catalog.h"
 #include "record_files.h"
@@ -30,6 +31,7 @@ class WorkflowRig {
     FakeWindow window;
     LoadedCatalog catalog;
     std::filesystem::path dumpFile;
+    FakeDumpFiles dumpFiles;           // the user's own folder: "user" beside dumpFile
     std::filesystem::path unitRecords; // empty: no records kept
     RecordFiles* recordFiles = nullptr;
     bool recordRequired = false;

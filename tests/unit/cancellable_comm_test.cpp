@@ -1,8 +1,9 @@
 // Ctrl-C in kronex-update: the session stops at the exchange it is in,
 // without waiting out any reply window, and nothing more reaches the unit.
 #include "cancellable_comm.h"
-#include "embedded_release.h"
 #include "expected_update.h"
+#include "fake_comm.h"
+#include "serial_port.h"
 #include "stop_gate.h"
 #include "update_session.h"
 #include "workflow_rig.h"
@@ -16,7 +17,9 @@ using kronex::test::commandsOf;
 namespace {
 
 // A session on COM3 whose Ctrl-C is pressed once `when` says so (asked at
-// every serial call, on the rig's virtual clock).
+// every serial call, on the rig's virtual clock). It walks the sample
+// release, whatever release the program embeds, so that the exchanges named
+// below are those of the sample's expected update.
 struct Interrupted {
     test::WorkflowRig rig;
     std::function<bool()> when;
@@ -41,7 +44,7 @@ struct Interrupted {
         link.port.ABRE_PORTA(3);
         std::string serial;
         EXPECT_EQ(CART_V2(rig.window, link.exchange, serial), 0);
-        Workflow w{rig.window, link, embeddedRelease(), rig.catalog, rig.dumpFile, serial};
+        Workflow w{rig.window, link, test::sampleRelease(), rig.catalog, rig.dumpFile, serial};
         const SessionResult r = ATUALIZA(w);
         EXPECT_TRUE(pressed);
         EXPECT_FALSE(r.completed);
@@ -57,9 +60,11 @@ struct Interrupted {
 TEST(CancellableComm, CtrlCBetweenExchangesStopsAtTheNextByte) {
     Interrupted t;
     auto& unit = t.rig.unitOn(3);
-    t.when = [&] { return t.exchanges() == 500; };
+    const unsigned k = static_cast<unsigned>(test::exchangeOf("DATA 009D+80")); // mid-block
+    ASSERT_GT(k, 0u);
+    t.when = [&] { return t.exchanges() == k; };
     const auto r = t.run(unit);
-    EXPECT_EQ(r.stop.exchange, 500u);
+    EXPECT_EQ(r.stop.exchange, k);
     EXPECT_EQ(r.stop.linkStatus, LINK_WRITE_FAILED);
     EXPECT_EQ(t.rig.comm.now(), t.pressedAt); // no time passed on the line after it
 }
@@ -67,6 +72,7 @@ TEST(CancellableComm, CtrlCBetweenExchangesStopsAtTheNextByte) {
 TEST(CancellableComm, CtrlCWhileWaitingForTheUnitEndsTheWait) {
     Interrupted t;
     const unsigned k = static_cast<unsigned>(test::exchangeOf("DATA 0064+00"));
+    ASSERT_GT(k, 0u);
     auto& unit = t.rig.unitOn(3, {.silentFromExchange = static_cast<int>(k)});
     std::uint64_t waitFrom = 0;
     // One second into the five the link waits for the complement.
@@ -79,9 +85,33 @@ TEST(CancellableComm, CtrlCWhileWaitingForTheUnitEndsTheWait) {
     };
     const auto r = t.run(unit);
     EXPECT_EQ(r.stop.exchange, k);
-    EXPECT_TRUE(r.stop.portFailed); // what ends the wait at once
     EXPECT_FALSE(r.stop.frameSent);
+    // The read under way completes as the driver ends it; no later one starts.
     EXPECT_LT(t.rig.comm.now() - t.pressedAt, 500u); // not the rest of the window
+    EXPECT_EQ(t.rig.comm.abandonedTransfers, 0);
+}
+
+// Ctrl-C just as a read has started: the read is the driver's until it
+// completes, so it is never reported as refused; the port waits for it
+// (here cancels it, as nothing else would complete it) before its
+// OVERLAPPED and buffer go. Only a call the wrapper refused says "aborted".
+TEST(CancellableComm, CtrlCAsAReadStartsLeavesNoTransferBehind) {
+    test::FakeComm fake;
+    fake.port(1).holdsTransfers = true;
+    cli::CancellableComm comm{fake, [&] { return !fake.callsNamed("ReadFile").empty(); }};
+    SerialPort port{comm};
+    port.ABRE_PORTA(1);
+    std::uint8_t b = 0;
+    std::int32_t read = -1;
+    EXPECT_FALSE(port.RECEBE_DADOS(1, &b, read));
+    EXPECT_EQ(fake.abandonedTransfers, 0);
+    EXPECT_EQ(fake.pendingTransfers(), 0);
+    EXPECT_EQ(fake.callsNamed("CancelIoEx").size(), 1u);
+    EXPECT_FALSE(port.RECEBE_DADOS(1, &b, read)); // the next one is refused
+    EXPECT_EQ(comm.GetLastError(), 995u);         // ERROR_OPERATION_ABORTED
+    EXPECT_EQ(fake.callsNamed("ReadFile").size(), 1u);
+    EXPECT_TRUE(port.failed());
+    port.FECHA_PORTA();
 }
 
 // Ctrl-C lands between the erase of the identity block and its write: the

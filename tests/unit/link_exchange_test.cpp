@@ -1,6 +1,9 @@
+#include "expected_update.h"
 #include "fake_comm.h"
 #include "link_exchange.h"
 #include "scripted_unit.h"
+#include "usb_adapter_comm.h"
+#include "workflow_rig.h"
 
 #include <gtest/gtest.h>
 
@@ -27,6 +30,16 @@ struct LinkExchangeTest : ::testing::Test {
         std::copy(bytes.begin(), bytes.end(), link.frame.begin());
     }
     const std::vector<std::uint8_t>& wire() { return comm.port(1).sent; }
+};
+
+// The fake's virtual clock as the USB adapter model's time.
+struct VirtualClock final : kronex::bench::AdapterClock {
+    FakeComm& comm;
+    explicit VirtualClock(FakeComm& c) : comm(c) {}
+    std::int64_t nowUs() override { return static_cast<std::int64_t>(comm.now()) * 1000; }
+    void sleepUntilUs(std::int64_t at) override {
+        comm.advance(static_cast<std::uint64_t>((at + 999) / 1000) - comm.now());
+    }
 };
 
 } // namespace
@@ -151,24 +164,93 @@ TEST_F(LinkExchangeTest, SilentReplyTimesOut) {
     EXPECT_GT(comm.now() - t0, 5000u);
 }
 
-// An adapter pulled out while the link waits: the next read fails at once,
-// and the wait ends there instead of spinning on failed reads to 5000 ms.
+// An adapter pulled out while the link waits: the next read fails, at its
+// start or (on Windows, a read already pending) at its completion, and the
+// wait ends there instead of spinning on failed reads to 5000 ms.
 TEST_F(LinkExchangeTest, APortThatFailsEndsEitherWaitAtOnce) {
-    for (const bool inReply : {false, true}) {
-        SCOPED_TRACE(inReply ? "waiting for the reply" : "waiting for the complement");
-        unit.answersAttention = inReply;
-        unit.replies = {{}};
-        comm.port(1).goneFrom = comm.now() + 250;
-        setFrame({0x02, 0x47});
-        const bool sent = link.ENVIA_QUADRO();
-        EXPECT_EQ(sent, inReply);
-        if (sent) {
-            EXPECT_FALSE(link.RECEBE_RESPOSTA());
+    // 0: refused at the start; otherwise the error the pending read completes with.
+    const DWORD completionErrors[] = {0, ERROR_GEN_FAILURE, 22, 1167};
+    for (const DWORD completionError : completionErrors)
+        for (const bool inReply : {false, true}) {
+            SCOPED_TRACE(inReply ? "waiting for the reply" : "waiting for the complement");
+            SCOPED_TRACE("completion error " + std::to_string(completionError));
+            const auto t0 = comm.now();
+            unit.answersAttention = inReply;
+            unit.replies = {{}};
+            comm.port(1).goneFrom = comm.now() + 250;
+            comm.port(1).completionError = completionError;
+            setFrame({0x02, 0x47});
+            const bool sent = link.ENVIA_QUADRO();
+            EXPECT_EQ(sent, inReply);
+            if (sent) {
+                EXPECT_FALSE(link.RECEBE_RESPOSTA());
+            }
+            EXPECT_EQ(link.status, kronex::LINK_SHORT_READ);
+            EXPECT_TRUE(port.failed());
+            EXPECT_EQ(comm.port(1).failedTransfers, 1);
+            EXPECT_LT(comm.now() - t0, 350u); // three 100 ms polls before the failure
+            comm.port(1).failedTransfers = 0;
+            comm.port(1).goneFrom = std::numeric_limits<std::uint64_t>::max();
         }
-        EXPECT_EQ(link.status, kronex::LINK_SHORT_READ);
-        EXPECT_EQ(comm.port(1).failedTransfers, 1);
-        comm.port(1).failedTransfers = 0;
-        comm.port(1).goneFrom = std::numeric_limits<std::uint64_t>::max();
+}
+
+// The benchmark's USB adapter model on the virtual clock: every one-byte write
+// ends on the next 1 ms frame boundary and the replies are handed over at the
+// adapter's latency tick, while the bytes on the wire stay the same.
+TEST(UsbAdapterModel, WritesTakeAFrameEachAndRepliesWaitForTheTick) {
+    // Attention, complement, four frame bytes, reply: 1 + 4 frames and, at a
+    // 16 ms tick, the complement at 16 ms and the reply at the tick after 20 ms.
+    for (const auto& [latencyMs, expectedMs] : {std::pair{1, 5}, std::pair{16, 32}}) {
+        SCOPED_TRACE(latencyMs);
+        FakeComm comm;
+        ScriptedUnit unit;
+        comm.port(1).peer = [&unit](std::uint8_t b) { return unit.receive(b); };
+        VirtualClock clock(comm);
+        kronex::bench::UsbAdapterComm usb(comm, {1000, latencyMs * 1000}, clock);
+        SerialPort port{usb};
+        LinkExchange link{port};
+        link.attention = 0x87;
+        ASSERT_TRUE(port.ABRE_PORTA(1));
+        const std::vector<std::uint8_t> frame{0x04, 0xC5, 0x12, 0x00};
+        std::copy(frame.begin(), frame.end(), link.frame.begin());
+        const auto t0 = comm.now();
+        ASSERT_TRUE(link.ENVIA_QUADRO());
+        ASSERT_TRUE(link.RECEBE_RESPOSTA());
+        EXPECT_EQ(comm.now() - t0, static_cast<std::uint64_t>(expectedMs));
+        EXPECT_EQ(comm.port(1).sent, (std::vector<std::uint8_t>{0x87, 0x04, 0xC5, 0x12, 0x00}));
+        EXPECT_EQ(link.reply[0], 0xAA);
     }
-    EXPECT_LT(comm.now(), 700u); // three 100 ms polls before each failure
+}
+
+// A whole update of the sample release (the rig's, whatever release is
+// embedded) through the model: a frame for every byte written (each is its
+// own write), the one 1 s pause, and at most a tick for each of the two
+// reads of every exchange. RecordProperty keeps the figure for the documents
+// (--gtest_output=xml).
+TEST(UsbAdapterModel, AWholeUpdateCostsAFramePerWriteAndAtMostTwoTicksPerExchange) {
+    for (const int latencyMs : {1, 16}) {
+        SCOPED_TRACE(latencyMs);
+        kronex::test::WorkflowRig rig;
+        auto& unit = rig.unitOn(3);
+        VirtualClock clock(rig.comm);
+        kronex::bench::UsbAdapterComm usb(rig.comm, {1000, latencyMs * 1000}, clock);
+        kronex::SerialLink link{usb};
+        ASSERT_TRUE(link.port.ABRE_PORTA(3));
+        std::string serial;
+        ASSERT_EQ(kronex::CART_V2(rig.window, link.exchange, serial), 0);
+        kronex::Workflow w{rig.window,  link,         kronex::test::sampleRelease(),
+                           rig.catalog, rig.dumpFile, serial};
+        const auto t0 = rig.comm.now();
+        const auto writtenBefore = rig.comm.port(3).sent.size();
+        ASSERT_TRUE(kronex::ATUALIZA(w).completed);
+        const auto took = rig.comm.now() - t0;
+        link.port.FECHA_PORTA();
+        EXPECT_EQ(kronex::test::commandsOf(unit), kronex::test::expectedSampleUpdate().commands);
+        const auto writes = rig.comm.port(3).sent.size() - writtenBefore;
+        const auto exchanges = kronex::test::expectedSampleUpdate().commands.size();
+        EXPECT_GE(took, writes + 1000);
+        EXPECT_LE(took, writes + 1000 + 2 * exchanges * static_cast<std::uint64_t>(latencyMs));
+        RecordProperty("whole_update_ms_at_tick_" + std::to_string(latencyMs),
+                       static_cast<int>(took));
+    }
 }

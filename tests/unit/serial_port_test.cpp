@@ -34,27 +34,84 @@ TEST_F(SerialPortTest, OpensComTenByItsFullDeviceName) {
 
 TEST_F(SerialPortTest, AppliesTheLinkSettingsInOrder) {
     comm.port(3);
-    const DCB before = comm.port(3).dcb;
     ASSERT_TRUE(port.ABRE_PORTA(3));
     EXPECT_EQ(callNames(), (std::vector<std::string>{"CreateFileA", "SetupComm", "GetCommState",
                                                      "SetCommState", "SetCommTimeouts"}));
     const auto& p = comm.port(3);
     EXPECT_EQ(p.inQueue, 256u);
     EXPECT_EQ(p.outQueue, 256u);
-    EXPECT_EQ(p.dcb.BaudRate, 166667u);
-    EXPECT_EQ(p.dcb.ByteSize, 8);
-    EXPECT_EQ(p.dcb.Parity, NOPARITY);
-    // Every other field stays as the driver reported it.
-    DCB expected = before;
-    expected.BaudRate = 166667;
-    expected.ByteSize = 8;
-    expected.Parity = NOPARITY;
-    EXPECT_EQ(std::memcmp(&expected, &p.dcb, sizeof(DCB)), 0);
     EXPECT_EQ(p.timeouts.ReadIntervalTimeout, 100u);
     EXPECT_EQ(p.timeouts.ReadTotalTimeoutMultiplier, 100u);
     EXPECT_EQ(p.timeouts.ReadTotalTimeoutConstant, 0u);
     EXPECT_EQ(p.timeouts.WriteTotalTimeoutMultiplier, 5000u);
     EXPECT_EQ(p.timeouts.WriteTotalTimeoutConstant, 5000u);
+}
+
+// What another program may leave on a port, one field at a time: each would
+// hold back, drop, alter or abort bytes of an update. The link sets every one
+// of them; what it does not govern (DTR and RTS, through which a unit may be
+// powered or reset, the limits and the characters) stays as the port had it.
+TEST_F(SerialPortTest, SetsEveryFieldThatDecidesWhichBytesPassAndWhen) {
+    using Field = void (*)(DCB&);
+    const std::pair<const char*, Field> leftOnThePort[] = {
+        {"two stop bits", [](DCB& d) { d.StopBits = TWOSTOPBITS; }},
+        {"parity checking", [](DCB& d) { d.fParity = 1; }},
+        {"CTS output flow", [](DCB& d) { d.fOutxCtsFlow = 1; }},
+        {"DSR output flow", [](DCB& d) { d.fOutxDsrFlow = 1; }},
+        {"DSR sensitivity", [](DCB& d) { d.fDsrSensitivity = 1; }},
+        {"XON/XOFF out", [](DCB& d) { d.fOutX = 1; }},
+        {"XON/XOFF in", [](DCB& d) { d.fInX = 1; }},
+        {"error replacement", [](DCB& d) { d.fErrorChar = 1; }},
+        {"null stripping", [](DCB& d) { d.fNull = 1; }},
+        {"abort on error", [](DCB& d) { d.fAbortOnError = 1; }},
+        {"text mode", [](DCB& d) { d.fBinary = 0; }},
+    };
+    for (const auto& [what, leave] : leftOnThePort) {
+        SCOPED_TRACE(what);
+        FakeComm fresh;
+        DCB& left = fresh.port(1).dcb;
+        leave(left);
+        left.fDtrControl = 2; // handshake
+        left.fRtsControl = 0; // disabled
+        left.ErrorChar = '?';
+        const DCB before = left;
+        SerialPort link(fresh);
+        ASSERT_TRUE(link.ABRE_PORTA(1));
+        DCB expected = before;
+        expected.BaudRate = 166667;
+        expected.ByteSize = 8;
+        expected.Parity = NOPARITY;
+        expected.StopBits = ONESTOPBIT;
+        expected.fBinary = 1;
+        expected.fParity = 0;
+        expected.fOutxCtsFlow = 0;
+        expected.fOutxDsrFlow = 0;
+        expected.fDsrSensitivity = 0;
+        expected.fOutX = 0;
+        expected.fInX = 0;
+        expected.fErrorChar = 0;
+        expected.fNull = 0;
+        expected.fAbortOnError = 0;
+        EXPECT_EQ(std::memcmp(&expected, &fresh.port(1).dcb, sizeof(DCB)), 0);
+        EXPECT_EQ(fresh.port(1).dcb.fDtrControl, 2u);
+        EXPECT_EQ(fresh.port(1).dcb.fRtsControl, 0u);
+    }
+}
+
+// Bytes a Windows driver takes out of what is read under settings another
+// program left: null stripping drops 0x00, XON/XOFF output flow takes the
+// flow characters. Each is a byte of an update.
+TEST_F(SerialPortTest, EveryByteComesThroughWhateverThePortWasLeftWith) {
+    auto& p = comm.port(1);
+    p.dcb.fNull = 1;
+    p.dcb.fOutX = 1;
+    ASSERT_TRUE(port.ABRE_PORTA(1));
+    const std::vector<std::uint8_t> sent = {0x00, 0x11, 0x13, 0x42, 0x00};
+    p.arrive(comm.now() + 1, sent);
+    std::uint8_t got[5] = {};
+    std::int32_t read = 0;
+    EXPECT_TRUE(port.RECEBE_DADOS(5, got, read));
+    EXPECT_EQ(std::vector<std::uint8_t>(got, got + read), sent);
 }
 
 TEST_F(SerialPortTest, RefusedSettingsStillCountAsAnOpen) {
@@ -214,4 +271,81 @@ TEST_F(SerialPortTest, TransferThatCannotStartCountsZero) {
     comm.failWriteStart = false;
     EXPECT_TRUE(port.ENVIA_DADOS(&b, 1, written));
     EXPECT_FALSE(port.failed()); // a transfer that ran, even short, is no failure
+}
+
+// A pulled adapter on Windows: the transfer starts, and completes with an
+// error. That is no time-out: the port has failed, whatever the driver calls it.
+TEST_F(SerialPortTest, TransferThatCompletesWithAnErrorFailsThePort) {
+    // As various drivers report a device that has gone.
+    const DWORD errors[] = {ERROR_GEN_FAILURE, 22, ERROR_OPERATION_ABORTED, ERROR_ACCESS_DENIED,
+                            1167};
+    for (const DWORD error : errors)
+        for (const bool send : {true, false}) {
+            SCOPED_TRACE(std::to_string(error) + (send ? " write" : " read"));
+            FakeComm fresh;
+            fresh.port(1);
+            SerialPort link(fresh);
+            link.ABRE_PORTA(1);
+            fresh.port(1).goneFrom = 0;
+            fresh.port(1).completionError = error;
+            std::uint8_t b = 0x5A;
+            std::int32_t n = -1;
+            EXPECT_FALSE(send ? link.ENVIA_DADOS(&b, 1, n) : link.RECEBE_DADOS(1, &b, n));
+            EXPECT_EQ(n, 0);
+            EXPECT_TRUE(link.failed());
+            EXPECT_TRUE(fresh.callsNamed("CancelIoEx").empty()); // it had completed
+            EXPECT_EQ(fresh.openHandles(), 1);
+        }
+    // Wine's way of ending a read that timed out with nothing: a time-out still.
+    FakeComm wine;
+    wine.port(1);
+    SerialPort link(wine);
+    link.ABRE_PORTA(1);
+    wine.port(1).goneFrom = 0;
+    wine.port(1).completionError = 1460; // ERROR_TIMEOUT
+    std::uint8_t b = 0x5A;
+    std::int32_t n = -1;
+    EXPECT_FALSE(link.RECEBE_DADOS(1, &b, n));
+    EXPECT_EQ(n, 0);
+    EXPECT_FALSE(link.failed());
+}
+
+// A transfer whose completion cannot be awaited is cancelled, and its
+// cancellation awaited before the OVERLAPPED and the buffer go: the driver
+// would otherwise complete into a stack frame that has returned.
+TEST_F(SerialPortTest, ATransferLeftPendingIsCancelledAndAwaited) {
+    for (const bool send : {true, false}) {
+        SCOPED_TRACE(send ? "write" : "read");
+        FakeComm fresh;
+        fresh.port(1);
+        SerialPort link(fresh);
+        link.ABRE_PORTA(1);
+        fresh.port(1).holdsTransfers = true;
+        std::uint8_t b = 0x5A;
+        std::int32_t n = -1;
+        EXPECT_FALSE(send ? link.ENVIA_DADOS(&b, 1, n) : link.RECEBE_DADOS(1, &b, n));
+        EXPECT_EQ(n, 0);
+        EXPECT_EQ(fresh.abandonedTransfers, 0);
+        EXPECT_EQ(fresh.pendingTransfers(), 0);
+        EXPECT_EQ(fresh.callsNamed("CancelIoEx").size(), 1u);
+        EXPECT_FALSE(link.failed()); // its own cancellation: no failure of the port
+    }
+}
+
+// A port that refuses the link's settings may keep abort-on-error: after a
+// line error every transfer then fails until the error is cleared. The link
+// clears it and goes on; only a port that cannot even be cleared has failed.
+TEST_F(SerialPortTest, ALineErrorUnderAnInheritedAbortOnErrorIsCleared) {
+    auto& p = comm.port(1);
+    p.refusesSettings = true;
+    p.dcb.fAbortOnError = 1;
+    ASSERT_TRUE(port.ABRE_PORTA(1));
+    p.lineError = true;
+    const std::uint8_t b = 0x87;
+    std::int32_t written = -1;
+    EXPECT_FALSE(port.ENVIA_DADOS(&b, 1, written));
+    EXPECT_FALSE(port.failed());
+    EXPECT_EQ(comm.callsNamed("ClearCommError").size(), 1u);
+    EXPECT_TRUE(port.ENVIA_DADOS(&b, 1, written));
+    EXPECT_EQ(p.sent, std::vector<std::uint8_t>{0x87});
 }

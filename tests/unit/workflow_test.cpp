@@ -336,10 +336,69 @@ TEST(Workflow, UnwritableDiagnosticFileStillCompletes) {
     const auto blocker = rig.dumpFile.parent_path() / "not-a-folder";
     std::ofstream(blocker) << "x";
     rig.dumpFile = blocker / "TEXTO2.TXT";
+    rig.dumpFiles.refusing.push_back(rig.dumpFiles.userHome); // nowhere takes it
     rig.click();
     EXPECT_EQ(rig.window.shown, (Codes{MSG_INICIAR, MSG_CONCLUIDO}));
     EXPECT_EQ(rig.window.status, "Atualização concluída!");
     EXPECT_EQ(rig.window.position, 865);
+}
+
+// The diagnostic file goes to its place when that takes new files, otherwise
+// to the user's own folder (a standard user's Windows refuses new files in
+// the root of C:); the session's result says where, or why nowhere.
+TEST(Workflow, TheDiagnosticFileGoesWhereItCanAndTheResultSaysWhere) {
+    enum Went { First, UserFolder, Nowhere };
+    const struct {
+        const char* what;
+        bool firstRefuses, userRefuses;
+        Went went;
+    } cases[] = {{"its place takes it", false, false, First},
+                 {"its folder refuses new files", true, false, UserFolder},
+                 {"no folder takes it", true, true, Nowhere}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        WorkflowRig rig;
+        rig.unitOn(1);
+        if (c.firstRefuses)
+            rig.dumpFiles.refusing.push_back(rig.dumpFile.parent_path());
+        if (c.userRefuses)
+            rig.dumpFiles.refusing.push_back(rig.dumpFiles.userHome);
+        ASSERT_TRUE(rig.runSession(1));
+        const std::filesystem::path places[] = {
+            rig.dumpFile, rig.dumpFiles.userHome / "TEXTO2.TXT", {}};
+        const DumpResult& dump = rig.session.dump;
+        EXPECT_EQ(dump.path, places[c.went]);
+        EXPECT_EQ(dump.error.empty(), !c.firstRefuses) << dump.error;
+        if (c.firstRefuses) {
+            EXPECT_EQ(dump.error.rfind(pathText(rig.dumpFile) + " could not be written: ", 0), 0u)
+                << dump.error;
+        }
+        for (const Went w : {First, UserFolder}) {
+            EXPECT_EQ(std::filesystem::exists(places[w]), w == c.went);
+            if (w == c.went) {
+                EXPECT_EQ(fileText(places[w]), dumpText(expected().identity) + "\r\n");
+            }
+        }
+    }
+}
+
+// The window and kronex-update may write it at once: each write has a
+// temporary name of its own beside the file, and leaves none behind.
+TEST(Workflow, EachDiagnosticWriteHasATemporaryNameOfItsOwn) {
+    WorkflowRig rig;
+    IdentityImage identity;
+    identity.fill(0x5A);
+    ASSERT_EQ(writeDumpFile(rig.dumpFile, identity, rig.dumpFiles).path, rig.dumpFile);
+    ASSERT_EQ(writeDumpFile(rig.dumpFile, identity, rig.dumpFiles).path, rig.dumpFile);
+    const auto& names = rig.dumpFiles.attempted;
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_NE(names[0], names[1]);
+    for (const auto& name : names)
+        EXPECT_EQ(name.parent_path(), rig.dumpFile.parent_path()); // renamed within one folder
+    std::vector<std::filesystem::path> left;
+    for (const auto& entry : std::filesystem::directory_iterator(rig.dumpFile.parent_path()))
+        left.push_back(entry.path().filename());
+    EXPECT_EQ(left, std::vector<std::filesystem::path>{"TEXTO2.TXT"});
 }
 
 TEST(Workflow, ADirectoryFullOfSectionsStopsTheSessionBeforeItOverflows) {

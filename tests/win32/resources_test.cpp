@@ -1,26 +1,55 @@
-// The version block and the icon of kronex-atu.exe, as Windows reads them
-// from an executable that carries the same resources.
+// The version blocks, icons and manifests of kronex-atu.exe and
+// kronex-update.exe, as Windows reads them: kronex-atu.exe's from this test
+// program, which carries the same resources, kronex-update.exe's from the
+// program itself.
 #include "app_title.h"
 #include "kronex_version.h"
-
-#include <windows.h>
 
 #include <gtest/gtest.h>
 #include <set>
 #include <string>
 #include <vector>
+#include <windows.h>
 
 namespace {
 
-std::vector<BYTE> versionBlock() {
+std::wstring ownPath() {
     wchar_t path[MAX_PATH];
     GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return path;
+}
+
+std::wstring cliPath() {
+    const std::string path = KRONEX_UPDATE_EXE;
+    return std::wstring(path.begin(), path.end());
+}
+
+std::vector<BYTE> versionBlock(const std::wstring& path = ownPath()) {
     DWORD ignored = 0;
-    const DWORD size = GetFileVersionInfoSizeW(path, &ignored);
+    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
     std::vector<BYTE> block(size);
-    if (size == 0 || !GetFileVersionInfoW(path, 0, size, block.data()))
+    if (size == 0 || !GetFileVersionInfoW(path.c_str(), 0, size, block.data()))
         block.clear();
     return block;
+}
+
+// The manifest Windows reads when it starts the program (resource 1 of type
+// RT_MANIFEST); empty if there is none.
+std::string manifestOf(const std::wstring& path) {
+    const HMODULE module =
+        path == ownPath()
+            ? nullptr
+            : LoadLibraryExW(path.c_str(), nullptr,
+                             LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    if (path != ownPath() && module == nullptr)
+        return {};
+    std::string text;
+    if (const HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24)))
+        if (const void* data = LockResource(LoadResource(module, found)))
+            text.assign(static_cast<const char*>(data), SizeofResource(module, found));
+    if (module != nullptr)
+        FreeLibrary(module);
+    return text;
 }
 
 std::string utf8(const std::wstring& text) {
@@ -45,12 +74,49 @@ std::string stringValue(std::vector<BYTE>& block, const std::wstring& name) {
 
 } // namespace
 
-TEST(VersionResource, NamesTheProgramByItsTitle) {
-    auto block = versionBlock();
-    ASSERT_FALSE(block.empty());
-    EXPECT_EQ(stringValue(block, L"ProductName"), kronex::kApplicationTitle);
-    EXPECT_EQ(stringValue(block, L"FileDescription"), kronex::kApplicationTitle);
-    EXPECT_EQ(stringValue(block, L"OriginalFilename"), "kronex-atu.exe");
+struct Program {
+    std::wstring path;
+    std::string description;
+    std::string file;
+};
+
+std::vector<Program> programs() {
+    return {{ownPath(), kronex::kApplicationTitle, "kronex-atu.exe"},
+            {cliPath(), "Atualização KRONEX pela linha de comando", "kronex-update.exe"}};
+}
+
+TEST(VersionResource, NamesEachProgram) {
+    for (const Program& p : programs()) {
+        SCOPED_TRACE(p.file);
+        auto block = versionBlock(p.path);
+        ASSERT_FALSE(block.empty());
+        EXPECT_EQ(stringValue(block, L"ProductName"), kronex::kApplicationTitle);
+        EXPECT_EQ(stringValue(block, L"FileDescription"), p.description);
+        EXPECT_EQ(stringValue(block, L"OriginalFilename"), p.file);
+        EXPECT_EQ(stringValue(block, L"ProductVersion"), KRONEX_VERSION_TEXT);
+    }
+}
+
+// What each program asks of Windows: no elevation, Windows 10 and 11, UTF-8
+// as the ANSI code page and long paths. Per-monitor v2 DPI awareness is the
+// console program's to declare; the window's is set by Qt, which a declared
+// one would make fail.
+TEST(Manifest, DeclaresWhatTheProgramsNeed) {
+    for (const Program& p : programs()) {
+        SCOPED_TRACE(p.file);
+        const std::string manifest = manifestOf(p.path);
+        ASSERT_FALSE(manifest.empty());
+        for (const char* entry :
+             {"<requestedExecutionLevel level=\"asInvoker\" uiAccess=\"false\"/>",
+              "<supportedOS Id=\"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}\"/>",
+              ">UTF-8</activeCodePage>", ">true</longPathAware>"})
+            EXPECT_NE(manifest.find(entry), std::string::npos) << entry;
+        const bool window = p.file == "kronex-atu.exe";
+        EXPECT_EQ(manifest.find(">PerMonitorV2</dpiAwareness>") != std::string::npos, !window);
+        if (window) {
+            EXPECT_EQ(manifest.find("<dpiAware"), std::string::npos);
+        }
+    }
 }
 
 TEST(VersionResource, CarriesTheProjectVersion) {
@@ -63,8 +129,8 @@ TEST(VersionResource, CarriesTheProjectVersion) {
     ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
     ASSERT_NE(fixed, nullptr);
     EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
-    EXPECT_EQ(fixed->dwFileVersionMS, static_cast<DWORD>(MAKELONG(KRONEX_VERSION_MINOR,
-                                                                  KRONEX_VERSION_MAJOR)));
+    EXPECT_EQ(fixed->dwFileVersionMS,
+              static_cast<DWORD>(MAKELONG(KRONEX_VERSION_MINOR, KRONEX_VERSION_MAJOR)));
     EXPECT_EQ(fixed->dwFileVersionLS, static_cast<DWORD>(MAKELONG(0, KRONEX_VERSION_PATCH)));
     EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
 }

@@ -224,6 +224,11 @@ std::vector<std::uint8_t> DeviceModel::command(bool nak, std::size_t done) {
             const std::uint8_t wanted = codeByte(frame_[5 + i]);
             cell = i < done ? static_cast<std::uint8_t>(cell & wanted) : cutWrite(cell, wanted);
         }
+        // A cell that did not take its value: nothing on the line shows it.
+        if (!nak && exchanges_ == faults_.corruptAtExchange) {
+            program(target)[to] = static_cast<std::uint8_t>(~program(target)[to]);
+            line += " [corrupt]";
+        }
     } else {
         return rejected();
     }

@@ -22,6 +22,7 @@ struct Faults {
     int noiseBeforeAck = 0;       // noise bytes sent before every 0x78
     int noiseAtExchange = 0;      // eight noise bytes before the 0x78 of this exchange
     int deafAtExchange = 0;       // this exchange's attention byte goes unanswered, once
+    int corruptAtExchange = 0;    // this write is acknowledged, its first byte kept inverted
     int handshakeFrom = 1;        // "C" only from this handshake on
     bool incompatible = false;    // answers "C" but never 0x78
     // Power lost while the command of this exchange runs: its frame arrived

@@ -53,6 +53,8 @@ ParsedOptions parseOptions(const std::vector<std::string>& args) {
         {"--noise", {[&](long v) { o.faults.noiseBeforeAck = static_cast<int>(v); }, 0, 4096}},
         {"--noise-at",
          {[&](long v) { o.faults.noiseAtExchange = static_cast<int>(v); }, 1, 1L << 30}},
+        {"--corrupt-at",
+         {[&](long v) { o.faults.corruptAtExchange = static_cast<int>(v); }, 1, 1L << 30}},
         {"--deaf-at",
          {[&](long v) { o.faults.deafAtExchange = static_cast<int>(v); }, 1, 1L << 30}},
         {"--power-cut-at",
@@ -132,6 +134,8 @@ Faults (exchanges count attention bytes 0x87 from 1, handshakes count 0xBC):
   --noise-at K         send eight noise bytes before the 0x78 of exchange K
   --deaf-at K          leave the attention byte of exchange K unanswered (the
                        updater waits 5 s for it), logged "ATTENTION unanswered"
+  --corrupt-at K       acknowledge the write of exchange K but keep its first
+                       byte inverted, logged "[corrupt]"
   --power-cut-at K     lose power while the command of exchange K runs: no
                        reply, nothing answered after; of its erase or write
                        the first B bytes are done (--power-cut-after B,

@@ -1,0 +1,162 @@
+#include "advice.h"
+
+#include "detection.h"
+#include "device_commands.h"
+#include "link_exchange.h"
+#include "messages.h"
+
+namespace kronex::cli {
+
+namespace {
+
+std::string again() {
+    return tr("keep the unit switched on and in update mode, and run the update again");
+}
+
+Advice stopAdvice(const SessionStop& s) {
+    if (s.releaseFault)
+        return {tr("the release inside this program cannot be installed; the unit is not at "
+                   "fault"),
+                tr("use another build of kronex-update")};
+    if (s.portFailed && s.linkStatus != LINK_OK)
+        return {tr("the unit or its USB adapter disconnected"),
+                tr("check the cable and the adapter, switch the unit on in update mode, and run "
+                   "the update again")};
+    switch (s.linkStatus) {
+    case LINK_WRITE_FAILED:
+        return {tr("the computer could not send to the unit"),
+                tr("check the cable and the adapter, and run the update again")};
+    case LINK_TIMEOUT:
+        return {s.frameSent ? tr("the unit took a command but never answered it")
+                            : tr("the unit stopped answering"),
+                tr("check the cable, keep the unit switched on and in update mode, and run the "
+                   "update again")};
+    case LINK_ZERO_LENGTH:
+    case LINK_SHORT_READ:
+        return {tr("the unit's answer came garbled"),
+                tr("check the cable and its connectors, keep the unit switched on and in update "
+                   "mode, and run the update again")};
+    default:
+        break;
+    }
+    const auto command = static_cast<std::uint8_t>(s.command & ~kTarget1Bit);
+    if (command == kCmdRead && s.replyLength != kReadReplyLength)
+        return {tr("the unit's answer came garbled"), again()};
+    if (command == kCmdWrite || s.command == kCmdWriteData)
+        return {tr("the unit refused to write a block"),
+                again() + tr("; if it refuses the same block again, its memory may be faulty: "
+                             "send it for repair")};
+    if (command == kCmdErase)
+        return {tr("the unit refused to erase its memory"), again()};
+    if (command == kCmdRun)
+        return {tr("the unit refused to restart"), again()};
+    return {tr("the unit refused a command"), again()};
+}
+
+std::string exchangeOf(const UnitReport& u) {
+    return fill("exchange {1} of {2}",
+                {std::to_string(u.stop->exchange), std::to_string(u.exchangesTotal)});
+}
+
+} // namespace
+
+Advice adviceFor(const UnitReport& u) {
+    switch (u.outcome) {
+    case Outcome::Updated:
+    case Outcome::Answered:
+    case Outcome::Skipped:
+    case Outcome::Verified:
+    case Outcome::Restored:
+        return {};
+    case Outcome::IdentityLost:
+        return {u.stop && u.stop->safeguard == Safeguard::SeveralRecords
+                    ? tr("the unit's identity block is blank and several records kept on this PC "
+                         "fit it; nothing of the unit's own was erased")
+                    : tr("the unit's identity block is blank and no record kept on this PC fits "
+                         "it; nothing of the unit's own was erased"),
+                tr("finish the update on the PC that began it, or copy that PC's record of the "
+                   "unit and run: kronex-update restore --record FILE")};
+    case Outcome::Differs:
+        return {fill(tr("{1} blocks of the unit's memory differ from what this release writes"),
+                     {std::to_string(u.readBack ? u.readBack->faults.size() : 0)}),
+                tr("run the update again; if the same blocks differ after it, the unit's memory "
+                   "is faulty: send it for repair")};
+    case Outcome::Unreadable:
+        return {tr("the unit would not let every block be read back, so it is not verified"),
+                tr("keep the unit switched on and in update mode, check the cable, and run verify "
+                   "again")};
+    case Outcome::Failed:
+        if (!u.stop && u.dumpFile.empty() && !u.dumpError.empty())
+            return {tr("the unit was updated, but its diagnostic file could not be written "
+                       "anywhere"),
+                    tr("check --dump-dir, or the free space and the rights on drive C: and in "
+                       "the user's own folder; the unit itself needs nothing more")};
+        if (!u.stop && !u.problem.empty()) // restore: the unit was not touched
+            return {tr("the record is not this unit's; nothing was written"),
+                    tr("find the record named with this unit's serial number and run restore "
+                       "with it")};
+        if (!u.stop) // the session completed; what failed came after it
+            return {tr("the unit was updated, but what followed the update failed"),
+                    tr("read the reason; the unit itself needs nothing more")};
+        return stopAdvice(*u.stop);
+    case Outcome::Incompatible:
+        return {fill(tr("the unit answers the update-mode handshake but not the identity read, "
+                        "{1} times out of {2}: it is not in update mode as this program needs, or "
+                        "it is not a unit this program can update"),
+                     {std::to_string(u.checkTries), std::to_string(kTriesPerPort)}),
+                tr("switch the unit off, then on again with F2 held down, check that the cable is "
+                   "the unit's own, and run the update again; if it still fails, the unit cannot "
+                   "take this release")};
+    case Outcome::NoUnit:
+        if (u.port == 0)
+            return {tr("no unit in update mode answers on COM1 to COM16"),
+                    tr("switch the unit on with F2 held down, check the cable, and run the update "
+                       "again; a port above COM16 must be named with --port")};
+        return {tr("no unit in update mode answers on this port"),
+                tr("switch the unit on with F2 held down, check the cable and the port number "
+                   "(kronex-update ports), and run the update again")};
+    case Outcome::Held:
+        return {tr("another program is using this port"),
+                tr("close the other program (another kronex-update, the updater window, a "
+                   "terminal program) and run the update again")};
+    case Outcome::Denied:
+#ifdef _WIN32
+        return {tr("this user may not open the port"),
+                tr("run the update as a user allowed to use the port")};
+#else
+        return {tr("this user may not open the port"),
+                fill(tr("add the user to the group {1} (sudo usermod -aG {1} $USER), log in "
+                        "again, and run the update again"),
+                     {u.portProblem ? u.portProblem->group : "dialout"})};
+#endif
+    case Outcome::Missing:
+        return {tr("there is no such port on this computer, or it would not open"),
+                tr("check that the adapter is plugged in and which port it has (kronex-update "
+                   "ports), and name that port")};
+    case Outcome::Interrupted:
+        if (u.stop)
+            return {tr("the update was interrupted; the unit is only partly written"),
+                    tr("keep the unit switched on and in update mode, and run the update again "
+                       "before using it")};
+        return {tr("interrupted before the update began; nothing was written"), {}};
+    }
+    return {};
+}
+
+std::string detailOf(const UnitReport& u) {
+    if (!u.stop && !u.problem.empty())
+        return u.problem;
+    if (u.portProblem)
+        return "system error " + std::to_string(u.portProblem->code) + ": " + u.portProblem->text;
+    if (u.stop)
+        return stepName(*u.stop) + ", " + commandText(*u.stop) + ", " + exchangeOf(u) + ": " +
+               (u.outcome == Outcome::Interrupted ? std::string("interrupted")
+                                                  : reasonText(*u.stop));
+    if (u.outcome == Outcome::Incompatible && u.checkStop)
+        return "identity read " + commandText(*u.checkStop) + ", try " +
+               std::to_string(u.checkTries) + " of " + std::to_string(kTriesPerPort) + ": " +
+               reasonText(*u.checkStop);
+    return {};
+}
+
+} // namespace kronex::cli

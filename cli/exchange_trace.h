@@ -1,0 +1,57 @@
+// --log FILE: one line per exchange for support, read off the bytes as they
+// pass: the time, the port, the exchange's number, its command and address,
+// and the unit's reply status (or how the exchange ended without one).
+#pragma once
+
+#include "forwarding_comm.h"
+
+#include <cstdint>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace kronex::cli {
+
+// The file every unit's trace writes to, a line at a time.
+class ExchangeLog {
+  public:
+    explicit ExchangeLog(const std::string& path);
+    bool isOpen() const { return out_.is_open(); }
+    void write(const std::string& port, const std::string& text);
+
+  private:
+    std::mutex mutex_;
+    std::ofstream out_;
+};
+
+// One unit's serial calls, passed on unchanged and watched.
+class ExchangeTrace final : public ForwardingComm {
+  public:
+    ExchangeTrace(CommApi& inner, ExchangeLog& log) : ForwardingComm(inner), log_(log) {}
+    ~ExchangeTrace() override { endExchange("ended without a reply"); }
+
+    HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                       DWORD creation, DWORD flags, HANDLE tmpl) override;
+    BOOL WriteFile(HANDLE file, LPCVOID data, DWORD count, LPDWORD written,
+                   LPOVERLAPPED overlapped) override;
+    BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read,
+                  LPOVERLAPPED overlapped) override;
+    BOOL GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDWORD transferred,
+                             BOOL wait) override;
+
+  private:
+    enum class State { Idle, Complement, Frame, Length, Status };
+    void sent(std::uint8_t byte);
+    void came(std::uint8_t byte);
+    void endExchange(const std::string& how);
+
+    ExchangeLog& log_;
+    std::string port_;
+    State state_ = State::Idle;
+    unsigned exchanges_ = 0;
+    std::vector<std::uint8_t> frame_;
+    const std::uint8_t* reading_ = nullptr; // the read under way
+};
+
+} // namespace kronex::cli

@@ -1,0 +1,29 @@
+// Why a port could not be opened, in the system's own words: another program
+// holds it, the user may not open it, or there is no such port.
+#pragma once
+
+#include "win32_types.h"
+
+#include <optional>
+#include <string>
+
+namespace kronex::cli {
+
+enum class PortCause { Held, Denied, Missing, Failed };
+
+struct PortProblem {
+    PortCause cause = PortCause::Missing;
+    long code = 0;     // the system's error number (errno on Linux, GetLastError on Windows)
+    std::string text;  // the system's text for it
+    std::string group; // Linux, denied: the group the device belongs to
+};
+
+// COMn could not be opened and the serial layer said `error` (a Win32
+// code). On Linux the device itself is asked again for the system's errno,
+// which tells a port that is held from one this user may not open.
+PortProblem diagnosePort(int port, DWORD error);
+
+// "held", "denied", "missing", "failed".
+std::string causeName(PortCause cause);
+
+} // namespace kronex::cli
