@@ -2,32 +2,21 @@
 // function call costs, and every message is answered OK at once.
 #pragma once
 
-#include "window_ops.h"
+#include "windowless_ops.h"
 
 #include <algorithm>
 #include <vector>
 
 namespace kronex::bench {
 
-class HeadlessWindow final : public MainWindowOps {
+class HeadlessWindow final : public WindowlessOps {
   public:
-    int maximum = 0;
     int position = 0;
     std::vector<MessageCode> shown;
 
-    void setHeaderTexts(std::string_view, std::string_view) override {}
-    void clearModuleList() override {}
-    void appendModuleLine(std::string_view) override {}
-    void setProgressMax(int m) override { maximum = m; }
-    int progressMax() const override { return maximum; }
-    void stepProgress(int amount) override { position = std::clamp(position + amount, 0, maximum); }
-    void setStartEnabled(bool) override {}
-    void setStartCaption(std::string_view) override {}
-    void setStatusText(std::string_view) override {}
-    void setBusyCursor() override {}
-    void restoreCursor() override {}
-    void pumpEvents() override {}
-    void requestTermination() override {}
+    void stepProgress(int amount) override {
+        position = std::clamp(position + amount, 0, progressMax());
+    }
     bool SHOW_MSG(MessageCode code) override {
         shown.push_back(code);
         return true;

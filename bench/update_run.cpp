@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
     comm.recording = recordFile != nullptr;
     SerialLink link(comm);
     bench::HeadlessWindow window;
-    window.maximum = catalog->progressMax;
+    window.setProgressMax(catalog->progressMax);
     Workflow workflow{window, link, embeddedRelease(), *catalog, dumpFilePath(), {}};
 
     const long loadedPeakKb = bench::peakResidentKb();
@@ -93,7 +93,7 @@ int main(int argc, char** argv) {
     std::printf("slept_ns %lld\n", static_cast<long long>(c.sleptNs));
     std::printf("usb_late_ns %lld\n", static_cast<long long>(usb ? usb->lateUs() * 1000 : 0));
     std::printf("position %d\n", window.position);
-    std::printf("maximum %d\n", window.maximum);
+    std::printf("maximum %d\n", window.progressMax());
     const bool completed = !window.shown.empty() && window.shown.back() == MSG_CONCLUIDO;
     const bool nothingFound = !window.shown.empty() && window.shown.back() == MSG_PORTA;
     std::printf("outcome %s\n", completed ? "completed" : nothingFound ? "no-unit" : "failed");

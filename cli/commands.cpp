@@ -256,24 +256,24 @@ int portsCommand(const Options& o) {
     return interrupted() ? kExitInterrupt : kExitOk;
 }
 
-int infoCommand(const Options& o) {
+namespace {
+
+// One unit, read only (info and verify): the port named, or the window's scan.
+UnitReport readOnlyRun(const Options& o, UnitJob& job) {
     catchInterrupt();
     Console console(o.quiet || o.json);
-    UnitJob job{embeddedRelease(), release(), {}, false, {}};
     job.onFailedTry = showTries(console);
     std::optional<ExchangeLog> log;
     if (!o.logFile.empty())
         job.log = &log.emplace(o.logFile);
     UnitProgress progress;
-    const UnitReport unit =
-        o.ports.empty() ? scanAndRun(job, progress) : runUnit(o.ports.front(), job, progress);
-    if (o.json)
-        emit(o, infoJson(unit, release()));
-    else
-        printInfo(std::cout, unit, release());
-    switch (unit.outcome) {
-    case Outcome::Answered:
+    return o.ports.empty() ? scanAndRun(job, progress) : runUnit(o.ports.front(), job, progress);
+}
+
+int readOnlyExit(const Options& o, Outcome outcome, Outcome success) {
+    if (outcome == success)
         return kExitOk;
+    switch (outcome) {
     case Outcome::Interrupted:
         return kExitInterrupt;
     case Outcome::NoUnit:
@@ -287,37 +287,28 @@ int infoCommand(const Options& o) {
     }
 }
 
+} // namespace
+
+int infoCommand(const Options& o) {
+    UnitJob job{embeddedRelease(), release(), {}, false, {}};
+    const UnitReport unit = readOnlyRun(o, job);
+    if (o.json)
+        emit(o, infoJson(unit, release()));
+    else
+        printInfo(std::cout, unit, release());
+    return readOnlyExit(o, unit.outcome, Outcome::Answered);
+}
+
 int verifyCommand(const Options& o) {
-    catchInterrupt();
-    Console console(o.quiet || o.json);
     const auto blocks = rehearseUpdate(embeddedRelease(), release());
     UnitJob job{embeddedRelease(), release(), {}, false, {}};
-    job.onFailedTry = showTries(console);
     job.readBack = &blocks;
-    std::optional<ExchangeLog> log;
-    if (!o.logFile.empty())
-        job.log = &log.emplace(o.logFile);
-    UnitProgress progress;
-    const UnitReport unit =
-        o.ports.empty() ? scanAndRun(job, progress) : runUnit(o.ports.front(), job, progress);
+    const UnitReport unit = readOnlyRun(o, job);
     if (o.json)
         emit(o, verifyJson(unit, release()));
     else
         printVerify(std::cout, unit, release());
-    switch (unit.outcome) {
-    case Outcome::Verified:
-        return kExitOk;
-    case Outcome::Interrupted:
-        return kExitInterrupt;
-    case Outcome::NoUnit:
-        return kExitNoUnit;
-    case Outcome::Held:
-    case Outcome::Denied:
-    case Outcome::Missing:
-        return o.ports.empty() ? kExitNoUnit : kExitFailed;
-    default:
-        return kExitFailed;
-    }
+    return readOnlyExit(o, unit.outcome, Outcome::Verified);
 }
 
 int updateCommand(const Options& o) {

@@ -5,6 +5,7 @@
 #include "dump_file.h"
 #include "serial_link.h"
 #include "update_session.h"
+#include "windowless_ops.h"
 
 #include <algorithm>
 #include <deque>
@@ -130,35 +131,12 @@ class NoFiles final : public DumpFiles {
     std::filesystem::path userFolder() override { return {}; }
 };
 
-// Nothing to show: the rehearsal has no window.
-class NoWindow final : public MainWindowOps {
-  public:
-    explicit NoWindow(int maximum) : maximum_(maximum) {}
-    void setHeaderTexts(std::string_view, std::string_view) override {}
-    void clearModuleList() override {}
-    void appendModuleLine(std::string_view) override {}
-    void setProgressMax(int maximum) override { maximum_ = maximum; }
-    int progressMax() const override { return maximum_; }
-    void stepProgress(int) override {}
-    void setStartEnabled(bool) override {}
-    void setStartCaption(std::string_view) override {}
-    void setStatusText(std::string_view) override {}
-    void setBusyCursor() override {}
-    void restoreCursor() override {}
-    void pumpEvents() override {}
-    void requestTermination() override {}
-    bool SHOW_MSG(MessageCode) override { return true; }
-
-  private:
-    int maximum_;
-};
-
 std::map<std::pair<int, std::uint16_t>, std::array<std::uint8_t, 128>>
 rehearse(const ReleaseTable& release, const LoadedCatalog& loaded, std::uint8_t fill) {
     StandInUnit unit(fill);
     SerialLink link(unit);
     LoadedCatalog catalog = loaded;
-    NoWindow window(catalog.progressMax);
+    WindowlessOps window(catalog.progressMax); // the rehearsal has no window
     link.port.ABRE_PORTA(1);
     link.exchange.attention = kAttentionByte;
     // No diagnostic file: its place is left empty. The identity as the check

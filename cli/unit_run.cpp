@@ -10,6 +10,7 @@
 #include "serial_link.h"
 #include "stop_gate.h"
 #include "update_session.h"
+#include "windowless_ops.h"
 
 #include <algorithm>
 #include <chrono>
@@ -22,34 +23,20 @@ namespace {
 constexpr std::size_t kReleaseByte = 6;
 
 // What the session may do to a window: keep the progress figures current.
-class ProgressWindow final : public MainWindowOps {
+class ProgressWindow final : public WindowlessOps {
   public:
     ProgressWindow(SerialLink& link, CancellableComm& comm, UnitProgress& progress, int maximum)
-        : link_(link), comm_(comm), progress_(progress), maximum_(maximum) {}
+        : WindowlessOps(maximum), link_(link), comm_(comm), progress_(progress) {}
 
-    void setHeaderTexts(std::string_view, std::string_view) override {}
-    void clearModuleList() override {}
-    void appendModuleLine(std::string_view) override {}
-    void setProgressMax(int maximum) override { maximum_ = maximum; }
-    int progressMax() const override { return maximum_; }
-    void stepProgress(int) override {}
-    void setStartEnabled(bool) override {}
-    void setStartCaption(std::string_view) override {}
-    void setStatusText(std::string_view) override {}
-    void setBusyCursor() override {}
-    void restoreCursor() override {}
     void pumpEvents() override {
         progress_.exchanges.store(link_.exchange.exchanges, std::memory_order_relaxed);
         progress_.bytes.store(comm_.bytesWritten(), std::memory_order_relaxed);
     }
-    void requestTermination() override {}
-    bool SHOW_MSG(MessageCode) override { return true; }
 
   private:
     SerialLink& link_;
     CancellableComm& comm_;
     UnitProgress& progress_;
-    int maximum_;
 };
 
 // Opens COMn; why not, when it would not open.
