@@ -270,7 +270,8 @@ UnitReport readOnlyRun(const Options& o, UnitJob& job) {
     return o.ports.empty() ? scanAndRun(job, progress) : runUnit(o.ports.front(), job, progress);
 }
 
-int readOnlyExit(const Options& o, Outcome outcome, Outcome success) {
+// The exit status of a command on one unit, whose success is `success`.
+int oneUnitExit(const Options& o, Outcome outcome, Outcome success) {
     if (outcome == success)
         return kExitOk;
     switch (outcome) {
@@ -296,7 +297,7 @@ int infoCommand(const Options& o) {
         emit(o, infoJson(unit, release()));
     else
         printInfo(std::cout, unit, release());
-    return readOnlyExit(o, unit.outcome, Outcome::Answered);
+    return oneUnitExit(o, unit.outcome, Outcome::Answered);
 }
 
 int verifyCommand(const Options& o) {
@@ -308,7 +309,7 @@ int verifyCommand(const Options& o) {
         emit(o, verifyJson(unit, release()));
     else
         printVerify(std::cout, unit, release());
-    return readOnlyExit(o, unit.outcome, Outcome::Verified);
+    return oneUnitExit(o, unit.outcome, Outcome::Verified);
 }
 
 int updateCommand(const Options& o) {
@@ -485,20 +486,7 @@ int restoreCommand(const Options& o) {
     else
         std::cout << (unit.port ? com(unit.port) + ": " : std::string()) << outcomeText(unit)
                   << "\n";
-    switch (unit.outcome) {
-    case Outcome::Restored:
-        return kExitOk;
-    case Outcome::Interrupted:
-        return kExitInterrupt;
-    case Outcome::NoUnit:
-        return kExitNoUnit;
-    case Outcome::Held:
-    case Outcome::Denied:
-    case Outcome::Missing:
-        return o.ports.empty() ? kExitNoUnit : kExitFailed;
-    default:
-        return kExitFailed;
-    }
+    return oneUnitExit(o, unit.outcome, Outcome::Restored);
 }
 
 } // namespace kronex::cli
