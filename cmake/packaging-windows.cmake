@@ -76,23 +76,27 @@ set(CPACK_VERBATIM_VARIABLES ON)
 set(CPACK_PACKAGE_NAME kronex-atu)
 set(CPACK_PACKAGE_VENDOR KRONEX)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_FILE_NAME kronex-atu-${PROJECT_VERSION}-win64)
+# Both downloads are named after the program and the firmware release inside,
+# e.g. kronex-atu-1.0.0-firmware-versao-1.25-win64.exe (release-info.cmake).
+set(CPACK_PACKAGE_FILE_NAME kronex-atu-${PROJECT_VERSION}-${KRONEX_RELEASE_SLUG}-win64)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Firmware updater for KRONEX automotive service units")
 set(CPACK_PACKAGE_INSTALL_DIRECTORY KRONEX)
+# The uninstall entry's key, HKLM\...\Uninstall\KRONEX: every installer
+# so far used it, so the next one finds what it replaces there.
 set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY KRONEX)
 set(CPACK_STRIP_FILES ON)
-# Start menu: the window under its title (the shortcut takes the exe's icon).
-set(CPACK_PACKAGE_EXECUTABLES kronex-atu "Atualização KRONEX")
-set(CPACK_NSIS_EXECUTABLES_DIRECTORY .)
 
-set(_ico ${PROJECT_SOURCE_DIR}/app/icons/kronex-atu.ico)
+# The installer is our own NSIS script (packaging/windows/NSIS.template.in):
+# Portuguese (Brazil) only, the Start-menu entries, the uninstall entry and
+# the upgrade in place. It reads the release built in from these.
+set(CPACK_MODULE_PATH ${PROJECT_SOURCE_DIR}/packaging/windows ${CMAKE_MODULE_PATH})
+set(CPACK_KRONEX_NSIS_DIR ${PROJECT_SOURCE_DIR}/packaging/windows)
+set(CPACK_KRONEX_RELEASE_CAPTION "${KRONEX_RELEASE_CAPTION}")
+set(CPACK_KRONEX_RELEASE_NUMBER ${KRONEX_RELEASE_NUMBER})
 set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
-set(CPACK_NSIS_PACKAGE_NAME "Atualização KRONEX")
-set(CPACK_NSIS_DISPLAY_NAME "Atualização KRONEX")
-set(CPACK_NSIS_INSTALLED_ICON_NAME kronex-atu.exe)
+set(_ico ${PROJECT_SOURCE_DIR}/app/icons/kronex-atu.ico)
 set(CPACK_NSIS_MUI_ICON ${_ico})
 set(CPACK_NSIS_MUI_UNIICON ${_ico})
-set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
 set(CPACK_NSIS_MANIFEST_DPI_AWARE ON)
 # A 64-bit installer (Unicode, so the UTF-8 script keeps its accents) that
 # writes the uninstall entry to the registry's 64-bit view.

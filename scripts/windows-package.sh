@@ -1,14 +1,34 @@
 #!/usr/bin/env bash
 # The Windows downloads, built and tried under wine: the ZIP (the install
-# folder, checked file by file) and the NSIS installer, installed silently
-# into a fresh wine prefix, its Start-menu entry started until the window
-# shows, then uninstalled silently, after which nothing of it may be left.
+# folder, checked file by file) and the NSIS installer: its texts (Portuguese
+# only), then in a fresh wine prefix a refused install on old Windows, a
+# silent install with its Start-menu entries and uninstall entry, a refused
+# downgrade, a reinstall, a silent uninstall after which nothing of it may be
+# left; then an upgrade from an older installer (the one given with
+# --previous, else one made here with CPack's own template, as installers
+# were made before) cancelled by the user on the first page, then done, the
+# window started, a whole update with the installed kronex-update.exe
+# against kronex-devsim on COM3, and the uninstall.
 # Both programs, the installer and the uninstaller are signed and their
 # signatures verified: with the certificate in KRONEX_SIGN_CERT and
 # KRONEX_SIGN_KEY (scripts/sign-windows.sh) when given, verified against
 # KRONEX_SIGN_CA (default: the system's authorities), otherwise with a
 # throw-away test certificate made here. Results in build-windows/packages/.
 set -euo pipefail
+previous=
+while [ $# -gt 0 ]; do
+  case $1 in
+    --previous)
+      [ -f "${2:-}" ] || { echo "--previous: no installer ${2:-}" >&2; exit 2; }
+      previous=$(realpath "$2")
+      shift 2
+      ;;
+    *)
+      echo "usage: scripts/windows-package.sh [--previous INSTALLER]" >&2
+      exit 2
+      ;;
+  esac
+done
 cd "$(dirname "$0")/.."
 scripts/windows-build.sh
 if [ ! -f build-windows/app/kronex-atu.exe ]; then
@@ -28,8 +48,15 @@ if [ -z "${KRONEX_SIGN_CERT:-}" ]; then
   KRONEX_SIGN_CA=$KRONEX_SIGN_CERT
 fi
 sign_ca=${KRONEX_SIGN_CA:-/etc/ssl/certs/ca-certificates.crt}
+started=$SECONDS
 (cd build-windows && cpack -G 'ZIP;NSIS' -B "$out" >/dev/null)
-name=kronex-atu-$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build-windows/CMakeCache.txt)-win64
+# What cpack was told (CPACK_VERBATIM_VARIABLES: written as given).
+cpack_value() { sed -n "s/^set($1 \"\(.*\)\")\$/\1/p" build-windows/CPackConfig.cmake; }
+name=$(cpack_value CPACK_PACKAGE_FILE_NAME)
+version=$(cpack_value CPACK_PACKAGE_VERSION)
+caption=$(cpack_value CPACK_KRONEX_RELEASE_CAPTION)
+number=$(cpack_value CPACK_KRONEX_RELEASE_NUMBER)
+[ -f "$out/$name.exe" ] && [ -f "$out/$name.zip" ] || { echo "cpack made no $name.exe and .zip" >&2; exit 1; }
 status=0
 ok() { echo "ok    : $*"; }
 fail() {
@@ -98,6 +125,54 @@ else
   fail "no qt.conf with Prefix=. beside kronex-atu.exe"
 fi
 
+# The installer speaks Portuguese (Brazil) alone: the one language inserted,
+# none of the English texts of NSIS's language files or of CPack's own
+# installer in it or in the uninstaller it writes, and the product named
+# with its article ("da Atualização", not "do").
+lang="/usr/share/nsis/Contrib/Language files"
+{
+  grep -v '^#' "$lang/English.nlf"
+  sed -n 's/.*LangFileString} [A-Z_]* "\(.*\)"$/\1/p' "$lang/English.nsh"
+  printf '%s\n' 'Uninstall.lnk' 'is already installed' 'Uninstall failed' 'Choose options for installing'
+} | tr -d '\r' | sed 's/\$\\r\$\\n/\n/g; s/\$([^)]*)/\n/g; s/\$_CLICK/\n/g; s/^"//; s/"$//' |
+  sed 's/^[ .:]*//; s/[ .:]*$//' | grep -E '[A-Za-z]{2,}[ .][A-Za-z]{2,}' | sort -u >"$out/english.txt"
+# texts_are_portuguese FILE WHAT
+texts_are_portuguese() {
+  local english wrong
+  python3 scripts/nsis-texts.py "$1" >"$out/texts.txt"
+  english=$(grep -F -f "$out/english.txt" "$out/texts.txt" || true)
+  wrong=$(grep -E '(^|[ (])(d?o|no) Atualização' "$out/texts.txt" || true)
+  if [ -n "$english$wrong" ]; then
+    fail "$2 has texts in English or naming the product wrongly: $(echo "$english$wrong" | head -n 5 | paste -sd '|')"
+  elif grep -qx 'Cancelar' "$out/texts.txt" && grep -q 'Atualização KRONEX' "$out/texts.txt"; then
+    ok "$2: every text in Portuguese (Brazil), $(wc -l <"$out/texts.txt") checked"
+  else
+    fail "$2: no Portuguese texts found (nsis-texts.py read nothing?)"
+  fi
+}
+languages=$(grep -o 'MUI_LANGUAGE "[^"]*"' "$out/_CPack_Packages/win64/NSIS/project.nsi" | paste -sd ' ')
+[ "$languages" = 'MUI_LANGUAGE "PortugueseBR"' ] && ok "one language in the installer: PortugueseBR" ||
+  fail "the installer's languages: $languages"
+texts_are_portuguese "$out/$name.exe" "the installer"
+
+# Two older installers: this one as version 0.0.1, for the downgrade, and
+# the one an upgrade starts from: the previous release's (--previous) or,
+# without it, one made as installers were before this script of ours
+# (CPack's own template, the same files) as version 0.0.1.
+older=kronex-atu-0.0.1-$(cpack_value CPACK_PACKAGE_FILE_NAME | sed 's/^kronex-atu-[^-]*-//')
+(cd build-windows && cpack -G NSIS -B "$out/older" -D CPACK_PACKAGE_VERSION=0.0.1 \
+  -D "CPACK_PACKAGE_FILE_NAME=$older" >/dev/null)
+older=$out/older/$older.exe
+if [ -z "$previous" ]; then
+  mkdir -p "$out/no-template"
+  (cd build-windows && cpack -G NSIS -B "$out/before" -D "CPACK_MODULE_PATH=$out/no-template" \
+    -D CPACK_PACKAGE_VERSION=0.0.1 -D CPACK_PACKAGE_FILE_NAME=kronex-atu-0.0.1-win64 \
+    -D "CPACK_NSIS_PACKAGE_NAME=Atualização KRONEX" -D "CPACK_NSIS_DISPLAY_NAME=Atualização KRONEX" \
+    -D "CPACK_PACKAGE_EXECUTABLES=kronex-atu;Atualização KRONEX" -D CPACK_NSIS_EXECUTABLES_DIRECTORY=. \
+    -D CPACK_NSIS_INSTALLED_ICON_NAME=kronex-atu.exe -D CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL=ON >/dev/null)
+  previous=$out/before/kronex-atu-0.0.1-win64.exe
+fi
+
 # The installer, in a prefix of its own.
 XVFB_PID=
 cleanup() {
@@ -110,76 +185,85 @@ export WINEPREFIX=$PWD/build-windows/wineprefix-install
 rm -rf "$WINEPREFIX"
 timeout 120 "$WINE" wineboot --init >/dev/null 2>&1
 timeout 60 "$WINESERVER" -w
+. scripts/installer-trials.sh
 
-dir="$WINEPREFIX/drive_c/Program Files/KRONEX"
-menu="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Atualização KRONEX"
-key='HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Uninstall\KRONEX'
-# The uninstall entry as Apps & Features reads it, or nothing.
-uninstall_entry() {
-  rm -f "$WINEPREFIX/drive_c/entry.reg"
-  timeout 60 "$WINE" regedit /E 'C:\entry.reg' "$key" >/dev/null 2>&1 || true
-  [ -f "$WINEPREFIX/drive_c/entry.reg" ] && iconv -f UTF-16LE -t UTF-8 "$WINEPREFIX/drive_c/entry.reg" | tr -d '\r'
-}
-
-cp "$out/$name.exe" "$WINEPREFIX/drive_c/"
 # Windows older than 10 1809: the installer refuses, before copying anything.
 timeout 60 "$WINE" winecfg -v win81 >/dev/null 2>&1
-got=0
-timeout 300 "$WINE" "C:\\$name.exe" /S >/dev/null 2>&1 || got=$?
-timeout 120 "$WINESERVER" -w || true
+run_installer "$out/$name.exe" /S
 if [ "$got" -eq 2 ] && [ ! -e "$dir" ]; then
   ok "on Windows 8.1 the installer refuses (exit 2) and installs nothing"
 else
   fail "on Windows 8.1 the installer ended with $got, 2 expected$([ -e "$dir" ] && echo ', and installed files')"
 fi
 timeout 60 "$WINE" winecfg -v win10 >/dev/null 2>&1
-timeout 300 "$WINE" "C:\\$name.exe" /S >/dev/null 2>&1 || fail "the silent install failed"
-timeout 120 "$WINESERVER" -w || true
-[ -f "$dir/kronex-atu.exe" ] && ok "installed into C:\\Program Files\\KRONEX" ||
-  fail "no kronex-atu.exe in C:\\Program Files\\KRONEX"
-[ -f "$dir/platforms/qwindows.dll" ] || fail "no platforms\\qwindows.dll installed"
+
+# A first install, silent.
+run_installer "$out/$name.exe" /S
+[ "$got" -eq 0 ] || fail "the silent install ended with $got"
+files_are_this_version "installed"
 signed "$dir/Uninstall.exe" "the installed uninstaller"
 signed "$dir/kronex-update.exe" "the installed kronex-update.exe"
-data="$WINEPREFIX/drive_c/ProgramData/KRONEX"
+texts_are_portuguese "$dir/Uninstall.exe" "the uninstaller"
 [ -d "$data" ] && ok "C:\\ProgramData\\KRONEX made for every user's records" ||
   fail "no C:\\ProgramData\\KRONEX after the install"
-[ -f "$menu/Atualização KRONEX.lnk" ] && ok "Start menu: Atualização KRONEX\\Atualização KRONEX" ||
-  fail "no Start-menu entry \"Atualização KRONEX\""
-entry=$(uninstall_entry || true)
-if grep -qx '"DisplayName"="Atualização KRONEX"' <<<"$entry" && grep -q '^"UninstallString"=' <<<"$entry"; then
-  ok "Apps & Features: \"Atualização KRONEX\" with its uninstaller"
-else
-  fail "no uninstall entry \"Atualização KRONEX\" in the registry"
-fi
+menu_is_this_version "installed"
+entry_is_this_version "installed"
 
-# Started from the Start-menu entry, as a user would.
-timeout 120 "$WINE" start /wait "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Atualização KRONEX\\Atualização KRONEX.lnk" \
-  >/dev/null 2>&1 &
-starter=$!
-win=
-for _ in $(seq 300); do
-  win=$(xdotool search --onlyvisible --name '^Atualização KRONEX$' 2>/dev/null | tail -n 1 || true)
-  [ -n "$win" ] && break
-  sleep 0.2
-done
-[ -n "$win" ] && ok "the installed program shows its window" || fail "the installed program showed no window"
-timeout 20 "$WINESERVER" -k 2>/dev/null || true
-wait "$starter" 2>/dev/null || true
+# A downgrade, silent: refused (exit 3), nothing changed.
+before=$(snapshot)
+run_installer "$older" /S
+if [ "$got" -eq 3 ] && [ "$(snapshot)" = "$before" ]; then
+  ok "version 0.0.1 over $version, silent: refused (exit 3), nothing changed"
+else
+  fail "version 0.0.1 over $version, silent: exit $got, 3 expected$([ "$(snapshot)" = "$before" ] || echo ', and the install changed')"
+fi
+# The same version again: reinstalled without a question.
+run_installer "$out/$name.exe" /S
+[ "$got" -eq 0 ] && [ "$(snapshot)" = "$before" ] && ok "the same version again, silent: reinstalled as it was" ||
+  fail "the same version again, silent: exit $got$([ "$(snapshot)" = "$before" ] || echo ', and the install changed')"
 
 timeout 120 "$WINE" "C:\\Program Files\\KRONEX\\Uninstall.exe" /S >/dev/null 2>&1 || fail "the silent uninstall failed"
 # The uninstaller runs on from a copy of itself in the temporary folder.
 timeout 120 "$WINESERVER" -w || true
-left=()
-[ ! -e "$dir" ] || left+=("C:\\Program Files\\KRONEX: $(cd "$dir" && find . | tr '\n' ' ')")
-[ ! -e "$menu" ] || left+=("the Start-menu folder Atualização KRONEX")
-[ -z "$(uninstall_entry || true)" ] || left+=("the uninstall entry in the registry")
-[ -d "$data" ] && ok "C:\\ProgramData\\KRONEX kept: it may hold a unit's record" ||
-  fail "C:\\ProgramData\\KRONEX removed by the uninstall"
-if [ ${#left[@]} -eq 0 ]; then
-  ok "uninstalled: no files, no Start-menu entry, no registry entry left"
+nothing_left "uninstalled"
+
+# From the older installer's install to this one.
+run_installer "$previous" /S
+old_version=$(uninstall_entry | sed -n 's/^"DisplayVersion"="\(.*\)"$/\1/p')
+if [ "$got" -eq 0 ] && [ -f "$dir/kronex-atu.exe" ] && [ -n "$old_version" ]; then
+  ok "$(basename "$previous") installed: version $old_version"
 else
-  for l in "${left[@]}"; do fail "left after uninstalling: $l"; done
+  fail "$(basename "$previous") did not install (exit $got)"
 fi
+before=$(snapshot)
+cancel_installer "$out/$name.exe"
+if [ "$got" -ge 97 ]; then
+  fail "the installer's first page could not be cancelled under wine (step $got)"
+elif [ "$(snapshot)" = "$before" ]; then
+  ok "upgrade cancelled on the first page (exit $got): version $old_version's files, Start menu and entry unchanged"
+else
+  fail "upgrade cancelled on the first page: version $old_version's install changed: $(diff <(echo "$before") <(snapshot) | grep '^[<>]' | head -n 5 | tr '\n' ' ')"
+fi
+window_shows && ok "version $old_version still starts from the Start menu" ||
+  fail "version $old_version shows no window after the cancelled upgrade"
+run_installer "$out/$name.exe" /S
+[ "$got" -eq 0 ] || fail "the silent upgrade from $old_version ended with $got"
+files_are_this_version "upgraded from $old_version"
+menu_is_this_version "upgraded from $old_version"
+entry_is_this_version "upgraded from $old_version"
+[ -z "$(registry 'HKEY_LOCAL_MACHINE\Software\KRONEX' || true)" ] || fail "upgraded: HKLM\\Software\\KRONEX left"
+window_shows && ok "upgraded: the installed program shows its window" ||
+  fail "upgraded: the installed program showed no window"
+
+if update_with_installed_program; then
+  ok "a whole update with C:\\Program Files\\KRONEX\\kronex-update.exe on COM3 ($(grep -c '' "$out/update/transcript.txt") lines of command log, checked)"
+else
+  fail "the update with the installed kronex-update.exe failed (exit $got): $(tail -n 3 "$out/update/update.err" "$out/update/check.log" 2>/dev/null | tr '\n' ' ')"
+fi
+
+timeout 120 "$WINE" "C:\\Program Files\\KRONEX\\Uninstall.exe" /S >/dev/null 2>&1 || fail "the silent uninstall failed"
+timeout 120 "$WINESERVER" -w || true
+nothing_left "uninstalled after the upgrade"
 
 # Two builds of one commit give the same bytes: the programs linked,
 # stripped and packed again (unsigned: a signature carries its own time)
@@ -199,6 +283,7 @@ else
 fi
 unzip -Z1 "$out/again-1/$name.zip" | LC_ALL=C sort -c 2>/dev/null || fail "the ZIP's entries are not sorted"
 
+echo "packages made and tried in $((SECONDS - started)) s"
 if [ "$status" -eq 0 ]; then
   echo "Windows packages: PASSED ($out)"
 else

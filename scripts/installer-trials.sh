@@ -1,0 +1,205 @@
+# Sourced by scripts/windows-package.sh once WINEPREFIX and DISPLAY are set:
+# the installer under wine as a user, Apps & Features and a technician see
+# it. Uses WINE, WINESERVER, out, caption, version, number, ok and fail.
+dir="$WINEPREFIX/drive_c/Program Files/KRONEX"
+data="$WINEPREFIX/drive_c/ProgramData/KRONEX"
+menu="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Atualização KRONEX"
+uninstall_key='HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+key="$uninstall_key\\KRONEX"
+
+# A registry key as regedit exports it (UTF-8, no carriage returns), or nothing.
+registry() {
+  rm -f "$WINEPREFIX/drive_c/entry.reg"
+  timeout 60 "$WINE" regedit /E 'C:\entry.reg' "$1" >/dev/null 2>&1 || true
+  [ -f "$WINEPREFIX/drive_c/entry.reg" ] && iconv -f UTF-16LE -t UTF-8 "$WINEPREFIX/drive_c/entry.reg" | tr -d '\r'
+}
+uninstall_entry() { registry "$key" || true; }
+
+# run_installer EXE ARGS...: runs it, and what it started, to the end; its
+# exit code in $got.
+run_installer() {
+  local exe=$1
+  shift
+  cp "$exe" "$WINEPREFIX/drive_c/"
+  got=0
+  timeout 300 "$WINE" "C:\\$(basename "$exe")" "$@" >/dev/null 2>&1 || got=$?
+  timeout 120 "$WINESERVER" -w || true
+}
+
+# What a user has of an install: each file with its content, the Start-menu
+# folder and the uninstall entry.
+snapshot() {
+  (cd "$dir" 2>/dev/null && find . -type f -exec md5sum {} + | sort -k 2) || true
+  ls "$menu" 2>/dev/null || true
+  uninstall_entry
+}
+
+# The uninstall entry this installer writes, as regedit exports it, sorted;
+# the size in kB (rounded down) of what is in the install folder.
+expected_entry() {
+  local kb
+  kb=$(($(find "$dir" -type f -printf '%s\n' | awk '{ s += $1 } END { print s + 0 }') / 1024))
+  sort <<EOT
+"DisplayName"="Atualização KRONEX ($caption)"
+"DisplayVersion"="$version"
+"Publisher"="KRONEX"
+"DisplayIcon"="C:\\\\Program Files\\\\KRONEX\\\\kronex-atu.exe,0"
+"InstallLocation"="C:\\\\Program Files\\\\KRONEX"
+"EstimatedSize"=dword:$(printf '%08x' "$kb")
+"UninstallString"="\\"C:\\\\Program Files\\\\KRONEX\\\\Uninstall.exe\\""
+"QuietUninstallString"="\\"C:\\\\Program Files\\\\KRONEX\\\\Uninstall.exe\\" /S"
+"NoModify"=dword:00000001
+"NoRepair"=dword:00000001
+"KronexVersion"="$version"
+"FirmwareRelease"=dword:$(printf '%08x' "$number")
+"FirmwareCaption"="$caption"
+EOT
+}
+
+# The uninstall entry: those values exactly, one key, and the only entry of
+# KRONEX in Apps & Features.
+entry_is_this_version() {
+  local entry
+  entry=$(uninstall_entry)
+  if ! diff <(expected_entry) <(grep '^"' <<<"$entry" | sort) >"$out/entry.diff"; then
+    fail "$1: the uninstall entry differs (expected <, written >): $(tr '\n' ' ' <"$out/entry.diff")"
+  elif [ "$(grep -c '^\[' <<<"$entry")" -ne 1 ]; then
+    fail "$1: the uninstall entry has subkeys: $(grep '^\[' <<<"$entry" | tr '\n' ' ')"
+  elif [ "$(registry "$uninstall_key" | grep -c '^"DisplayName"=.*KRONEX')" -ne 1 ]; then
+    fail "$1: more than one KRONEX entry in Apps & Features"
+  else
+    ok "$1: Apps & Features has one entry, \"Atualização KRONEX ($caption)\" $version, every value as written"
+  fi
+}
+
+# The Start-menu folder holds the window, the command prompt and the
+# uninstaller under their Portuguese names, and nothing else; the command
+# prompt opens in the install folder with kronex-update's help.
+menu_is_this_version() {
+  local want got lnk
+  want=$(printf '%s\n' "Atualização KRONEX (linha de comando).lnk" "Atualização KRONEX.lnk" \
+    "Desinstalar Atualização KRONEX.lnk" | sort)
+  got=$(ls "$menu" 2>/dev/null | sort)
+  [ "$got" = "$want" ] && ok "$1: Start menu: Atualização KRONEX\\{$(echo "$got" | sed 's/\.lnk$//' | paste -sd ',')}" ||
+    fail "$1: the Start-menu folder holds: $(echo "$got" | paste -sd ',')"
+  lnk=$(strings -e l "$menu/Atualização KRONEX (linha de comando).lnk" 2>/dev/null || true)
+  if grep -qix 'c:\\windows\\system32\\cmd.exe' <<<"$lnk" && grep -qx '/k kronex-update --help' <<<"$lnk" &&
+    grep -qx 'C:\\Program Files\\KRONEX' <<<"$lnk"; then
+    ok "$1: \"Atualização KRONEX (linha de comando)\" runs cmd.exe /k kronex-update --help in C:\\Program Files\\KRONEX"
+  else
+    fail "$1: the command-line shortcut holds: $(tr '\n' ' ' <<<"$lnk")"
+  fi
+}
+
+# The installed files are those of this version, nothing more or less.
+files_are_this_version() {
+  local want got
+  want=$( (cd "$out/layout" && find . -type f && echo ./Uninstall.exe) | sort)
+  got=$( (cd "$dir" 2>/dev/null && find . -type f) | sort)
+  if [ "$want" = "$got" ]; then
+    ok "$1: C:\\Program Files\\KRONEX holds this version's $(echo "$got" | wc -l) files and no other"
+  else
+    fail "$1: C:\\Program Files\\KRONEX differs from this version's files: $(diff <(echo "$want") <(echo "$got") | grep '^[<>]' | tr '\n' ' ')"
+  fi
+}
+
+# A window whose title matches, other than the one given; its id printed.
+wait_window() {
+  local w
+  for _ in $(seq 300); do
+    w=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | grep -vx "${2:-none}" | tail -n 1 || true)
+    [ -n "$w" ] && { echo "$w"; return 0; }
+    sleep 0.2
+  done
+  return 1
+}
+
+# The window, started from its Start-menu entry as a user would, shows.
+window_shows() {
+  timeout 120 "$WINE" start /wait "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Atualização KRONEX\\Atualização KRONEX.lnk" \
+    >/dev/null 2>&1 &
+  local starter=$! shown=0
+  wait_window '^Atualização KRONEX$' >/dev/null && shown=1
+  timeout 20 "$WINESERVER" -k 2>/dev/null || true
+  wait "$starter" 2>/dev/null || true
+  [ "$shown" -eq 1 ]
+}
+
+# cancel_installer EXE: started with its pages, cancelled on the first one
+# as a user does: Escape (the "Cancelar" button), then the default answer,
+# "Sim", to the question whether to leave. Its exit code in $got (99: no
+# page, 98: no question, 97: still running).
+cancel_installer() {
+  local exe=$1 title="^Instalação da Atualização KRONEX $version " page box pid
+  cp "$exe" "$WINEPREFIX/drive_c/"
+  "$WINE" "C:\\$(basename "$exe")" >/dev/null 2>&1 &
+  pid=$!
+  got=99
+  if page=$(wait_window "$title"); then
+    got=98
+    sleep 1 # the page takes the keyboard once it is drawn
+    xdotool windowfocus --sync "$page" key Escape 2>/dev/null || true
+    if box=$(wait_window "$title" "$page"); then
+      xdotool windowfocus --sync "$box" key Return 2>/dev/null || true
+      got=97
+      for _ in $(seq 150); do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.2
+      done
+      if ! kill -0 "$pid" 2>/dev/null; then
+        got=0
+        wait "$pid" || got=$?
+      fi
+    fi
+  fi
+  timeout 20 "$WINESERVER" -k 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+}
+
+# A whole update with the installed kronex-update.exe against kronex-devsim
+# on COM3 (no other port has a device), checked as scripts/wine-cli.sh does:
+# the unit's memory and command log against the release, and the diagnostic
+# file.
+update_with_installed_program() {
+  local run=$out/update unit pty n
+  rm -rf "$run"
+  mkdir -p "$run/dump"
+  build-windows/host/tools/devsim/kronex-devsim --print-path --transcript "$run/transcript.txt" \
+    --dump "$run/dump" >"$run/path" 2>"$run/stderr" &
+  unit=$!
+  for _ in $(seq 50); do [ -s "$run/path" ] && break; sleep 0.1; done
+  pty=$(head -n 1 "$run/path")
+  {
+    printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n'
+    for n in $(seq 1 16); do printf '"COM%d"="%s"\r\n' "$n" "$([ "$n" -ne 3 ] || echo "$pty")"; done
+  } >"$run/ports.reg"
+  # The server restarts to take the new mapping.
+  timeout 20 "$WINESERVER" -k 2>/dev/null || true
+  timeout 60 "$WINE" reg import "$(realpath "$run/ports.reg")" >/dev/null 2>&1
+  timeout 20 "$WINESERVER" -k 2>/dev/null || true
+  rm -f "$WINEPREFIX/drive_c/TEXTO2.TXT"
+  got=0
+  timeout 600 "$WINE" 'C:\Program Files\KRONEX\kronex-update.exe' update --port 3 --yes --json \
+    >"$run/update.json" 2>"$run/update.err" || got=$?
+  kill -TERM "$unit"
+  wait "$unit" || true
+  [ "$got" -eq 0 ] && grep -q '"outcome": "updated"' "$run/update.json" &&
+    build-windows/host/tests/e2e/kronex-e2e-check "$run/dump" "$run/transcript.txt" \
+      "$WINEPREFIX/drive_c/TEXTO2.TXT" >"$run/check.log" 2>&1
+}
+
+# Nothing of the program is left but %ProgramData%\KRONEX.
+nothing_left() {
+  local left=()
+  [ ! -e "$dir" ] || left+=("C:\\Program Files\\KRONEX: $(cd "$dir" && find . | tr '\n' ' ')")
+  [ ! -e "$menu" ] || left+=("the Start-menu folder Atualização KRONEX")
+  [ -z "$(uninstall_entry)" ] || left+=("the uninstall entry in the registry")
+  [ -z "$(registry 'HKEY_LOCAL_MACHINE\Software\KRONEX' || true)" ] || left+=("HKLM\\Software\\KRONEX")
+  [ -d "$data" ] && ok "$1: C:\\ProgramData\\KRONEX kept: it may hold a unit's record" ||
+    fail "$1: C:\\ProgramData\\KRONEX removed"
+  if [ ${#left[@]} -eq 0 ]; then
+    ok "$1: no files, no Start-menu entry, no registry entry left"
+  else
+    for l in "${left[@]}"; do fail "$1: left: $l"; done
+  fi
+}
