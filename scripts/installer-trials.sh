@@ -83,7 +83,9 @@ menu_is_this_version() {
   [ "$got" = "$want" ] && ok "$1: Start menu: Atualização KRONEX\\{$(echo "$got" | sed 's/\.lnk$//' | paste -sd ',')}" ||
     fail "$1: the Start-menu folder holds: $(echo "$got" | paste -sd ',')"
   lnk=$(strings -e l "$menu/Atualização KRONEX (linha de comando).lnk" 2>/dev/null || true)
-  if grep -qix 'c:\\windows\\system32\\cmd.exe' <<<"$lnk" && grep -qx '/k kronex-update --help' <<<"$lnk" &&
+  # A shortcut keeps its target as the path's parts, then its arguments and
+  # the folder it starts in.
+  if grep -qx 'system32' <<<"$lnk" && grep -qx 'cmd.exe' <<<"$lnk" && grep -qx '/k kronex-update --help' <<<"$lnk" &&
     grep -qx 'C:\\Program Files\\KRONEX' <<<"$lnk"; then
     ok "$1: \"Atualização KRONEX (linha de comando)\" runs cmd.exe /k kronex-update --help in C:\\Program Files\\KRONEX"
   else

@@ -85,4 +85,7 @@ Function kronexRemoveInstalled
   ${EndIf}
   Delete "$kronexOldFolder\Uninstall.exe"
   RMDir "$kronexOldFolder"
+  ; The first installers kept their folder in HKLM\Software\KRONEX\KRONEX;
+  ; their uninstaller removes that key and leaves its parent, empty.
+  DeleteRegKey /ifempty HKLM "Software\KRONEX"
 FunctionEnd
