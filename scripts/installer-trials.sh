@@ -158,6 +158,36 @@ cancel_installer() {
   wait "$pid" 2>/dev/null || true
 }
 
+# installer_with_pages EXE VERSION KEYS: started with its pages; KEYS go to
+# its first window (a question or the first page), then Enter to each page
+# until it ends: "Próximo", "Instalar", "Concluir". Its exit code in $got
+# (99: no window, 97: still running after two minutes).
+installer_with_pages() {
+  local exe=$1 title="Instalação da Atualização KRONEX $2 " w pid
+  cp "$exe" "$WINEPREFIX/drive_c/"
+  "$WINE" "C:\\$(basename "$exe")" >/dev/null 2>&1 &
+  pid=$!
+  got=99
+  if w=$(wait_window "$title"); then
+    sleep 1
+    # shellcheck disable=SC2086 # the keys, one word each
+    xdotool windowfocus --sync "$w" key $3 2>/dev/null || true
+    got=97
+    for _ in $(seq 80); do
+      sleep 1.5
+      kill -0 "$pid" 2>/dev/null || break
+      w=$(xdotool search --onlyvisible --name "$title" 2>/dev/null | tail -n 1 || true)
+      [ -z "$w" ] || xdotool windowfocus --sync "$w" key Return 2>/dev/null || true
+    done
+    if ! kill -0 "$pid" 2>/dev/null; then
+      got=0
+      wait "$pid" || got=$?
+    fi
+  fi
+  timeout 20 "$WINESERVER" -k 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+}
+
 # A whole update with the installed kronex-update.exe against kronex-devsim
 # on COM3 (no other port has a device), checked as scripts/wine-cli.sh does:
 # the unit's memory and command log against the release, and the diagnostic

@@ -3,8 +3,8 @@
 # folder, checked file by file) and the NSIS installer: its texts (Portuguese
 # only), then in a fresh wine prefix a refused install on old Windows, a
 # silent install with its Start-menu entries and uninstall entry, a refused
-# downgrade, a reinstall, a silent uninstall after which nothing of it may be
-# left; then an upgrade from an older installer (the one given with
+# downgrade (silent, then with its pages: "Não", then "Sim"), a reinstall, a
+# silent uninstall after which nothing of it may be left; then an upgrade from an older installer (the one given with
 # --previous, else one made here with CPack's own template, as installers
 # were made before) cancelled by the user on the first page, then done, the
 # window started, a whole update with the installed kronex-update.exe
@@ -217,6 +217,25 @@ if [ "$got" -eq 3 ] && [ "$(snapshot)" = "$before" ]; then
 else
   fail "version 0.0.1 over $version, silent: exit $got, 3 expected$([ "$(snapshot)" = "$before" ] || echo ', and the install changed')"
 fi
+# The same downgrade with the installer's pages: the question's default
+# answer (Enter: "Não") ends it, nothing changed; "Sim" (Shift+Tab, Enter)
+# and Enter on each page install version 0.0.1.
+installer_with_pages "$older" 0.0.1 Return
+if [ "$got" -eq 3 ] && [ "$(snapshot)" = "$before" ]; then
+  ok "version 0.0.1 over $version with its pages: the question's default, \"Não\", ends it (exit 3), nothing changed"
+else
+  fail "version 0.0.1 over $version with its pages, \"Não\": exit $got, 3 expected$([ "$(snapshot)" = "$before" ] || echo ', and the install changed')"
+fi
+installer_with_pages "$older" 0.0.1 "shift+Tab Return"
+if [ "$got" -eq 0 ] && uninstall_entry | grep -qx '"DisplayVersion"="0.0.1"' && [ -f "$dir/kronex-atu.exe" ]; then
+  ok "version 0.0.1 over $version with its pages, \"Sim\": installed in its place"
+else
+  fail "version 0.0.1 over $version with its pages, \"Sim\": exit $got, $(uninstall_entry | grep DisplayVersion || echo no entry)"
+fi
+# This version again over it: an upgrade from one of these installers.
+run_installer "$out/$name.exe" /S
+[ "$got" -eq 0 ] && [ "$(snapshot)" = "$before" ] && ok "$version over 0.0.1, silent: installed as before" ||
+  fail "$version over 0.0.1, silent: exit $got$([ "$(snapshot)" = "$before" ] || echo ', and the install differs')"
 # The same version again: reinstalled without a question.
 run_installer "$out/$name.exe" /S
 [ "$got" -eq 0 ] && [ "$(snapshot)" = "$before" ] && ok "the same version again, silent: reinstalled as it was" ||

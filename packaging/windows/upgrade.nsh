@@ -42,7 +42,8 @@ Function kronexReadInstalled
   ${If} $kronexOldCaption != ""
     StrCpy $kronexOldVersion "$kronexOldVersion ($kronexOldCaption)"
   ${EndIf}
-  StrCpy $kronexInstalledNote "A versão $kronexOldVersion, instalada em $kronexOldFolder, será substituída por esta. Os registros em C:\ProgramData\KRONEX são mantidos.$\r$\n$\r$\n"
+  ; $APPDATA is %ProgramData% here: .onInit chose the all-users folders.
+  StrCpy $kronexInstalledNote "A versão $kronexOldVersion, instalada em $kronexOldFolder, será substituída por esta. Os registros em $APPDATA\KRONEX são mantidos.$\r$\n$\r$\n"
   ; The new version goes where the old one is, unless /D= named a folder.
   ${If} $INSTDIR == "${DEFAULT_INSTDIR}"
     StrCpy $INSTDIR $kronexOldFolder
