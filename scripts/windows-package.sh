@@ -154,6 +154,13 @@ languages=$(grep -o 'MUI_LANGUAGE "[^"]*"' "$out/_CPack_Packages/win64/NSIS/proj
 [ "$languages" = 'MUI_LANGUAGE "PortugueseBR"' ] && ok "one language in the installer: PortugueseBR" ||
   fail "the installer's languages: $languages"
 texts_are_portuguese "$out/$name.exe" "the installer"
+# Explorer's Properties, Details: the installer's version block (UTF-16).
+for text in "Instalador da Atualização KRONEX $version ($caption)" "Atualização KRONEX" "KRONEX" \
+  "$version.$number" "© KRONEX. Todos os direitos reservados."; do
+  python3 -c 'import sys; sys.exit(sys.argv[1].encode("utf-16-le") + b"\0\0" not in open(sys.argv[2], "rb").read())' \
+    "$text" "$out/$name.exe" || { fail "the installer's version block lacks \"$text\""; continue; }
+  ok "the installer's version block holds \"$text\""
+done
 
 # Two older installers: this one as version 0.0.1, for the downgrade, and
 # the one an upgrade starts from: the previous release's (--previous) or,
