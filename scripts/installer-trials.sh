@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2154 # out, caption, version, number: set by windows-package.sh
 # Sourced by scripts/windows-package.sh once WINEPREFIX and DISPLAY are set:
 # the installer under wine as a user, Apps & Features and a technician see
 # it. Uses WINE, WINESERVER, out, caption, version, number, ok and fail.
