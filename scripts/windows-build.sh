@@ -20,11 +20,19 @@ release=$(realpath -e "${KRONEX_RELEASE_FILE:-catalog/data/release.txt}") || {
 }
 scripts/install-deps-windows.sh
 
-out=build-windows
-host=$out/host
-cmake -S . -B "$host" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DKRONEX_BUILD_GUI=OFF -DKRONEX_BUILD_TESTS=ON -DKRONEX_RELEASE_FILE="$release" >/dev/null
-cmake --build "$host" --target kronex-release-embed kronex-devsim kronex-e2e-check
+# A second build of the shipped programs alone (scripts/reproducible.sh) names
+# its folder, leaves the tests out and takes the release step of a host
+# build already made.
+out=${KRONEX_WINDOWS_BUILD_DIR:-build-windows}
+tests=${KRONEX_WINDOWS_TESTS:-ON}
+embed=${KRONEX_HOST_RELEASE_EMBED:-}
+if [ -z "$embed" ]; then
+  host=$out/host
+  cmake -S . -B "$host" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DKRONEX_BUILD_GUI=OFF -DKRONEX_BUILD_TESTS=ON -DKRONEX_RELEASE_FILE="$release" >/dev/null
+  cmake --build "$host" --target kronex-release-embed kronex-devsim kronex-e2e-check
+  embed=$PWD/$host/catalog/kronex-release-embed
+fi
 
 toolchain=$PWD/cmake/toolchain-mingw-w64.cmake
 options=(-DKRONEX_BUILD_GUI=OFF)
@@ -49,7 +57,7 @@ if ! grep -qsx "CMAKE_TOOLCHAIN_FILE:[A-Z]*=$toolchain" "$out/CMakeCache.txt" ||
   rm -rf "$out/CMakeCache.txt" "$out/CMakeFiles"
 fi
 cmake -S . -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=Release --toolchain "$toolchain" \
-  "${options[@]}" -DKRONEX_RELEASE_FILE="$release" \
-  -DKRONEX_HOST_RELEASE_EMBED="$PWD/$host/catalog/kronex-release-embed" >/dev/null
+  "${options[@]}" -DKRONEX_BUILD_TESTS="$tests" -DKRONEX_RELEASE_FILE="$release" \
+  -DKRONEX_HOST_RELEASE_EMBED="$embed" >/dev/null
 echo "Release built in: $release"
 cmake --build "$out"
