@@ -19,11 +19,15 @@ fi
   echo "reproducible: no build-windows/ to compare with: run scripts/windows-build.sh first" >&2
   exit 1
 }
+release=$(sed -n 's/^KRONEX_RELEASE_FILE:[A-Z]*=//p' build-windows/CMakeCache.txt)
+# build-windows/ configured again at this commit: the time written into the
+# programs and the ZIP is the commit's, taken when the folder is configured.
+echo "== build-windows/ at this commit"
+KRONEX_RELEASE_FILE=$release scripts/windows-build.sh
 [ -f build-windows/app/kronex-atu.exe ] || {
   echo "reproducible: build-windows/ has no window (kronex-atu.exe): build it with Qt for Windows" >&2
   exit 1
 }
-release=$(sed -n 's/^KRONEX_RELEASE_FILE:[A-Z]*=//p' build-windows/CMakeCache.txt)
 commit=$(git rev-parse HEAD)
 other=$(realpath -m "${1:-$(mktemp -d /tmp/kronex-second-build.XXXXXX)}")
 [ "$other" != "$root" ] || { echo "reproducible: the second build needs another folder" >&2; exit 1; }
