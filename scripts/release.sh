@@ -44,7 +44,12 @@ fi
 cd "$(dirname "$0")/.."
 root=$PWD
 build=$(realpath -m "${BUILD_DIR:-build-release}")
+# DIR is emptied: never the checkout, nor a folder of it that git keeps.
 case "$root/" in "$out/"*) echo "release: --out $out would empty the checkout" >&2; exit 1 ;; esac
+if [ -n "$(git ls-files -- "$out" 2>/dev/null | head -n 1)" ]; then
+  echo "release: --out $out holds files of the checkout" >&2
+  exit 1
+fi
 
 started=$SECONDS
 current=
