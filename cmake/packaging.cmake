@@ -47,14 +47,19 @@ function(_kronex_gzip source output)
   set(_gzipped ${_gzipped} ${_out}/${output} PARENT_SCOPE)
 endfunction()
 # The changelog opens with an entry for the release built in, so that its
-# first entry is the package's version (below). Its date is the last
-# commit's, as the Windows build takes it, so two builds give the same
-# bytes; never older than the written entries it comes before.
+# first entry is the package's version (below). Its date is
+# SOURCE_DATE_EPOCH or else the last commit's, as the Windows build takes
+# it, so two builds give the same bytes; never older than the written
+# entries it comes before.
 set(KRONEX_DEBIAN_VERSION ${PROJECT_VERSION}+r${KRONEX_RELEASE_NUMBER})
 set(KRONEX_PACKAGE_MAINTAINER "KRONEX updater maintainers <kronex-atu@kronex.com.br>"
     CACHE STRING "Maintainer field of the Debian package")
-execute_process(COMMAND git log -1 --format=%ct WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
-                OUTPUT_VARIABLE _epoch OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+if(DEFINED ENV{SOURCE_DATE_EPOCH})
+  set(_epoch $ENV{SOURCE_DATE_EPOCH})
+else()
+  execute_process(COMMAND git log -1 --format=%ct WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+                  OUTPUT_VARIABLE _epoch OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+endif()
 file(STRINGS ${_linux}/changelog _last_date REGEX "^ -- " LIMIT_COUNT 1)
 string(REGEX REPLACE "^ -- .*>  " "" _last_date "${_last_date}")
 execute_process(COMMAND date -d "${_last_date}" +%s OUTPUT_VARIABLE _written
