@@ -2,36 +2,15 @@
 
 #include "device_commands.h"
 #include "session_stop.h"
+#include "utc_now.h"
 
-#include <chrono>
 #include <cstdio>
-#include <ctime>
 
 namespace kronex::cli {
 
 namespace {
 
 constexpr std::uint8_t kHandshake = 0xBC;
-
-// "2026-12-08T17:30:01.123Z"
-std::string utcNow() {
-    const auto now = std::chrono::system_clock::now();
-    const std::time_t t = std::chrono::system_clock::to_time_t(now);
-    const auto ms =
-        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
-        1000;
-    std::tm tm{};
-#ifdef _WIN32
-    gmtime_s(&tm, &t);
-#else
-    gmtime_r(&t, &tm);
-#endif
-    char text[96];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900,
-                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
-                  static_cast<int>(ms));
-    return text;
-}
 
 // The frame's command and address as a stop report names them.
 std::string commandOf(const std::vector<std::uint8_t>& f) {
@@ -58,7 +37,7 @@ ExchangeLog::ExchangeLog(const std::string& path) : out_(path, std::ios::app) {}
 
 void ExchangeLog::write(const std::string& port, const std::string& text) {
     std::lock_guard lock(mutex_);
-    out_ << utcNow() << ' ' << port << ' ' << text << '\n' << std::flush;
+    out_ << utcNow(true) << ' ' << port << ' ' << text << '\n' << std::flush;
 }
 
 HANDLE ExchangeTrace::CreateFileA(LPCSTR name, DWORD access, DWORD share,

@@ -1,8 +1,6 @@
 #include "unit_record.h"
 
-#include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <map>
 #include <sstream>
 
@@ -63,19 +61,6 @@ std::string checksumOf(const std::string& body) {
 std::string serialOf(const UnitBlock& identity) {
     char text[9];
     std::snprintf(text, sizeof text, "29%02X%02X%02X", identity[0], identity[1], identity[2]);
-    return text;
-}
-
-std::string utcNow() {
-    const std::time_t t = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-    std::tm tm{};
-#ifdef _WIN32
-    gmtime_s(&tm, &t);
-#else
-    gmtime_r(&t, &tm);
-#endif
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
     return text;
 }
 

@@ -27,9 +27,6 @@ struct UnitRecord {
 // "290A1BC2" from an identity block's bytes 0-2.
 std::string serialOf(const UnitBlock& identity);
 
-// The current time as "2026-05-04T10:11:12Z".
-std::string utcNow();
-
 std::string recordText(const UnitRecord& record);
 // nullopt when the text is not a whole record or its checksum fails.
 std::optional<UnitRecord> parseRecord(const std::string& text);

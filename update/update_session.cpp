@@ -6,6 +6,7 @@
 #include "hex_text.h"
 #include "record_match.h"
 #include "release_layout.h"
+#include "utc_now.h"
 
 namespace kronex {
 
