@@ -1,8 +1,12 @@
 // Build step: checks a release file against every layout rule and turns it
 // into a read-only table compiled into the program. A broken release stops
-// the build with the identifier and the rule it breaks.
+// the build with the identifier and the rule it breaks. With --summary it
+// makes the same checks and prints what the release holds instead, for the
+// release notes.
+#include "loaded_catalog.h"
 #include "release_file.h"
 #include "release_layout.h"
+#include "release_summary.h"
 
 #include <cstdio>
 #include <fstream>
@@ -50,11 +54,13 @@ int lineOfEntry(const std::string& text, std::int64_t id) {
 } // namespace
 
 int main(int argc, char** argv) {
+    const bool summary = argc == 3 && std::string_view(argv[1]) == "--summary";
     if (argc != 3) {
-        std::cerr << "usage: " << argv[0] << " RELEASE.txt OUTPUT.cpp\n";
+        std::cerr << "usage: " << argv[0] << " RELEASE.txt OUTPUT.cpp\n"
+                  << "       " << argv[0] << " --summary RELEASE.txt\n";
         return 2;
     }
-    const std::string inPath = argv[1];
+    const std::string inPath = argv[summary ? 2 : 1];
     std::ifstream in(inPath, std::ios::binary);
     if (!in) {
         std::cerr << inPath << ": error: cannot read the release file\n";
@@ -76,6 +82,11 @@ int main(int argc, char** argv) {
         std::cerr << inPath << ":" << (line > 0 ? std::to_string(line) + ":" : std::string())
                   << " error: " << problem->describe() << "\n";
         return 1;
+    }
+    if (summary) {
+        std::cout << kronex::releaseSummary(
+            std::get<kronex::LoadedCatalog>(kronex::loadCatalog(table)));
+        return 0;
     }
 
     std::ostringstream out;

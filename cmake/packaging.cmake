@@ -1,8 +1,8 @@
 # Installation on Linux and the Debian package (cpack -G DEB in a Release
 # build): kronex-atu, kronex-update (its rule is in cli/) and kronex-devsim,
 # the desktop entry with its icon, their manual pages, the README, the
-# copyright file and the changelog. Windows has its own
-# (packaging-windows.cmake).
+# copyright file and the changelog. The firmware release built in is part
+# of the package's version. Windows has its own (packaging-windows.cmake).
 if(WIN32)
   include(${CMAKE_CURRENT_LIST_DIR}/packaging-windows.cmake)
   return()
@@ -46,7 +46,42 @@ function(_kronex_gzip source output)
     DEPENDS ${source} VERBATIM)
   set(_gzipped ${_gzipped} ${_out}/${output} PARENT_SCOPE)
 endfunction()
-_kronex_gzip(${_linux}/changelog changelog.gz)
+# The changelog opens with an entry for the release built in, so that its
+# first entry is the package's version (below). Its date is
+# SOURCE_DATE_EPOCH or else the last commit's, as the Windows build takes
+# it, so two builds give the same bytes; never older than the written
+# entries it comes before.
+set(KRONEX_DEBIAN_VERSION ${PROJECT_VERSION}+r${KRONEX_RELEASE_NUMBER})
+set(KRONEX_PACKAGE_MAINTAINER "KRONEX updater maintainers <kronex-atu@kronex.com.br>"
+    CACHE STRING "Maintainer field of the Debian package")
+if(DEFINED ENV{SOURCE_DATE_EPOCH})
+  set(_epoch $ENV{SOURCE_DATE_EPOCH})
+else()
+  execute_process(COMMAND git log -1 --format=%ct WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+                  OUTPUT_VARIABLE _epoch OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+endif()
+file(STRINGS ${_linux}/changelog _last_date REGEX "^ -- " LIMIT_COUNT 1)
+string(REGEX REPLACE "^ -- .*>  " "" _last_date "${_last_date}")
+execute_process(COMMAND date -d "${_last_date}" +%s OUTPUT_VARIABLE _written
+                OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+if(NOT _epoch MATCHES "^[0-9]+$" OR (_written MATCHES "^[0-9]+$" AND _epoch LESS_EQUAL _written))
+  math(EXPR _epoch "${_written} + 1")
+endif()
+set(_saved_epoch "$ENV{SOURCE_DATE_EPOCH}")
+set(ENV{SOURCE_DATE_EPOCH} ${_epoch})
+string(TIMESTAMP _entry_date "%a, %d %b %Y %H:%M:%S +0000" UTC)
+set(ENV{SOURCE_DATE_EPOCH} "${_saved_epoch}")
+file(READ ${_linux}/changelog _written_entries)
+file(WRITE ${_out}/changelog.new
+     "kronex-atu (${KRONEX_DEBIAN_VERSION}) stable; urgency=medium\n\n"
+     "  * Firmware release ${KRONEX_RELEASE_NUMBER} built in: ${KRONEX_RELEASE_CAPTION},\n"
+     "    of ${KRONEX_RELEASE_DATE}.\n\n"
+     " -- ${KRONEX_PACKAGE_MAINTAINER}  ${_entry_date}\n\n${_written_entries}")
+# Rewritten only when it changes, so that the package is not made again.
+file(COPY_FILE ${_out}/changelog.new ${_out}/changelog ONLY_IF_DIFFERENT)
+set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+             ${_linux}/changelog)
+_kronex_gzip(${_out}/changelog changelog.gz)
 install(FILES ${_out}/changelog.gz DESTINATION ${_doc})
 if(TARGET kronex-atu)
   _kronex_gzip(${_linux}/kronex-atu.1 kronex-atu.1.gz)
@@ -76,12 +111,12 @@ foreach(pair "kronex-devsim:simulated KRONEX unit in update mode"
 endforeach()
 add_custom_target(kronex-debian-docs ALL DEPENDS ${_gzipped})
 
-set(KRONEX_PACKAGE_MAINTAINER "KRONEX updater maintainers <kronex-atu@kronex.com.br>"
-    CACHE STRING "Maintainer field of the Debian package")
-
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME kronex-atu)
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+# The firmware release is part of the version, so that apt upgrades from one
+# release's package to the next: 1.0.0+r25, then 1.0.0+r26.
+set(CPACK_PACKAGE_VERSION ${KRONEX_DEBIAN_VERSION})
+set(CPACK_DEBIAN_PACKAGE_VERSION ${KRONEX_DEBIAN_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Firmware updater for KRONEX automotive service units")
 set(CPACK_PACKAGE_DESCRIPTION
     "Installs the firmware release compiled into the program into a KRONEX unit\n\

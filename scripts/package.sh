@@ -1,18 +1,38 @@
 #!/usr/bin/env bash
-# Builds the Debian package (Release) into build-package/, checks what it
-# holds and runs lintian on it (any error or warning fails), installs it with
-# apt as a user would, checks that the programs run from the installed files,
-# and removes it again (as root, or through sudo).
+# Builds the Debian package (Release) into build-package/ with the release
+# in KRONEX_RELEASE_FILE (default the sample, catalog/data/release.txt),
+# checks what it holds and runs lintian on it (any error or warning fails),
+# installs it with apt as a user would, checks that the programs run from the
+# installed files, runs a whole update with the installed kronex-update
+# against the installed kronex-devsim, and removes the package again (as
+# root, or through sudo).
+#
+# The update is checked with kronex-e2e-check built with the same release:
+# KRONEX_E2E_CHECK when given, otherwise built here in build-package/check.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+release=$(realpath -e "${KRONEX_RELEASE_FILE:-catalog/data/release.txt}") || {
+  echo "package: no release file ${KRONEX_RELEASE_FILE:-catalog/data/release.txt}" >&2
+  exit 1
+}
 scripts/install-deps.sh dpkg-dev file desktop-file-utils lintian help2man man-db
 
 out=build-package
-cmake -S . -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKRONEX_BUILD_TESTS=OFF >/dev/null
+cmake -S . -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKRONEX_BUILD_TESTS=OFF \
+  -DKRONEX_RELEASE_FILE="$release" >/dev/null
 cmake --build "$out"
+check=${KRONEX_E2E_CHECK:-}
+if [ -z "$check" ]; then
+  cmake -S . -B "$out/check" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKRONEX_BUILD_GUI=OFF \
+    -DKRONEX_RELEASE_FILE="$release" >/dev/null
+  cmake --build "$out/check" --target kronex-e2e-check >/dev/null
+  check=$out/check/tests/e2e/kronex-e2e-check
+fi
+[ -x "$check" ] || { echo "package: no kronex-e2e-check at $check" >&2; exit 1; }
 rm -f "$out"/*.deb
 (cd "$out" && cpack -G DEB >/dev/null)
 deb=$(echo "$out"/kronex-atu_*.deb)
+release_number=$("$out/catalog/kronex-release-embed" --summary "$release" | sed -n 's/^release: //p')
 [ -f "$deb" ] || { echo "no package in $out" >&2; exit 1; }
 echo "== $deb"
 dpkg-deb --field "$deb"
@@ -50,6 +70,8 @@ unpacked=$(mktemp -d)
 trap 'rm -rf "$unpacked"' EXIT
 dpkg-deb --extract "$deb" "$unpacked"
 version=$(dpkg-deb --field "$deb" Version)
+[[ "$version" == *+r"$release_number" && -n "$release_number" ]] ||
+  fail "the version $version does not carry the release number (+r$release_number)"
 zcat "$unpacked/usr/share/doc/kronex-atu/changelog.gz" | head -n 1 | grep -qF "kronex-atu ($version)" ||
   fail "the changelog's last entry is not for version $version"
 for page in kronex-atu kronex-devsim kronex-update; do
@@ -89,6 +111,32 @@ else
   fail "kronex-atu ended on its own with exit code $status: $(cat "$home/out.txt")"
 fi
 rm -rf "$home"
+
+echo "== a whole update with the installed kronex-update against kronex-devsim"
+# COM3 of a namespace of its own (README, "Serial ports on Linux"), so that
+# the user's own ports stay out of it.
+run=$(realpath -m "$out/installed-update")
+rm -rf "$run"
+mkdir -p "$run/kronex/dosdevices" "$run/unit"
+devsim=
+stop_devsim() { [ -z "$devsim" ] || kill -TERM "$devsim" 2>/dev/null || true; }
+trap 'stop_devsim; rm -rf "$unpacked"' EXIT
+XDG_STATE_HOME=$run /usr/bin/kronex-devsim --com 3 --transcript "$run/unit/transcript.txt" \
+  --dump "$run/unit" >"$run/devsim.log" 2>&1 &
+devsim=$!
+for _ in $(seq 50); do [ -L "$run/kronex/dosdevices/com3" ] && break; sleep 0.1; done
+got=0
+XDG_STATE_HOME=$run timeout 300 /usr/bin/kronex-update update --port 3 --yes \
+  >"$run/update.log" 2>&1 || got=$?
+tail -n 3 "$run/update.log"
+kill -TERM "$devsim" && wait "$devsim" || fail "kronex-devsim did not end cleanly: $(cat "$run/devsim.log")"
+devsim=
+[ "$got" -eq 0 ] || fail "the installed kronex-update ended with $got (log: $run/update.log)"
+if "$check" "$run/unit" "$run/unit/transcript.txt" "$run/kronex/drive_c/TEXTO2.TXT"; then
+  echo "the installed programs updated the unit: $(grep -vc '^HANDSHAKE' "$run/unit/transcript.txt") exchanges"
+else
+  fail "the unit does not hold what the release says after the installed update (logs in $run)"
+fi
 
 echo "== removing"
 "${as_root[@]}" apt-get remove -y -qq kronex-atu >/dev/null

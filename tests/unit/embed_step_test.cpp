@@ -1,5 +1,6 @@
 // The build step that embeds the release: a broken release fails it with a
 // message naming the entry and the rule, and a sound one passes.
+#include "loaded_catalog.h"
 #include "release_fixture.h"
 
 #include <cstdio>
@@ -17,14 +18,18 @@ struct StepResult {
     std::string messages;
 };
 
-StepResult runEmbedStep(const std::string& releaseText, const std::string& name) {
+// With `summary`, the step prints what the release holds instead of
+// writing the table; its messages come first, then its standard output.
+StepResult runEmbedStep(const std::string& releaseText, const std::string& name,
+                        bool summary = false) {
     const auto dir = std::filesystem::temp_directory_path() / "kronex-embed-test";
     std::filesystem::create_directories(dir);
     const auto in = dir / (name + ".txt");
     const auto out = dir / (name + ".cpp");
     std::ofstream(in, std::ios::binary) << releaseText;
-    const std::string command =
-        std::string(KRONEX_EMBED_TOOL) + " " + in.string() + " " + out.string() + " 2>&1";
+    const std::string args =
+        summary ? "--summary " + in.string() : in.string() + " " + out.string();
+    const std::string command = std::string(KRONEX_EMBED_TOOL) + " " + args + " 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
     std::string messages;
     char buf[512];
@@ -86,4 +91,34 @@ TEST(EmbedStep, MessagesPointAtTheFileLine) {
     const auto result = runEmbedStep(r.fileText(), "file-line");
     EXPECT_NE(result.messages.find("file-line.txt:41: error: entry 60:"), std::string::npos)
         << result.messages;
+}
+
+TEST(EmbedStep, SummaryListsWhatTheReleaseHolds) {
+    const auto sample = ReleaseEntries::sample();
+    const auto c = std::get<kronex::LoadedCatalog>(kronex::loadCatalog(sample.table()));
+    std::string expected = "release: 25\ncaption: Firmware versão 1.25\ndate: 10/10/2012\n";
+    // The window's list has empty lines; the summary only the filled ones.
+    std::string modules;
+    int filled = 0;
+    for (const auto& m : c.moduleLines)
+        if (!m.empty()) {
+            modules += "  " + m + "\n";
+            ++filled;
+        }
+    EXPECT_LT(filled, static_cast<int>(c.moduleLines.size()));
+    expected += "modules: " + std::to_string(filled) + "\n" + modules;
+    expected += "makers: " + std::to_string(c.makers.size()) + "\n";
+    for (const auto& m : c.makers)
+        expected += "  " + m + "\n";
+    const auto r = runEmbedStep(sample.fileText(), "summary", true);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.messages, expected);
+
+    auto broken = sample;
+    broken.byId[3] = "vinte e cinco";
+    const auto refused = runEmbedStep(broken.fileText(), "summary-broken", true);
+    EXPECT_NE(refused.exitCode, 0);
+    EXPECT_NE(refused.messages.find("summary-broken.txt:3: error: entry 3: the release number"),
+              std::string::npos)
+        << refused.messages;
 }
