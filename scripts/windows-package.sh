@@ -13,7 +13,8 @@
 # signatures verified: with the certificate in KRONEX_SIGN_CERT and
 # KRONEX_SIGN_KEY (scripts/sign-windows.sh) when given, verified against
 # KRONEX_SIGN_CA (default: the system's authorities), otherwise with a
-# throw-away test certificate made here. Results in build-windows/packages/.
+# throw-away test certificate made here and time-stamped by a throw-away
+# time-stamp server on this machine (scripts/test-signing.sh). Results in build-windows/packages/.
 set -euo pipefail
 previous=
 while [ $# -gt 0 ]; do
@@ -41,11 +42,10 @@ scripts/install-deps.sh nsis xvfb xdotool fonts-wine unzip zip osslsigncode open
 out=$PWD/build-windows/packages
 rm -rf "$out"
 mkdir -p "$out"
+. scripts/test-signing.sh
+trap test_signing_stop EXIT
 if [ -z "${KRONEX_SIGN_CERT:-}" ]; then
-  export KRONEX_SIGN_CERT=$out/test-signing-cert.pem KRONEX_SIGN_KEY=$out/test-signing-key.pem
-  openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=KRONEX test signing/O=KRONEX" \
-    -addext extendedKeyUsage=codeSigning -keyout "$KRONEX_SIGN_KEY" -out "$KRONEX_SIGN_CERT" 2>/dev/null
-  KRONEX_SIGN_CA=$KRONEX_SIGN_CERT
+  test_signing "$out"
 fi
 sign_ca=${KRONEX_SIGN_CA:-/etc/ssl/certs/ca-certificates.crt}
 started=$SECONDS
@@ -65,11 +65,21 @@ fail() {
 }
 echo "$name.zip: $(du -k "$out/$name.zip" | cut -f1) kB, $name.exe: $(du -k "$out/$name.exe" | cut -f1) kB"
 # signed FILE WHAT: FILE carries a signature that verifies against the CA.
+# With a time-stamp server, the time-stamp must verify too, against
+# KRONEX_SIGN_TSA_CA (default: the signature's authorities).
 signed() {
-  if osslsigncode verify -CAfile "$sign_ca" -in "$1" >"$out/verify.log" 2>&1; then
-    ok "$2 is signed by $(sed -n 's/^[[:space:]]*Subject: //p' "$out/verify.log" | head -n 1)"
-  else
+  local verify=(osslsigncode verify -CAfile "$sign_ca" -in "$1")
+  [ -z "${KRONEX_SIGN_TIMESTAMP:-}" ] || verify+=(-TSA-CAfile "${KRONEX_SIGN_TSA_CA:-$sign_ca}")
+  if ! "${verify[@]}" >"$out/verify.log" 2>&1; then
     fail "$2 carries no signature that verifies: $(tail -n 3 "$out/verify.log" | tr '\n' ' ')"
+  elif [ -n "${KRONEX_SIGN_TIMESTAMP:-}" ] &&
+    ! grep -q '^Timestamp Server Signature verification: ok' "$out/verify.log"; then
+    fail "$2 is signed but carries no time-stamp that verifies"
+  else
+    # The first subject after each heading: the signer, then the time-stamper.
+    subject() { sed -n "/^$1/,\$s/^[[:space:]]*Subject: //p" "$out/verify.log" | head -n 1; }
+    ok "$2 is signed by $(subject 'Signing certificate chain')$(
+      [ -z "${KRONEX_SIGN_TIMESTAMP:-}" ] || echo ", time-stamped by $(subject 'Timestamp verified')")"
   fi
 }
 signed "$out/$name.exe" "the installer"
@@ -183,6 +193,7 @@ fi
 # The installer, in a prefix of its own.
 XVFB_PID=
 cleanup() {
+  test_signing_stop
   timeout 20 "$WINESERVER" -k 2>/dev/null || true
   [ -z "$XVFB_PID" ] || kill "$XVFB_PID" 2>/dev/null || true
 }
