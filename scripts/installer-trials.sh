@@ -128,6 +128,28 @@ window_shows() {
   [ "$shown" -eq 1 ]
 }
 
+# exit_code_of PID TRIES SECONDS [EACH]: waits TRIES times SECONDS for the
+# installer PID to end, running EACH after every wait while it runs; its
+# exit code in $got, 97 when it is still running.
+exit_code_of() {
+  local pid=$1 tries=$2 seconds=$3 each=${4:-}
+  got=97
+  for _ in $(seq "$tries"); do
+    sleep "$seconds"
+    kill -0 "$pid" 2>/dev/null || break
+    [ -z "$each" ] || "$each"
+  done
+  if ! kill -0 "$pid" 2>/dev/null; then
+    got=0
+    wait "$pid" || got=$?
+  fi
+}
+# Whatever is left of an installer run, ended.
+stop_installer() {
+  timeout 20 "$WINESERVER" -k 2>/dev/null || true
+  wait "$1" 2>/dev/null || true
+}
+
 # cancel_installer EXE: started with its pages, cancelled on the first one
 # as a user does: Escape (the "Cancelar" button), then the default answer,
 # "Sim", to the question whether to leave. Its exit code in $got (99: no
@@ -144,19 +166,10 @@ cancel_installer() {
     xdotool windowfocus --sync "$page" key Escape 2>/dev/null || true
     if box=$(wait_window "$title" "$page"); then
       xdotool windowfocus --sync "$box" key Return 2>/dev/null || true
-      got=97
-      for _ in $(seq 150); do
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.2
-      done
-      if ! kill -0 "$pid" 2>/dev/null; then
-        got=0
-        wait "$pid" || got=$?
-      fi
+      exit_code_of "$pid" 150 0.2
     fi
   fi
-  timeout 20 "$WINESERVER" -k 2>/dev/null || true
-  wait "$pid" 2>/dev/null || true
+  stop_installer "$pid"
 }
 
 # installer_with_pages EXE VERSION KEYS: started with its pages; KEYS go to
@@ -173,20 +186,15 @@ installer_with_pages() {
     sleep 1
     # shellcheck disable=SC2086 # the keys, one word each
     xdotool windowfocus --sync "$w" key $3 2>/dev/null || true
-    got=97
-    for _ in $(seq 80); do
-      sleep 1.5
-      kill -0 "$pid" 2>/dev/null || break
-      w=$(xdotool search --onlyvisible --name "$title" 2>/dev/null | tail -n 1 || true)
-      [ -z "$w" ] || xdotool windowfocus --sync "$w" key Return 2>/dev/null || true
-    done
-    if ! kill -0 "$pid" 2>/dev/null; then
-      got=0
-      wait "$pid" || got=$?
-    fi
+    # Enter to whatever page is up, until the installer ends.
+    press_return() {
+      local page
+      page=$(xdotool search --onlyvisible --name "$title" 2>/dev/null | tail -n 1 || true)
+      [ -z "$page" ] || xdotool windowfocus --sync "$page" key Return 2>/dev/null || true
+    }
+    exit_code_of "$pid" 80 1.5 press_return
   fi
-  timeout 20 "$WINESERVER" -k 2>/dev/null || true
-  wait "$pid" 2>/dev/null || true
+  stop_installer "$pid"
 }
 
 # A whole update with the installed kronex-update.exe against kronex-devsim

@@ -3,12 +3,14 @@
 # folder, checked file by file) and the NSIS installer: its texts (Portuguese
 # only), then in a fresh wine prefix a refused install on old Windows, a
 # silent install with its Start-menu entries and uninstall entry, a refused
-# downgrade (silent, then with its pages: "Não", then "Sim"), a reinstall, a
-# silent uninstall after which nothing of it may be left; then an upgrade from an older installer (the one given with
-# --previous, else one made here with CPack's own template, as installers
-# were made before) cancelled by the user on the first page, then done, the
-# window started, a whole update with the installed kronex-update.exe
-# against kronex-devsim on COM3, and the uninstall.
+# downgrade (silent, then with its pages: "Não", then "Sim"), a reinstall,
+# an upgrade and an uninstall refused while kronex-update runs, a silent
+# uninstall after which nothing of it may be left; then an upgrade from an
+# older installer (the one given with --previous, else one made here with
+# CPack's own template, as installers were made before) cancelled by the
+# user on the first page, then done, the window started, a whole update
+# with the installed kronex-update.exe against kronex-devsim on COM3, and
+# the uninstall.
 # Both programs, the installer and the uninstaller are signed and their
 # signatures verified: with the certificate in KRONEX_SIGN_CERT and
 # KRONEX_SIGN_KEY (scripts/sign-windows.sh) when given, verified against
@@ -258,6 +260,34 @@ run_installer "$out/$name.exe" /S
 run_installer "$out/$name.exe" /S
 [ "$got" -eq 0 ] && [ "$(snapshot)" = "$before" ] && ok "the same version again, silent: reinstalled as it was" ||
   fail "the same version again, silent: exit $got$([ "$(snapshot)" = "$before" ] || echo ', and the install changed')"
+
+# A program of the install still running (kronex-update waiting for units
+# in a console): the upgrade and the uninstall, silent, refuse and change
+# nothing (the upgrade with exit code 5; the uninstaller's own code stays
+# with the copy of itself it runs from the temporary folder).
+"$WINE" "C:\\Program Files\\KRONEX\\kronex-update.exe" update --wait --port 9 --yes >/dev/null 2>&1 &
+running=$!
+for _ in $(seq 100); do
+  pgrep -f 'KRONEX.kronex-update.exe update --wait' >/dev/null && break
+  sleep 0.2
+done
+sleep 2 # its file mapped, its first scan under way
+got=0
+timeout 120 "$WINE" "C:\\$name.exe" /S >/dev/null 2>&1 || got=$?
+[ "$got" -eq 5 ] && [ "$(snapshot)" = "$before" ] &&
+  ok "with kronex-update running, the silent upgrade refuses (exit 5) and changes nothing" ||
+  fail "with kronex-update running, the silent upgrade ended with $got, 5 expected$([ "$(snapshot)" = "$before" ] || echo ', and the install changed')"
+timeout 120 "$WINE" "C:\\Program Files\\KRONEX\\Uninstall.exe" /S >/dev/null 2>&1 || true
+sleep 1
+for _ in $(seq 150); do
+  pgrep -f '~nsu' >/dev/null || break
+  sleep 0.2
+done
+[ "$(snapshot)" = "$before" ] &&
+  ok "with kronex-update running, the silent uninstall refuses and changes nothing" ||
+  fail "with kronex-update running, the silent uninstall changed the install: $(diff <(echo "$before") <(snapshot) | grep '^[<>]' | head -n 3 | tr '\n' ' ')"
+timeout 20 "$WINESERVER" -k 2>/dev/null || true
+wait "$running" 2>/dev/null || true
 
 timeout 120 "$WINE" "C:\\Program Files\\KRONEX\\Uninstall.exe" /S >/dev/null 2>&1 || fail "the silent uninstall failed"
 # The uninstaller runs on from a copy of itself in the temporary folder.

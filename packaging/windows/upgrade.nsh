@@ -4,7 +4,9 @@
 ; after the user pressed "Instalar". Cancelling on any page leaves it as it
 ; was. Exit codes: 3 when a newer version is installed and the downgrade is
 ; refused (always so when silent), 4 when the installed version's
-; uninstaller fails (2 is Windows too old, require-windows.nsh).
+; uninstaller fails, 5 when a program of the installed version is still
+; running and the user cancels (always so when silent; the uninstaller too)
+; (2 is Windows too old, require-windows.nsh).
 !include "LogicLib.nsh"
 !include "FileFunc.nsh"
 !include "WordFunc.nsh"
@@ -75,6 +77,8 @@ Function kronexRemoveInstalled
   ${OrIfNot} ${FileExists} "$kronexOldFolder\Uninstall.exe"
     Return
   ${EndIf}
+  StrCpy $0 $kronexOldFolder
+  Call kronexCloseRunningPrograms
   DetailPrint "Removendo a versão instalada: $kronexOldVersion"
   ClearErrors
   ExecWait '"$kronexOldFolder\Uninstall.exe" /S _?=$kronexOldFolder' $0
@@ -90,3 +94,47 @@ Function kronexRemoveInstalled
   ; their uninstaller removes that key and leaves its parent, empty.
   DeleteRegKey /ifempty HKLM "Software\KRONEX"
 FunctionEnd
+
+; A running program holds its files: Windows lets no one replace or delete
+; them, so an upgrade would leave the old uninstalled by halves and the new
+; one not written, and an uninstall would leave the program without its
+; entry. kronex-update may be in the middle of a unit's update. Before
+; anything is removed, each program of the folder in $0 is tried for
+; writing; while one is in use the user is asked to close it and try again
+; ("Repetir"); "Cancelar", and a silent run, end with exit code 5 and
+; nothing changed.
+!macro KRONEX_CLOSE_RUNNING_PROGRAMS un
+Function ${un}kronexCloseRunningPrograms
+  StrCpy $3 $0
+  retry:
+  StrCpy $2 ""
+  ${If} ${FileExists} "$3\kronex-atu.exe"
+    ClearErrors
+    FileOpen $1 "$3\kronex-atu.exe" a
+    ${If} ${Errors}
+      StrCpy $2 "a janela da ${PRODUCT} (kronex-atu.exe)"
+    ${Else}
+      FileClose $1
+    ${EndIf}
+  ${EndIf}
+  ${If} $2 == ""
+  ${AndIf} ${FileExists} "$3\kronex-update.exe"
+    ClearErrors
+    FileOpen $1 "$3\kronex-update.exe" a
+    ${If} ${Errors}
+      StrCpy $2 "o kronex-update, numa linha de comando"
+    ${Else}
+      FileClose $1
+    ${EndIf}
+  ${EndIf}
+  ${If} $2 != ""
+    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION \
+      "A ${PRODUCT} está aberta neste computador: $2.$\r$\n$\r$\nSe uma unidade estiver sendo atualizada, espere o fim da atualização. Depois feche o programa e clique em Repetir." \
+      /SD IDCANCEL IDRETRY retry
+    SetErrorLevel 5
+    Quit
+  ${EndIf}
+FunctionEnd
+!macroend
+!insertmacro KRONEX_CLOSE_RUNNING_PROGRAMS ""
+!insertmacro KRONEX_CLOSE_RUNNING_PROGRAMS "un."
