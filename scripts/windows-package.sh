@@ -265,13 +265,15 @@ run_installer "$out/$name.exe" /S
 # in a console): the upgrade and the uninstall, silent, refuse and change
 # nothing (the upgrade with exit code 5; the uninstaller's own code stays
 # with the copy of itself it runs from the temporary folder).
-"$WINE" "C:\\Program Files\\KRONEX\\kronex-update.exe" update --wait --port 9 --yes >/dev/null 2>&1 &
+"$WINE" "C:\\Program Files\\KRONEX\\kronex-update.exe" --lang en update --wait --port 9 --yes >"$out/running.txt" 2>&1 &
 running=$!
-for _ in $(seq 100); do
-  pgrep -f 'KRONEX.kronex-update.exe update --wait' >/dev/null && break
+# Running for certain once it says it waits for units.
+for _ in $(seq 300); do
+  grep -q '^Waiting for the units' "$out/running.txt" 2>/dev/null && break
   sleep 0.2
 done
-sleep 2 # its file mapped, its first scan under way
+grep -q '^Waiting for the units' "$out/running.txt" ||
+  fail "the installed kronex-update.exe did not start waiting for units: $(head -c 300 "$out/running.txt")"
 got=0
 timeout 120 "$WINE" "C:\\$name.exe" /S >/dev/null 2>&1 || got=$?
 [ "$got" -eq 5 ] && [ "$(snapshot)" = "$before" ] &&
