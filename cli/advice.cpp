@@ -13,7 +13,48 @@ std::string again() {
     return tr("keep the unit switched on and in update mode, and run the update again");
 }
 
+// A stop that kept the unit's own blocks safe: nothing of the unit's own was
+// erased, and the unit is not at fault.
+std::optional<Advice> safeguardAdvice(const SessionStop& s) {
+    const std::string sameAgain =
+        tr("finish the update on the PC that began it, or copy that PC's record of the unit and "
+           "run: kronex-update restore --record FILE");
+    switch (s.safeguard) {
+    case Safeguard::None:
+        return std::nullopt;
+    case Safeguard::IdentityLost:
+    case Safeguard::SeveralRecords:
+        break; // an outcome of its own
+    case Safeguard::RecordNotKept:
+        return Advice{fill(tr("the record of this unit cannot be kept on this PC: {1}; nothing "
+                              "of the unit was erased"),
+                           {s.recordError}),
+                      tr("free space on the disk, or give this user the right to write in the "
+                         "folder named, and run the update again; the unit is not at fault")};
+    case Safeguard::RecordHeld:
+        return Advice{tr("the unit's record is in use by another update running now on this PC; "
+                         "nothing of the unit was erased"),
+                      tr("let the other update end, then run this one again")};
+    case Safeguard::RecordNotTrusted:
+        return Advice{tr("the record kept on this PC for this unit belongs to another user; "
+                         "nothing of the unit was erased"),
+                      tr("run the update without --yes and answer the question, or let that user "
+                         "or an administrator finish it")};
+    case Safeguard::IdentityChanged:
+        return Advice{tr("the unit's identity block read otherwise during the update than at its "
+                         "start; nothing of the unit's own was erased"),
+                      again()};
+    case Safeguard::TopBlockBlank:
+        return Advice{tr("the unit's top block reads blank and no record kept on this PC fits it; "
+                         "nothing of the unit's own was erased"),
+                      sameAgain};
+    }
+    return std::nullopt;
+}
+
 Advice stopAdvice(const SessionStop& s) {
+    if (const auto advice = safeguardAdvice(s))
+        return *advice;
     if (s.releaseFault)
         return {tr("the release inside this program cannot be installed; the unit is not at "
                    "fault"),
@@ -70,10 +111,10 @@ Advice adviceFor(const UnitReport& u) {
         return {};
     case Outcome::IdentityLost:
         return {u.stop && u.stop->safeguard == Safeguard::SeveralRecords
-                    ? tr("the unit's identity block is blank and several records kept on this PC "
-                         "fit it; nothing of the unit's own was erased")
-                    : tr("the unit's identity block is blank and no record kept on this PC fits "
-                         "it; nothing of the unit's own was erased"),
+                    ? tr("the unit's identity block is blank or cut short and several records "
+                         "kept on this PC fit it; nothing of the unit's own was erased")
+                    : tr("the unit's identity block is blank or cut short and no record kept on "
+                         "this PC fits it; nothing of the unit's own was erased"),
                 tr("finish the update on the PC that began it, or copy that PC's record of the "
                    "unit and run: kronex-update restore --record FILE")};
     case Outcome::Differs:
@@ -148,6 +189,8 @@ std::string detailOf(const UnitReport& u) {
         return u.problem;
     if (u.portProblem)
         return "system error " + std::to_string(u.portProblem->code) + ": " + u.portProblem->text;
+    if (u.stop && u.stop->safeguard != Safeguard::None && u.stop->exchange == 0)
+        return reasonText(*u.stop); // settled before anything was sent
     if (u.stop)
         return stepName(*u.stop) + ", " + commandText(*u.stop) + ", " + exchangeOf(u) + ": " +
                (u.outcome == Outcome::Interrupted ? std::string("interrupted")

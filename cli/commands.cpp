@@ -136,6 +136,13 @@ bool askToWrite(const std::deque<UnitProgress>& units) {
                   << fill(tr("unit {1}, release recorded {2}"),
                           {u.serial, std::to_string(u.releaseBefore.load())})
                   << "\n";
+        if (!u.foreignRecordOwner.empty())
+            std::cerr << "        "
+                      << fill(tr("its unfinished update is finished from a record that another "
+                                 "user of this PC keeps ({1}): answer yes only if that is this "
+                                 "unit's"),
+                              {printable(u.foreignRecordOwner)})
+                      << "\n";
     }
     std::cerr << fill(tr("Release {1} \"{2}\" ({3}) will be written into {4} unit(s)."),
                       {std::to_string(release().releaseNumber), release().releaseCaption,
@@ -393,7 +400,7 @@ int updateCommand(const Options& o) {
         const bool ask = !interrupted() && anyWaiting(progress);
         const bool go = ask && askToWrite(progress) && !interrupted();
         declined = ask && !go && !interrupted();
-        confirmation.decide(go);
+        confirmation.decide(go, ask);
     }
 
     ProgressView view(stderr, job.plan);
@@ -457,7 +464,8 @@ int restoreCommand(const Options& o) {
     catchInterrupt();
     // First the unit's identity alone, to show what would be written where.
     UnitJob look{embeddedRelease(), release(), {}, false, {}};
-    look.unitRecords.clear();
+    look.restore = &*record;
+    look.restoreLook = true;
     UnitProgress progress;
     UnitReport unit =
         o.ports.empty() ? scanAndRun(look, progress) : runUnit(o.ports.front(), look, progress);
@@ -465,7 +473,7 @@ int restoreCommand(const Options& o) {
         std::cerr << com(unit.port) << ": "
                   << fill(tr("unit {1}. Write back the blocks kept for unit {2} on {3} (COM{4})? "
                              "Type y and Enter: "),
-                          {unit.serial, record->serial, record->written,
+                          {unit.serial, serialOf(record->identity), printable(record->written),
                            std::to_string(record->port)});
         std::string answer;
         if (!std::getline(std::cin, answer) || (answer != "y" && answer != "Y" && answer != "yes" &&

@@ -4,12 +4,15 @@
 #include "detection.h"
 #include "device_commands.h"
 #include "interrupt.h"
+#include "messages.h"
+#include "record_lock.h"
 #include "record_match.h"
 #include "record_restore.h"
 #include "report.h"
 #include "serial_link.h"
 #include "stop_gate.h"
 #include "update_session.h"
+#include "utc_now.h"
 #include "windowless_ops.h"
 
 #include <algorithm>
@@ -17,6 +20,8 @@
 #include <cstdio>
 
 namespace kronex::cli {
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -70,21 +75,68 @@ bool readIdentity(LinkExchange& link, UnitReport& report) {
         recordLastExchange(link, report.checkStop.emplace());
         return false;
     }
-    char serial[9];
-    std::snprintf(serial, sizeof serial, "29%02X%02X%02X", block[0], block[1], block[2]);
-    report.serial = serial;
     std::copy(block.begin(), block.end(), report.identity.emplace().begin());
+    report.serial = serialOf(*report.identity);
     report.releaseBefore = block[kReleaseByte];
     return true;
 }
 
-// The record an earlier, unfinished update left for this unit, if one fits.
-std::optional<KeptRecord> openRecordFor(const UnitJob& job, const UnitReport& r) {
-    if (job.unitRecords.empty() || !r.identity)
-        return std::nullopt;
-    const RecordLookup lookup =
-        findRecord(UnitRecords(job.unitRecords, diskRecordFiles()).whole(), *r.identity, nullptr);
-    return lookup.found;
+// Target 0's top block, read whole where the identity may be cut (the
+// record question needs it) and for restore. false: the read failed.
+bool readTopWhereNeeded(LinkExchange& link, const UnitJob& job, UnitReport& report) {
+    if (!job.restore && !identityMayBeCut(*report.identity))
+        return true;
+    std::array<std::uint8_t, kBlockBytes> top{};
+    if (!CMD_LE_BLOCO(link, 0, kTopBlockAddress, top.data()) || link.reply[0] != kAck) {
+        recordLastExchange(link, report.stop.emplace());
+        report.stop->step = SessionStep::TopBlock;
+        report.outcome = Outcome::Failed;
+        return false;
+    }
+    report.top = top;
+    return true;
+}
+
+// The record question settled as the session will settle it, before the
+// question is asked: a unit that could only be updated with a record that is
+// not to be had (none fits its cut identity, several do, or another session
+// holds it) is not ready, and nothing of it is touched.
+bool recordSettled(const UnitJob& job, UnitReport& report, UnitProgress& progress) {
+    const bool cut =
+        report.top ? identityCut(*report.identity, *report.top) : blankIdentity(*report.identity);
+    RecordLookup lookup;
+    if (!job.unitRecords.empty()) {
+        const UnitRecords records(job.unitRecords, diskRecordFiles());
+        lookup = findRecord(
+            records.whole(), *report.identity, report.top ? &*report.top : nullptr,
+            [&](const KeptRecord& k) { return recordHeld(records.fileFor(k.record.identity)); });
+    } else if (cut) {
+        lookup.choice = RecordChoice::NoneFits;
+    }
+    Safeguard why = Safeguard::None;
+    switch (lookup.choice) {
+    case RecordChoice::OwnBlocks:
+        return true;
+    case RecordChoice::Record:
+        report.kept = lookup.record;
+        report.incomplete =
+            Incomplete{lookup.record->record.stoppedAt, lookup.record->record.since};
+        if (!lookup.record->owner.trusted)
+            progress.foreignRecordOwner = lookup.record->owner.name;
+        return true;
+    case RecordChoice::NoneFits:
+        why = Safeguard::IdentityLost;
+        break;
+    case RecordChoice::Several:
+        why = Safeguard::SeveralRecords;
+        break;
+    case RecordChoice::Held:
+        why = Safeguard::RecordHeld;
+        break;
+    }
+    report.stop.emplace().safeguard = why;
+    report.outcome = why == Safeguard::RecordHeld ? Outcome::Failed : Outcome::IdentityLost;
+    return false;
 }
 
 // What the unit's release number is after a session: the installed one only
@@ -109,7 +161,11 @@ void runSession(SerialLink& link, CancellableComm& comm, const UnitJob& job, Uni
     w.checkedIdentity = report.identity;
     w.port = report.port;
     w.recordRequired = true;
-    const auto before = openRecordFor(job, report);
+    w.checkedTop = report.top;
+    w.confirmRecord = [&job](const KeptRecord&) {
+        return job.confirmation && job.confirmation->technicianAnswered();
+    };
+    const auto& before = report.kept;
     progress.sessionStarted = true;
     const SessionResult result = ATUALIZA(w);
     window.pumpEvents();
@@ -126,6 +182,8 @@ void runSession(SerialLink& link, CancellableComm& comm, const UnitJob& job, Uni
                          : why == Safeguard::IdentityLost || why == Safeguard::SeveralRecords
                              ? Outcome::IdentityLost
                              : Outcome::Failed;
+        if (why != Safeguard::None && result.stop.exchange == 0)
+            report.exchangesDone = 0;
         report.stop = result.stop;
         report.exchangesDone = result.stop.exchange > 0 ? result.stop.exchange - 1 : 0;
         if (!result.openRecord.empty())
@@ -135,30 +193,53 @@ void runSession(SerialLink& link, CancellableComm& comm, const UnitJob& job, Uni
     }
 }
 
-// info: an unfinished update is reported as such; a blank identity that no
-// kept record fits, or several fit, is a lost identity.
-void lookForRecord(const UnitJob& job, UnitReport& report) {
-    if (job.unitRecords.empty() || !report.identity)
-        return;
-    const RecordLookup lookup = findRecord(UnitRecords(job.unitRecords, diskRecordFiles()).whole(),
-                                           *report.identity, nullptr);
-    if (lookup.found)
-        report.incomplete = Incomplete{lookup.found->record.stoppedAt, lookup.found->record.since};
-    else if (blankIdentity(*report.identity))
-        report.outcome = Outcome::IdentityLost;
+// restore: the record's blocks back into the unit they belong to and no
+// other, by the session's own rule. The unit's blocks as they are now are
+// kept first, in a record of their own, so that nothing read is lost.
+bool restoreFits(const UnitRecord& record, UnitReport& report) {
+    if (recordFitsUnit(record, *report.identity, *report.top))
+        return true;
+    report.outcome = Outcome::Failed;
+    report.problem =
+        fill(tr("the unit is {1}, not {2} whose blocks the record keeps; nothing was written"),
+             {report.serial, serialOf(record.identity)});
+    return false;
 }
 
-void runRestore(LinkExchange& link, const UnitRecord& record, UnitReport& report) {
-    if (!recordFitsUnit(record, *report.identity)) {
-        report.outcome = Outcome::Failed;
-        report.problem = "the unit is " + report.serial + ", not " + record.serial +
-                         " whose blocks the record keeps; nothing was written";
+void runRestore(LinkExchange& link, const UnitJob& job, const UnitRecord& record,
+                UnitReport& report) {
+    const UnitBlock& identity = *report.identity;
+    const UnitBlock& top = *report.top;
+    if (!restoreFits(record, report) || job.restoreLook)
         return;
+    RecordLock lock;
+    std::string why;
+    if (!job.unitRecords.empty()) {
+        UnitRecords records(job.unitRecords, diskRecordFiles());
+        UnitRecord now;
+        now.identity = identity;
+        now.top = top;
+        now.serial = serialOf(identity);
+        now.port = report.port;
+        now.written = now.since = utcNow();
+        now.release = report.releaseBefore.value_or(0);
+        const auto held = lock.take(records.fileFor(record.identity), why);
+        const fs::path undo = records.beforeRestoreFile(identity, now.written);
+        if (held != RecordLock::State::Free || !records.keep(undo, now, why)) {
+            report.outcome = Outcome::Failed;
+            SessionStop& stop = report.stop.emplace();
+            stop.step = SessionStep::TopBlock;
+            stop.safeguard =
+                held == RecordLock::State::Held ? Safeguard::RecordHeld : Safeguard::RecordNotKept;
+            stop.recordError = why;
+            return;
+        }
+        report.keptBefore = undo.string();
     }
     SessionStop stop;
     if (restoreUnitBlocks(link, record, stop)) {
         report.outcome = Outcome::Restored;
-        report.serial = record.serial;
+        report.serial = serialOf(record.identity);
         return;
     }
     report.outcome = interrupted() ? Outcome::Interrupted : Outcome::Failed;
@@ -183,13 +264,20 @@ bool tryUnit(SerialLink& link, CancellableComm& comm, const UnitJob& job, UnitPr
         }
         report.checkStop.reset();
         report.outcome = Outcome::Answered;
-        if (job.restore) {
-            runRestore(link.exchange, *job.restore, report);
-            return true;
+        if (!job.readBack) { // verify reads every block itself
+            if (!readTopWhereNeeded(link.exchange, job, report))
+                return true; // the read's failure is the outcome
+            if (job.restore) {
+                runRestore(link.exchange, job, *job.restore, report);
+                report.bytesSent = comm.bytesWritten();
+                report.exchangesDone = link.exchange.exchanges;
+                return true;
+            }
+            if (!recordSettled(job, report, progress))
+                return true; // not ready: nothing of the unit is touched
         }
         // A unit with an unfinished update is never left out: its update is finished.
-        if (job.skipCurrent && report.releaseBefore == job.catalog.releaseNumber &&
-            !openRecordFor(job, report)) {
+        if (job.skipCurrent && report.releaseBefore == job.catalog.releaseNumber && !report.kept) {
             report.outcome = Outcome::Skipped;
             return true;
         }
@@ -203,10 +291,8 @@ bool tryUnit(SerialLink& link, CancellableComm& comm, const UnitJob& job, UnitPr
                                  : Outcome::Differs;
             return true;
         }
-        if (!job.update) {
-            lookForRecord(job, report);
+        if (!job.update)
             return true;
-        }
         progress.serial = report.serial;
         progress.releaseBefore = report.releaseBefore.value_or(0);
         progress.checked = true;
@@ -249,10 +335,16 @@ UnitReport onPort(int port, SerialLink& link, CancellableComm& comm, const UnitJ
 
 } // namespace
 
-void Confirmation::decide(bool go) {
+void Confirmation::decide(bool go, bool asked) {
     std::lock_guard lock(mutex_);
     go_ = go;
+    asked_ = asked;
     changed_.notify_all();
+}
+
+bool Confirmation::technicianAnswered() {
+    std::lock_guard lock(mutex_);
+    return asked_ && go_.value_or(false);
 }
 
 bool Confirmation::await() {

@@ -37,7 +37,7 @@ enum class Outcome {
     Differs,      // verify: a block reads back otherwise
     Unreadable,   // verify: the unit refused a read, or stopped answering
     Interrupted,  // Ctrl-C
-    IdentityLost, // a blank identity that no record kept here fits, or several do
+    IdentityLost, // a blank or cut identity that no record kept here fits, or several do
     Restored,     // restore: the unit's own blocks are back
 };
 
@@ -52,6 +52,11 @@ struct UnitReport {
     Outcome outcome = Outcome::NoUnit;
     std::string serial; // "29" and six hexadecimal digits, once read
     std::optional<std::array<std::uint8_t, 128>> identity;
+    // Target 0's top block, read at the check where the identity may be cut
+    // (and by restore).
+    std::optional<std::array<std::uint8_t, 128>> top;
+    // The record kept on this PC that is this unit's, as the check found it.
+    std::optional<KeptRecord> kept;
     std::optional<int> releaseBefore, releaseAfter;
     std::optional<SessionStop> stop; // a session that ran and did not complete
     unsigned exchangesDone = 0;
@@ -68,6 +73,7 @@ struct UnitReport {
     std::optional<ReadBack> readBack; // verify
     std::optional<Incomplete> incomplete;
     std::string problem; // restore: why the unit was not touched; a diagnostic file written nowhere
+    std::string keptBefore; // restore: the record of the unit's blocks as they were
 };
 
 // Between the compatibility check and the session every unit waits here,
@@ -75,14 +81,18 @@ struct UnitReport {
 // after the survey, and a confirmed unit goes on with the same link.
 class Confirmation {
   public:
-    void decide(bool go);
+    // `asked`: the technician answered the question (not --yes).
+    void decide(bool go, bool asked = false);
     bool await(); // true: go on with the session
     bool decided();
+    // Only a technician's answer vouches for a record another user owns.
+    bool technicianAnswered();
 
   private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::optional<bool> go_;
+    bool asked_ = false;
 };
 
 // Written by the unit's own thread, read by the progress display.
@@ -95,6 +105,8 @@ struct UnitProgress {
     std::atomic<bool> checked{false};
     std::string serial;
     std::atomic<int> releaseBefore{0};
+    // The owner of the record the unit will take, when another user of the PC.
+    std::string foreignRecordOwner;
     std::atomic<bool> sessionStarted{false};
     std::atomic<bool> done{false};
 };
@@ -108,8 +120,10 @@ struct UnitJob {
     std::function<std::filesystem::path(const std::string& serial, int port)> dumpFile;
     // Where the units' own blocks are kept while they are updated.
     std::filesystem::path unitRecords = defaultUnitRecordFolder();
-    // restore: write these blocks back instead of updating.
+    // restore: write these blocks back instead of updating; with restoreLook
+    // only read the unit and see whether they are its own.
     const UnitRecord* restore = nullptr;
+    bool restoreLook = false;
     Confirmation* confirmation = nullptr; // none: straight on after the check
     bool skipCurrent = false;             // leave out units that hold this release
     bool wait = false;                    // until a unit answers (or Ctrl-C), instead of "no unit"

@@ -12,6 +12,7 @@ namespace kronex {
 
 inline constexpr std::uint8_t kAck = 0xAA;
 inline constexpr std::uint16_t kIdentityBlockAddress = 0x2000;
+inline constexpr std::uint16_t kTopBlockAddress = 0xFF80; // either target's
 inline constexpr std::size_t kBlockBytes = 128;
 inline constexpr std::size_t kPageBytes = 512;
 inline constexpr std::size_t kDataBlockBytes = 256;

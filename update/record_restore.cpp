@@ -7,8 +7,6 @@ namespace kronex {
 
 namespace {
 
-constexpr std::uint16_t kTopBlockAddress = 0xFF80;
-
 bool putBack(LinkExchange& link, std::uint16_t address, const UnitBlock& kept) {
     UnitBlock read{};
     return CMD_LE_BLOCO(link, 0, address, read.data()) && link.reply[0] == kAck &&
@@ -17,9 +15,8 @@ bool putBack(LinkExchange& link, std::uint16_t address, const UnitBlock& kept) {
 
 } // namespace
 
-bool recordFitsUnit(const UnitRecord& record, const UnitBlock& identity) {
-    const std::vector<KeptRecord> one = {{{}, record}};
-    return findRecord(one, identity, nullptr).fit == RecordFit::One;
+bool recordFitsUnit(const UnitRecord& record, const UnitBlock& identity, const UnitBlock& top) {
+    return recordFits(record, identity, &top, identityCut(identity, top));
 }
 
 bool restoreUnitBlocks(LinkExchange& link, const UnitRecord& record, SessionStop& stop) {

@@ -9,10 +9,11 @@
 
 namespace kronex {
 
-// Whether the unit whose identity block reads `identity` may take the
-// record's blocks: its identity is blank, or cut on its way from or to the
-// record's, or is the record's.
-bool recordFitsUnit(const UnitRecord& record, const UnitBlock& identity);
+// Whether the unit whose blocks read `identity` and `top` may take the
+// record's blocks, by the rule the session uses: an intact identity only its
+// own record, a blank or cut one a record both its blocks fit as a cut
+// leaves them.
+bool recordFitsUnit(const UnitRecord& record, const UnitBlock& identity, const UnitBlock& top);
 
 // On a link that passed the compatibility check. `stop` says where it
 // stopped when false.

@@ -91,11 +91,11 @@ std::string reasonText(const SessionStop& stop) {
     case Safeguard::None:
         break;
     case Safeguard::IdentityLost:
-        return "identity lost: the identity block is blank and no record kept on this PC fits "
-               "the unit; nothing was erased";
+        return "identity lost: the identity block is blank or cut and no record kept on this PC "
+               "fits the unit; nothing was erased";
     case Safeguard::SeveralRecords:
-        return "identity lost: the identity block is blank and several records kept on this PC "
-               "fit the unit; nothing was erased";
+        return "identity lost: the identity block is blank or cut and several records kept on "
+               "this PC fit the unit; nothing was erased";
     case Safeguard::IdentityChanged:
         return "the identity block no longer reads as at the start of the session; nothing was "
                "erased";
@@ -103,8 +103,13 @@ std::string reasonText(const SessionStop& stop) {
         return "the top block reads blank and no record kept on this PC fits the unit; nothing "
                "was erased";
     case Safeguard::RecordNotKept:
-        return "the unit's own blocks could not be kept on this PC (" + stop.recordError +
-               "); nothing was erased";
+        return "the record of this unit cannot be kept on this PC: " + stop.recordError +
+               "; nothing was erased";
+    case Safeguard::RecordHeld:
+        return "the unit's record is in use by another update running now; nothing was erased";
+    case Safeguard::RecordNotTrusted:
+        return "the record that fits the unit belongs to another user of this PC and was not "
+               "confirmed; nothing was erased";
     }
     if (stop.releaseFault)
         return "the release cannot be installed (it ends early or has too many data sections)";

@@ -30,11 +30,13 @@ enum class SessionStep : std::uint8_t {
 // the erase it would have made.
 enum class Safeguard : std::uint8_t {
     None,
-    IdentityLost,    // a blank identity and no kept record fits it
-    SeveralRecords,  // a blank identity that several kept records fit
-    IdentityChanged, // bytes 0-5 read other than at the check, and no record
-    TopBlockBlank,   // the top block reads blank and no record fits it
-    RecordNotKept,   // kronex-update: the record could not be written
+    IdentityLost,     // a blank or cut identity and no kept record fits it
+    SeveralRecords,   // a blank or cut identity that several kept records fit
+    IdentityChanged,  // bytes 0-5 read other than at the check, and no record
+    TopBlockBlank,    // the top block reads blank and no record fits it
+    RecordNotKept,    // the record could not be written (the window goes on where it can)
+    RecordHeld,       // the unit's record is held by another live session
+    RecordNotTrusted, // the record that fits is another user's, and was not confirmed
 };
 
 struct SessionStop {

@@ -14,7 +14,7 @@ std::vector<KeptRecord> UnitRecords::whole() const {
         if (!text)
             continue;
         if (auto record = parseRecord(*text))
-            out.push_back({file, std::move(*record)});
+            out.push_back({file, std::move(*record), recordOwner(file)});
     }
     return out;
 }
@@ -26,8 +26,26 @@ fs::path UnitRecords::fileFor(const UnitBlock& identity) const {
     return folder_ / ("unit-" + serialOf(identity) + "-" + unitBytes + kRecordExtension);
 }
 
+fs::path UnitRecords::beforeRestoreFile(const UnitBlock& identity, const std::string& when) const {
+    std::string stamp;
+    for (const char c : when)
+        if (c != ':' && c != '-')
+            stamp += c; // no colon in a Windows file name
+    return folder_ / "before-restore" /
+           (fileFor(identity).stem().string() + "-" + stamp + kRecordExtension);
+}
+
 bool UnitRecords::keep(const fs::path& file, const UnitRecord& record, std::string& why) {
     return files_.replace(file, recordText(record), why);
+}
+
+bool UnitRecords::canKeep(std::string& why) {
+    // Not a record by its name: no lookup ever reads it.
+    const fs::path probe = folder_ / ".kronex-probe";
+    if (!files_.replace(probe, "probe\n", why))
+        return false;
+    files_.remove(probe);
+    return true;
 }
 
 fs::path defaultUnitRecordFolder() {

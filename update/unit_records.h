@@ -3,6 +3,7 @@
 #pragma once
 
 #include "record_files.h"
+#include "record_owner.h"
 #include "unit_record.h"
 
 #include <filesystem>
@@ -13,6 +14,7 @@ namespace kronex {
 struct KeptRecord {
     std::filesystem::path file;
     UnitRecord record;
+    RecordOwner owner = {};
 };
 
 class UnitRecords {
@@ -24,7 +26,14 @@ class UnitRecords {
     std::vector<KeptRecord> whole() const;
     // "unit-290A1BC2-010722.record" for the unit with this identity.
     std::filesystem::path fileFor(const UnitBlock& identity) const;
+    // Where restore keeps a unit's blocks as they were before it wrote
+    // others: a folder of its own, which no lookup reads.
+    std::filesystem::path beforeRestoreFile(const UnitBlock& identity,
+                                            const std::string& when) const;
     bool keep(const std::filesystem::path& file, const UnitRecord& record, std::string& why);
+    // Whether the folder exists (made if missing) and takes a file flushed
+    // to disk: asked before anything of a unit is erased.
+    bool canKeep(std::string& why);
     void discard(const std::filesystem::path& file) { files_.remove(file); }
 
   private:

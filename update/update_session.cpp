@@ -4,6 +4,7 @@
 #include "device_commands.h"
 #include "dump_file.h"
 #include "hex_text.h"
+#include "record_lock.h"
 #include "record_match.h"
 #include "release_layout.h"
 #include "utc_now.h"
@@ -12,7 +13,6 @@ namespace kronex {
 
 namespace {
 
-constexpr std::uint16_t kTopBlockAddress = 0xFF80;
 constexpr std::uint16_t kMirrorBlockAddress = 0x2200;
 constexpr std::uint16_t kTarget1Segment1 = 0x1200;
 constexpr std::uint16_t kTarget1Segment2 = 0x1A00;
@@ -57,6 +57,8 @@ class UpdateSession {
         window_.setStartCaption("Aguarde...");
         window_.pumpEvents();
         window_.stepProgress(1);
+        if (!settleRecordBeforeErasing())
+            return false;
 
         const auto& at = w_.catalog.segmentAddresses;
         stop_.step = SessionStep::MainImageGroup1;
@@ -119,7 +121,15 @@ class UpdateSession {
     bool fromRecord_ = false;
     UnitRecord record_;
     std::filesystem::path recordFile_; // the record this session keeps
+    std::filesystem::path copyFile_;   // the copy it was taken from, when named otherwise
+    bool kept_ = false;                // recordFile_ holds this unit's blocks
     std::string recordError_;
+    // Settled before the first erase: whether the check's identity is cut,
+    // the record that is this unit's (kept until the top block is read, for
+    // an intact identity), and the hold on it for the session's whole life.
+    bool cut_ = false;
+    std::optional<KeptRecord> found_;
+    RecordLock lock_;
 
     RecordFiles& files() { return w_.recordFiles ? *w_.recordFiles : diskRecordFiles(); }
     UnitRecords records() { return UnitRecords(w_.unitRecords, files()); }
@@ -226,23 +236,108 @@ class UpdateSession {
         return CMD_GRAVA_PAGINA(link_, 0, 1, kTopBlockAddress, work.data());
     }
 
-    // Before the first erase of the unit's own blocks: which bytes are its
-    // own (a kept record that fits the unit wins over a blank or half-cut
-    // read), and the record of them written where records are kept.
+    // Before the first erase of the session: which record, if any, is this
+    // unit's, decided from the check's read (and the top block, where the
+    // identity may be cut); the record held for the session's life; and, for
+    // kronex-update, proof that the PC can keep it.
+    bool settleRecordBeforeErasing() {
+        if (!w_.checkedIdentity)
+            return true;
+        const UnitBlock& checked = *w_.checkedIdentity;
+        std::optional<UnitBlock> top = w_.checkedTop;
+        if (identityMayBeCut(checked) && !top) {
+            stop_.step = SessionStep::TopBlock;
+            if (!readWhole(kTopBlockAddress, top.emplace()))
+                return false;
+            stop_.step = SessionStep::MainImageGroup1;
+        }
+        cut_ = top ? identityCut(checked, *top) : blankIdentity(checked);
+        const bool keeping = !w_.unitRecords.empty();
+        RecordLookup lookup;
+        if (keeping)
+            lookup = findRecord(records().whole(), checked, top ? &*top : nullptr,
+                                [this](const KeptRecord& k) {
+                                    return recordHeld(records().fileFor(k.record.identity));
+                                });
+        else if (cut_)
+            lookup.choice = RecordChoice::NoneFits;
+        switch (lookup.choice) {
+        case RecordChoice::NoneFits:
+            return safeguard(Safeguard::IdentityLost);
+        case RecordChoice::Several:
+            return safeguard(Safeguard::SeveralRecords);
+        case RecordChoice::Held:
+            return safeguard(Safeguard::RecordHeld);
+        case RecordChoice::Record:
+            if (!lookup.record->owner.trusted &&
+                !(w_.confirmRecord && w_.confirmRecord(*lookup.record)))
+                return safeguard(Safeguard::RecordNotTrusted);
+            found_ = lookup.record;
+            break;
+        case RecordChoice::OwnBlocks:
+            break;
+        }
+        if (!keeping)
+            return true;
+        // Held under the name of the unit it belongs to, whatever the file
+        // it came from is called.
+        recordFile_ = records().fileFor(found_ ? found_->record.identity : checked);
+        const bool needed = w_.recordRequired || cut_;
+        if (!records().canKeep(recordError_) || !holdRecord()) {
+            recordFile_.clear();
+            if (!needed)
+                return true; // the window goes on without a record, as it can
+            stop_.recordError = recordError_;
+            return safeguard(Safeguard::RecordNotKept);
+        }
+        if (stop_.safeguard != Safeguard::None)
+            return false;
+        if (!cut_)
+            return true; // settled with the top block, once it is read
+        takeRecord();
+        return keepRecord() || safeguard(Safeguard::RecordNotKept);
+    }
+
+    bool holdRecord() {
+        switch (lock_.take(recordFile_, recordError_)) {
+        case RecordLock::State::Free:
+            return true;
+        case RecordLock::State::Held:
+            stop_.safeguard = Safeguard::RecordHeld;
+            return true;
+        case RecordLock::State::Failed:
+            break;
+        }
+        return false;
+    }
+
+    void takeRecord() {
+        fromRecord_ = true;
+        record_ = found_->record;
+        if (found_->file != recordFile_)
+            copyFile_ = found_->file;
+        ownIdentity_ = record_.identity;
+        ownTop_ = record_.top;
+    }
+
+    // The record as it stands now, into its file.
+    bool keepRecord() {
+        record_.port = w_.port;
+        record_.release = w_.catalog.releaseNumber;
+        record_.stoppedAt = stepName(stop_);
+        record_.since = utcNow();
+        if (records().keep(recordFile_, record_, recordError_))
+            return kept_ = true;
+        stop_.recordError = recordError_;
+        return false;
+    }
+
+    // With the top block read, before the first erase of either of the
+    // unit's own blocks: its own bytes, and their record kept.
     bool settleOwnBlocks(const UnitBlock& top) {
         const auto& checked = w_.checkedIdentity;
-        if (!w_.unitRecords.empty() && checked) {
-            const RecordLookup lookup = findRecord(records().whole(), *checked, &top);
-            if (lookup.fit == RecordFit::Several)
-                return safeguard(Safeguard::SeveralRecords);
-            if (lookup.fit == RecordFit::One) {
-                fromRecord_ = true;
-                record_ = lookup.found->record;
-                recordFile_ = lookup.found->file;
-                ownIdentity_ = record_.identity;
-                ownTop_ = record_.top;
-            }
-        }
+        if (!cut_ && found_ && recordFits(found_->record, *checked, &top, false))
+            takeRecord(); // else a stale record of this unit: its blocks as read win
         if (!fromRecord_) {
             if (checked && blankIdentity(*checked))
                 return safeguard(Safeguard::IdentityLost);
@@ -251,33 +346,27 @@ class UpdateSession {
             ownIdentity_ = checked;
             ownTop_ = top;
         }
-        if (w_.unitRecords.empty() || !ownIdentity_)
+        if (recordFile_.empty() || !ownIdentity_)
             return true;
         if (!fromRecord_) {
-            recordFile_ = records().fileFor(*ownIdentity_);
             record_.identity = *ownIdentity_;
             record_.top = ownTop_;
             record_.serial = serialOf(*ownIdentity_);
             record_.written = utcNow();
         }
-        record_.port = w_.port;
-        record_.release = w_.catalog.releaseNumber;
-        record_.stoppedAt = stepName(stop_);
-        record_.since = utcNow();
-        if (records().keep(recordFile_, record_, recordError_))
+        if (keepRecord())
             return true;
         if (!fromRecord_)
             recordFile_.clear();
-        if (!w_.recordRequired)
+        if (!w_.recordRequired && !fromRecord_)
             return true; // a safeguard, never a new way for the update to fail
-        stop_.recordError = recordError_;
         return safeguard(Safeguard::RecordNotKept);
     }
 
     // The record stays until the session completes; it says where this one
     // stopped and when.
     void noteStop(SessionResult& r) {
-        if (recordFile_.empty())
+        if (!kept_)
             return;
         record_.stoppedAt = stepName(r.stop);
         record_.since = utcNow();
@@ -336,8 +425,10 @@ class UpdateSession {
     void complete() {
         CMD_EXECUTA(link_, 0);
         // The unit holds its own blocks again: their record has done its job.
-        if (!recordFile_.empty())
+        if (kept_)
             records().discard(recordFile_);
+        if (!copyFile_.empty())
+            records().discard(copyFile_);
         // A file that cannot be written does not undo a completed update;
         // the front end that can say so does.
         dump_ =

@@ -9,6 +9,7 @@
 #include "window_ops.h"
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -27,11 +28,17 @@ struct Workflow {
     std::filesystem::path unitRecords = {};
     // The whole identity block the compatibility check read, when known.
     std::optional<IdentityImage> checkedIdentity = {};
+    // Target 0's top block where the check read it too (an identity that may
+    // be cut); the session reads it itself otherwise.
+    std::optional<IdentityImage> checkedTop = {};
     int port = 0; // COMn the unit is on, for its record
     // kronex-update: no erase of the unit's own blocks unless the record was
     // kept. The window goes on without one.
     bool recordRequired = false;
     class RecordFiles* recordFiles = nullptr; // null: the disk
+    // Asked before a record that another user of the PC owns goes into the
+    // unit; null (the window): such a record is never used.
+    std::function<bool(const struct KeptRecord&)> confirmRecord = {};
     // Where the diagnostic file is written, and where else when dumpFile
     // cannot be; null: the system's files.
     DumpFiles* dumpFiles = nullptr;
