@@ -2,6 +2,8 @@
 // compatibility check and the update session against simulated units.
 #include "dump_file.h"
 #include "expected_update.h"
+#include "record_lock.h"
+#include "record_match.h"
 #include "release_file.h"
 #include "workflow_rig.h"
 
@@ -680,4 +682,105 @@ TEST(Workflow, AnIdentityThatChangedDuringTheSessionIsNotWrittenBack) {
     EXPECT_EQ(rig.session.stop.safeguard, Safeguard::IdentityChanged);
     EXPECT_EQ(commandsOf(unit).back(), "READ t0 2000");
     EXPECT_EQ(unit.program(0)[0x2001], 0x0B);
+}
+
+namespace {
+
+constexpr std::uint16_t kTop = 0xFF80, kIdentity = 0x2000;
+
+void setSerial(devsim::DeviceModel& unit, std::array<std::uint8_t, 3> serial) {
+    std::copy(serial.begin(), serial.end(), unit.program(0).begin() + kIdentity);
+}
+
+std::string serialIn(const devsim::DeviceModel& unit) {
+    UnitBlock id{};
+    std::copy_n(unit.program(0).begin() + kIdentity, id.size(), id.begin());
+    return serialOf(id);
+}
+
+} // namespace
+
+// Two units of one kind, both updated before (equal top blocks with the
+// mark), serials 290A1BC2 and 292A1BE2: every 1-bit of the first is set in
+// the second. Whatever order they come in, cut or whole, each keeps its own
+// serial, and a unit whose identity no longer names it takes a record only
+// when exactly one fits and no live session holds it.
+TEST(Workflow, ARecordGoesBackIntoItsOwnUnitAndNoOther) {
+    enum class Second { Intact, Blank, BlankWhileAHeld, BlankOtherTop, IntactWithAHeld };
+    struct Case {
+        const char* name;
+        Second second;
+        bool secondCompletes;
+        Safeguard secondStop;
+        std::vector<std::string> secondSends; // empty: a whole update
+    };
+    const std::vector<std::string> checkOnly = {"READ t0 2000", "READ t0 FF80"};
+    for (const Case& c : {
+             Case{"intact neighbour", Second::Intact, true, Safeguard::None, {}},
+             Case{"intact neighbour, A's record held", Second::IntactWithAHeld, true,
+                  Safeguard::None, {}},
+             Case{"blank: A's and B's records both fit", Second::Blank, false,
+                  Safeguard::SeveralRecords, checkOnly},
+             Case{"blank while A's session holds its record", Second::BlankWhileAHeld, false,
+                  Safeguard::RecordHeld, checkOnly},
+             Case{"blank with a top block no record fits", Second::BlankOtherTop, false,
+                  Safeguard::IdentityLost, checkOnly},
+         }) {
+        SCOPED_TRACE(c.name);
+        WorkflowRig rig;
+        rig.unitRecords = rig.recordFolder();
+        auto& a = rig.unitOn(1);
+        auto& b = rig.unitOn(2);
+        a.program(0)[kTop + kTopBlockMark] = 0xFE; // updated before
+        std::copy_n(a.program(0).begin() + kTop, 128, b.program(0).begin() + kTop);
+        setSerial(b, {0x2A, 0x1B, 0xE2});
+        const UnitRecords records(rig.recordFolder(), diskRecordFiles());
+        UnitBlock aIdentity{};
+        std::copy_n(a.program(0).begin() + kIdentity, 128, aIdentity.begin());
+        cutAt(rig, a, 1, "WRITE t0 2000"); // A's record stays, A reads blank
+        ASSERT_EQ(filesIn(rig.recordFolder()).size(), 1u);
+
+        RecordLock heldByA;
+        std::string why;
+        if (c.second == Second::BlankWhileAHeld || c.second == Second::IntactWithAHeld)
+            ASSERT_EQ(heldByA.take(records.fileFor(aIdentity), why), RecordLock::State::Free);
+        if (c.second == Second::Blank) {
+            // B's own record, as B's cut update left it elsewhere; its top equals A's.
+            UnitRecord own;
+            std::copy_n(b.program(0).begin() + kIdentity, 128, own.identity.begin());
+            std::copy_n(b.program(0).begin() + kTop, 128, own.top.begin());
+            own.serial = serialOf(own.identity);
+            own.port = 2;
+            own.written = own.since = "2026-12-09T10:00:00Z";
+            std::string error;
+            ASSERT_TRUE(UnitRecords(rig.recordFolder(), diskRecordFiles())
+                            .keep(records.fileFor(own.identity), own, error));
+        }
+        if (c.second != Second::Intact && c.second != Second::IntactWithAHeld)
+            b.presetErasedIdentity();
+        if (c.second == Second::BlankOtherTop) {
+            auto& first = b.program(0)[kTop];
+            first &= static_cast<std::uint8_t>(first - 1); // lacks a 1-bit every record has
+        }
+
+        const auto before = b.program(0);
+        const LoadedCatalog loaded = rig.catalog;
+        EXPECT_EQ(rig.runSession(2), c.secondCompletes);
+        rig.catalog = loaded;
+        EXPECT_EQ(rig.session.stop.safeguard, c.secondStop);
+        if (c.secondCompletes) {
+            EXPECT_EQ(serialIn(b), "292A1BE2");
+            EXPECT_EQ(rig.session.ownSerial, "292A1BE2");
+        } else {
+            EXPECT_EQ(commandsOf(b), c.secondSends);
+            EXPECT_TRUE(b.program(0) == before);
+        }
+        // B's session left A's record alone: it still finishes A.
+        heldByA.release();
+        for (const auto& f : filesIn(rig.recordFolder()))
+            if (f.filename().string().find("292A1BE2") != std::string::npos)
+                std::filesystem::remove(f);
+        EXPECT_TRUE(rig.runSession(1));
+        EXPECT_EQ(serialIn(a), "290A1BC2");
+    }
 }
