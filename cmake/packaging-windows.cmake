@@ -108,14 +108,24 @@ string(APPEND CPACK_NSIS_DEFINES "\n!include \"${PROJECT_SOURCE_DIR}/packaging/w
 set(CPACK_NSIS_EXTRA_PREINSTALL_COMMANDS "Call kronexRequireWindows")
 
 # %ProgramData%\KRONEX: one folder for every user of the PC (the records of
-# units being updated), which standard users may write. Files in ProgramData
-# belong to whoever made them, so Users (S-1-5-32-545, a name that works in
-# every language of Windows) get modify rights on the folder and what it will
-# hold. It stays on uninstall: it may hold a record a unit still needs.
+# units being updated), with the rights Windows gives shared data: anyone may
+# add a file, each file is its maker's (CREATOR OWNER: full control), others
+# may only read it. It keeps what it inherits from ProgramData; the rights are
+# also set on it, for a ProgramData whose rights were changed. Earlier
+# installers gave Users modify rights on everything in it: that grant goes,
+# and with it, by inheritance, the same grant on the files already there,
+# which keep their owners. No recursive reset: in a folder every user could
+# write, an elevated pass over its contents would follow a link a user left
+# there. The SIDs work in every language of Windows. It stays on uninstall:
+# it may hold a record a unit still needs.
 set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS [[
   SetShellVarContext all
   CreateDirectory "$APPDATA\KRONEX"
-  nsExec::Exec '"$SYSDIR\icacls.exe" "$APPDATA\KRONEX" /grant *S-1-5-32-545:(OI)(CI)M'
+  nsExec::Exec '"$SYSDIR\icacls.exe" "$APPDATA\KRONEX" /remove:g *S-1-5-32-545'
+  Pop $0
+  nsExec::Exec '"$SYSDIR\icacls.exe" "$APPDATA\KRONEX" /grant *S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F *S-1-3-0:(OI)(CI)(IO)F *S-1-5-32-545:(OI)(CI)RX'
+  Pop $0
+  nsExec::Exec '"$SYSDIR\icacls.exe" "$APPDATA\KRONEX" /grant *S-1-5-32-545:(CI)(WD,AD,WEA,WA)'
   Pop $0]])
 include(${CMAKE_CURRENT_LIST_DIR}/signing-windows.cmake)
 include(CPack)

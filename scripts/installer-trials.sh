@@ -17,13 +17,13 @@ registry() {
 uninstall_entry() { registry "$key" || true; }
 
 # run_installer EXE ARGS...: runs it, and what it started, to the end; its
-# exit code in $got.
+# exit code in $got. Wine's messages go to $installer_trace when set.
 run_installer() {
   local exe=$1
   shift
   cp "$exe" "$WINEPREFIX/drive_c/"
   got=0
-  timeout 300 "$WINE" "C:\\$(basename "$exe")" "$@" >/dev/null 2>&1 || got=$?
+  timeout 300 "$WINE" "C:\\$(basename "$exe")" "$@" >/dev/null 2>"${installer_trace:-/dev/null}" || got=$?
   timeout 120 "$WINESERVER" -w || true
 }
 
@@ -227,6 +227,26 @@ update_with_installed_program() {
   [ "$got" -eq 0 ] && grep -q '"outcome": "updated"' "$run/update.json" &&
     build-windows/host/tests/e2e/kronex-e2e-check "$run/dump" "$run/transcript.txt" \
       "$WINEPREFIX/drive_c/TEXTO2.TXT" >"$run/check.log" 2>&1
+}
+
+# The rights of C:\ProgramData\KRONEX, from the trace of an installer's run
+# (WINEDEBUG=trace+process): wine's icacls only logs its arguments and
+# answers 0, and wine enforces no rights, so the commands the installer ran,
+# in this order, are what can be checked here. The old grant of modify
+# rights to Users goes first, on every install: an upgrade needs it, a new
+# folder does not mind.
+folder_rights_set() {
+  local want got
+  want='"C:\windows\system32\icacls.exe" "C:\ProgramData\KRONEX" /remove:g *S-1-5-32-545
+"C:\windows\system32\icacls.exe" "C:\ProgramData\KRONEX" /grant *S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F *S-1-3-0:(OI)(CI)(IO)F *S-1-5-32-545:(OI)(CI)RX
+"C:\windows\system32\icacls.exe" "C:\ProgramData\KRONEX" /grant *S-1-5-32-545:(CI)(WD,AD,WEA,WA)'
+  got=$(grep -a 'trace:process:NtCreateUserProcess .*image L"C:\\\\windows\\\\system32\\\\icacls.exe"' "$1" |
+    sed 's/.* cmdline L"//; s/" parent .*//; s/\\"/"/g; s/\\\\/\\/g')
+  if [ "$got" = "$want" ]; then
+    ok "$2: C:\\ProgramData\\KRONEX: Users' modify grant removed; SYSTEM and Administrators full control, CREATOR OWNER full control of what each user makes, Users read and add (icacls run as expected)"
+  else
+    fail "$2: the installer's icacls commands differ: $(diff <(echo "$want") <(echo "$got") | grep '^[<>]' | tr '\n' ' ')"
+  fi
 }
 
 # Nothing of the program is left but %ProgramData%\KRONEX.

@@ -217,9 +217,10 @@ else
 fi
 timeout 60 "$WINE" winecfg -v win10 >/dev/null 2>&1
 
-# A first install, silent.
-run_installer "$out/$name.exe" /S
+# A first install, silent, traced for the rights it sets.
+WINEDEBUG=-all,trace+process installer_trace=$out/install-trace.txt run_installer "$out/$name.exe" /S
 [ "$got" -eq 0 ] || fail "the silent install ended with $got"
+folder_rights_set "$out/install-trace.txt" "installed"
 files_are_this_version "installed"
 signed "$dir/Uninstall.exe" "the installed uninstaller"
 signed "$dir/kronex-update.exe" "the installed kronex-update.exe"
@@ -315,8 +316,9 @@ else
 fi
 window_shows && ok "version $old_version still starts from the Start menu" ||
   fail "version $old_version shows no window after the cancelled upgrade"
-run_installer "$out/$name.exe" /S
+WINEDEBUG=-all,trace+process installer_trace=$out/upgrade-trace.txt run_installer "$out/$name.exe" /S
 [ "$got" -eq 0 ] || fail "the silent upgrade from $old_version ended with $got"
+folder_rights_set "$out/upgrade-trace.txt" "upgraded from $old_version"
 files_are_this_version "upgraded from $old_version"
 menu_is_this_version "upgraded from $old_version"
 entry_is_this_version "upgraded from $old_version"

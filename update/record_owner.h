@@ -1,6 +1,6 @@
-// Who owns a kept record. On a PC that several people use, a record owned
-// by another user could have been written to put other bytes into a unit:
-// such a record goes into a unit only on the technician's word.
+// Who made a unit record. On a Windows PC every user writes the same record
+// folder (%ProgramData%\KRONEX), and each file belongs to whoever made it: a
+// record made by another user is that user's word, not the system's.
 #pragma once
 
 #include <filesystem>
@@ -9,11 +9,19 @@
 namespace kronex {
 
 struct RecordOwner {
-    bool trusted = true; // the current user, the Administrators group or SYSTEM
-    std::string name;    // "DOMAIN\\user", or the SID's text, for messages
+    bool trusted = true;
+    std::string name; // "DOMAIN\user", or the SID as text: for messages
 };
 
-// Elsewhere than Windows records live in the user's own folder: always trusted.
+// Whether a record file may be applied without the technician's word: owned
+// by the current user, the Administrators group or SYSTEM. Elsewhere than
+// Windows records live in the user's own folder: always trusted. An owner
+// that cannot be read is not trusted.
 RecordOwner recordOwner(const std::filesystem::path& file);
+
+// The rule itself, on SIDs as text ("S-1-5-..."): the owner is the current
+// user, the Administrators group (S-1-5-32-544) or SYSTEM (S-1-5-18). An
+// empty owner (unknown) is never trusted.
+bool trustedOwnerSid(const std::string& ownerSid, const std::string& userSid);
 
 } // namespace kronex
