@@ -742,8 +742,9 @@ TEST(Workflow, ARecordGoesBackIntoItsOwnUnitAndNoOther) {
 
         RecordLock heldByA;
         std::string why;
-        if (c.second == Second::BlankWhileAHeld || c.second == Second::IntactWithAHeld)
+        if (c.second == Second::BlankWhileAHeld || c.second == Second::IntactWithAHeld) {
             ASSERT_EQ(heldByA.take(records.fileFor(aIdentity), why), RecordLock::State::Free);
+        }
         if (c.second == Second::Blank) {
             // B's own record, as B's cut update left it elsewhere; its top equals A's.
             UnitRecord own;
