@@ -3,6 +3,8 @@
 #include "device_peer.h"
 #include "dump_file.h"
 #include "expected_update.h"
+#include "preset_memory.h"
+#include "record_match.h"
 #include "workflow_rig.h"
 
 #include <algorithm>
@@ -11,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <stdexcept>
 #include <unistd.h>
 
@@ -351,7 +354,15 @@ std::vector<PowerCut> powerCuts(const CleanRun& clean, const std::vector<int>& e
 }
 
 const char* recordsName(Records records) {
-    return records == Records::Kept ? "records kept" : "records emptied";
+    switch (records) {
+    case Records::Kept:
+        return "records kept";
+    case Records::Emptied:
+        return "records emptied";
+    case Records::Neighbours:
+        break;
+    }
+    return "records kept beside neighbours'";
 }
 
 bool lossyWithoutRecord(const CleanRun& clean, const PowerCut& cut) {
@@ -367,6 +378,51 @@ bool lossyWithoutRecord(const CleanRun& clean, const PowerCut& cut) {
 
 namespace {
 
+// Every file of the records folder and its text.
+std::map<std::filesystem::path, std::string> snapshot(const TemporaryFolder& folder) {
+    std::map<std::filesystem::path, std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(folder.path()))
+        if (entry.is_regular_file())
+            files[entry.path().filename()] = fileText(entry.path());
+    return files;
+}
+
+void restore(const TemporaryFolder& folder,
+             const std::map<std::filesystem::path, std::string>& files) {
+    for (const auto& [name, text] : files)
+        std::ofstream(folder.path() / name, std::ios::binary) << text;
+}
+
+// The neighbours' records beside the unit's own: of the default unit's kind,
+// their top blocks equal to its own as an update leaves it.
+void keepNeighbours(const TemporaryFolder& folder) {
+    const auto own = devsim::presetIdentityBlock();
+    const UnitBlock top = markedTop(devsim::presetTopBlock(0));
+    UnitRecords records(folder.path(), diskRecordFiles());
+    const std::array<std::array<std::uint8_t, 6>, 3> neighbours = {{
+        {0x2A, 0x1B, 0xE2, own[3], own[4], own[5]}, // every 1-bit of the unit's and more
+        {0x0A, 0x1B, 0xC0, own[3], own[4], own[5]}, // a subset of its 1-bits
+        {own[0], own[1], own[2], own[3], own[4], static_cast<std::uint8_t>(own[5] ^ 0x01)},
+    }};
+    for (const auto& bytes : neighbours) {
+        UnitRecord r;
+        std::copy(own.begin(), own.end(), r.identity.begin());
+        std::copy(bytes.begin(), bytes.end(), r.identity.begin());
+        r.top = top;
+        r.serial = serialOf(r.identity);
+        r.port = 2;
+        r.written = r.since = "2026-12-01T09:00:00Z";
+        std::string why;
+        if (!records.keep(records.fileFor(r.identity), r, why))
+            throw std::runtime_error("cannot keep a neighbour's record: " + why);
+    }
+}
+
+bool sameMemories(const devsim::DeviceModel& a, const devsim::DeviceModel& b) {
+    return a.program(0) == b.program(0) && a.program(1) == b.program(1) &&
+           a.dataImage() == b.dataImage();
+}
+
 // The second update on `unit` as the cut left it, and the rules it must keep.
 Rerun rerun(const CleanRun& clean, const PowerCut& cut, Records records, devsim::DeviceModel& unit,
             const TemporaryFolder& folder) {
@@ -376,6 +432,8 @@ Rerun rerun(const CleanRun& clean, const PowerCut& cut, Records records, devsim:
             r.broken.push_back(what);
     };
     bool fullBar = false;
+    const devsim::DeviceModel asCut = unit;
+    const auto before = snapshot(folder);
     try {
         unit.powerCycle();
         WorkflowRig second;
@@ -390,14 +448,31 @@ Rerun rerun(const CleanRun& clean, const PowerCut& cut, Records records, devsim:
         r.broken.push_back(std::string("the rerun never ended: ") + ex.what());
         return r;
     }
+    r.untouched = !r.completed && sameMemories(unit, asCut);
 
-    // Serial number and unit bytes all erased: whatever else a rerun without
-    // the record does, it must not call such a unit updated.
-    const auto identity = unit.program(0).begin() + devsim::kIdentityAddress;
-    const bool blank = std::all_of(identity, identity + kOwnBlocks[1].ownBytes,
-                                   [](std::uint8_t b) { return b == 0xFF; });
-    rule(!r.completed || !blank, "reported as updated with a blank identity");
-    if (records == Records::Emptied && lossyWithoutRecord(clean, cut)) {
+    // An identity that reads blank, or cut as the unit model cuts it: whatever
+    // else a rerun without the record does, it must not call the unit updated.
+    UnitBlock read{}, top{};
+    std::copy_n(asCut.program(0).begin() + devsim::kIdentityAddress, read.size(), read.begin());
+    std::copy_n(asCut.program(0).begin() + devsim::kTopBlockAddress, top.size(), top.begin());
+    rule(!r.completed || !blankIdentity(read), "reported as updated with a blank identity");
+    if (records == Records::Emptied)
+        rule(!r.completed || !identityCut(read, top), "reported as updated with a cut identity");
+    if (records == Records::Neighbours) {
+        // A unit whose identity no longer tells it from its neighbours stops
+        // before anything is erased; every other ends as a clean update.
+        // Either way no neighbour's record is taken, changed or deleted.
+        rule(r.completed ? r.lost.empty() : r.untouched,
+             r.completed ? "reported as updated, not as a clean update"
+                         : "stopped after changing the unit");
+        rule(r.completed || identityCut(read, top),
+             "an intact identity stopped beside its neighbours' records");
+        const auto after = snapshot(folder);
+        for (const auto& [name, text] : before)
+            if (name.string().find("290A1BC2-010722") == std::string::npos)
+                rule(after.count(name) && after.at(name) == text,
+                     "a neighbour's record was changed or deleted: " + name.string());
+    } else if (records == Records::Emptied && lossyWithoutRecord(clean, cut)) {
         rule(!r.lost.empty(), "ended as a clean update, where the unit's own blocks were lost");
     } else {
         rule(r.completed && fullBar, "the second update did not complete");
@@ -427,14 +502,18 @@ std::vector<Rerun> interruptedThenRerun(const CleanRun& clean, const PowerCut& c
         r.broken.push_back(std::string("the cut update never ended: ") + ex.what());
         return std::vector<Rerun>(modes.size(), r);
     }
-    // Every mode from the same cut: the unit as it was left, and the records
-    // kept or emptied. A kept record goes with the rerun that completes.
+    // Every mode from the same cut: the unit as it was left, and the folder
+    // as the cut update left it, emptied, or with the neighbours' records.
     std::vector<Rerun> results;
     const devsim::DeviceModel asCut = unit;
+    const auto asLeft = snapshot(folder);
     for (const Records records : modes) {
         devsim::DeviceModel again = asCut;
-        if (records == Records::Emptied)
-            folder.emptyIt();
+        folder.emptyIt();
+        if (records != Records::Emptied)
+            restore(folder, asLeft);
+        if (records == Records::Neighbours)
+            keepNeighbours(folder);
         results.push_back(rerun(clean, cut, records, again, folder));
     }
     return results;

@@ -48,8 +48,11 @@ std::string describe(const CleanRun& clean, const PowerCut& cut);
 std::vector<PowerCut> powerCuts(const CleanRun& clean, const std::vector<int>& exchanges);
 
 // The records of the unit's own blocks on the PC: kept from the cut update to
-// the rerun (the same PC), or emptied before it (another PC).
-enum class Records { Kept, Emptied };
+// the rerun (the same PC), or emptied before it (another PC), or kept beside
+// the records of neighbouring units of the same kind, updated before (serial
+// numbers whose bits are a superset or a subset of this unit's, its serial
+// with other unit bytes; every top block equal to this unit's own, marked).
+enum class Records { Kept, Emptied, Neighbours };
 const char* recordsName(Records records);
 
 // The cuts whose rerun cannot end as a clean update without the record: from
@@ -64,6 +67,7 @@ bool lossyWithoutRecord(const CleanRun& clean, const PowerCut& cut);
 // completes), each on the unit as the cut left it.
 struct Rerun {
     bool completed = false;          // the second update reported success
+    bool untouched = false;          // it stopped with the unit exactly as the cut left it
     std::vector<std::string> lost;   // what differs from the expected update, if anything
     std::vector<std::string> broken; // rules broken
 };

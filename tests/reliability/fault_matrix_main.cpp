@@ -41,17 +41,19 @@ void onEveryCore(std::size_t count, const std::function<void(std::size_t)>& run)
 
 int main(int argc, char** argv) {
     bool sample = false, rerun = false;
-    std::vector<Records> modes = {Records::Kept, Records::Emptied};
+    std::vector<Records> modes = {Records::Kept, Records::Emptied, Records::Neighbours};
     for (int i = 1; i < argc; ++i) {
         sample = sample || std::strcmp(argv[i], "--sample") == 0;
         rerun = rerun || std::strcmp(argv[i], "--rerun") == 0;
         if (std::strcmp(argv[i], "--records") == 0 && i + 1 < argc) {
             const std::string which = argv[++i];
-            if (which != "kept" && which != "emptied") {
-                std::fprintf(stderr, "--records takes kept or emptied\n");
+            if (which != "kept" && which != "emptied" && which != "neighbours") {
+                std::fprintf(stderr, "--records takes kept, emptied or neighbours\n");
                 return 2;
             }
-            modes = {which == "kept" ? Records::Kept : Records::Emptied};
+            modes = {which == "kept"      ? Records::Kept
+                     : which == "emptied" ? Records::Emptied
+                                          : Records::Neighbours};
         }
     }
     const CleanRun clean = cleanRun();
@@ -86,17 +88,18 @@ int main(int argc, char** argv) {
         int allBreaks = 0;
         for (std::size_t m = 0; m < modes.size(); ++m) {
             const Records records = modes[m];
-            int exact = 0, breaks = 0, expectedLossy = 0;
+            int exact = 0, breaks = 0, expectedLossy = 0, untouched = 0;
             for (std::size_t i = 0; i < cuts.size(); ++i) {
                 const Rerun& r = results[i][m];
                 const std::string cut = describe(clean, cuts[i]);
                 exact += r.lost.empty();
+                untouched += r.untouched;
                 breaks += !r.broken.empty();
                 expectedLossy += records == Records::Emptied && lossyWithoutRecord(clean, cuts[i]);
                 for (const auto& b : r.broken)
                     std::printf("%s: power lost %s, rerun: RULE BROKEN: %s\n", recordsName(records),
                                 cut.c_str(), b.c_str());
-                if (r.lost.empty())
+                if (r.lost.empty() || records == Records::Neighbours)
                     continue;
                 // The first differences say enough; a stopped rerun leaves many.
                 std::string what = r.lost[0];
@@ -107,6 +110,16 @@ int main(int argc, char** argv) {
                 std::printf("%s: power lost %s, the rerun %s: %s\n", recordsName(records),
                             cut.c_str(), r.completed ? "reported the unit updated" : "stopped",
                             what.c_str());
+            }
+            if (records == Records::Neighbours) {
+                std::printf("interrupted and rerun, %s: %zu cuts over %zu of %d exchanges, %d "
+                            "end exactly as a clean update, %d stop before erasing anything "
+                            "(an identity that no longer tells the unit from its neighbours), "
+                            "%d broke a rule\n",
+                            recordsName(records), cuts.size(), chosen.size(), exchanges, exact,
+                            untouched, breaks);
+                allBreaks += breaks;
+                continue;
             }
             std::printf("interrupted and rerun, %s: %zu cuts (%zu at an exchange, %ld inside "
                         "an erase or write) over %zu of %d exchanges, %d end exactly as a clean "
