@@ -292,6 +292,7 @@ int oneUnitExit(const Options& o, Outcome outcome, Outcome success) {
 
 int infoCommand(const Options& o) {
     UnitJob job{embeddedRelease(), release(), {}, false, {}};
+    job.byteWrites = o.byteWrites;
     const UnitReport unit = readOnlyRun(o, job);
     if (o.json)
         emit(o, infoJson(unit, release()));
@@ -304,6 +305,7 @@ int verifyCommand(const Options& o) {
     const auto blocks = rehearseUpdate(embeddedRelease(), release());
     UnitJob job{embeddedRelease(), release(), {}, false, {}};
     job.readBack = &blocks;
+    job.byteWrites = o.byteWrites;
     const UnitReport unit = readOnlyRun(o, job);
     if (o.json)
         emit(o, verifyJson(unit, release()));
@@ -361,6 +363,7 @@ int updateCommand(const Options& o) {
                 }};
     job.confirmation = &confirmation;
     job.skipCurrent = o.skipCurrent;
+    job.byteWrites = o.byteWrites;
     std::optional<ExchangeLog> log;
     if (!o.logFile.empty())
         job.log = &log.emplace(o.logFile);
@@ -458,6 +461,7 @@ int restoreCommand(const Options& o) {
     // First the unit's identity alone, to show what would be written where.
     UnitJob look{embeddedRelease(), release(), {}, false, {}};
     look.unitRecords.clear();
+    look.byteWrites = o.byteWrites;
     UnitProgress progress;
     UnitReport unit =
         o.ports.empty() ? scanAndRun(look, progress) : runUnit(o.ports.front(), look, progress);
@@ -478,6 +482,7 @@ int restoreCommand(const Options& o) {
     if (unit.outcome == Outcome::Answered) {
         UnitJob job{embeddedRelease(), release(), {}, false, {}};
         job.restore = &*record;
+        job.byteWrites = o.byteWrites;
         UnitProgress again;
         unit = runUnit(unit.port, job, again);
     }
