@@ -388,10 +388,11 @@ void usbUpdates(const Options& o, const Programs& p, Report& report) {
                  : a.frameUs == 1000 ? "<= 1.3"
                                      : "-"});
         }
-        report.note("USB adapter model, " + std::string(a.name) + ": the waits for frame and " +
-                    "tick boundaries ended " + seconds(late) +
-                    " late in all (this machine's wake-ups; a late wake-up is partly taken " +
-                    "back by the next frame).");
+        if (o.usbWindow)
+            report.note("USB adapter model, " + std::string(a.name) + ": the waits for frame and " +
+                        "tick boundaries ended " + seconds(late) +
+                        " late in all (this machine's wake-ups; a late wake-up is partly taken " +
+                        "back by the next frame).");
     }
 }
 
