@@ -61,6 +61,7 @@ struct Options {
     int roundTrips = 2000;
     bool paced = true;
     int usbRuns = 1;               // whole updates through each USB adapter model
+    bool usbWindow = true;         // the window's among them (minutes each)
     bool allowIdle = false;        // leave the CPUs' idle states alone
     std::string markdown;          // also write the tables there
     std::vector<std::string> only; // empty: every measurement
@@ -175,22 +176,28 @@ std::optional<std::string> findProgram(const std::string& name) {
 // Every port but the unit's points nowhere, so the scan reaches the unit at
 // once and the update alone is measured.
 ChildRun updateRun(const Programs& p, long baud, const std::vector<std::string>& command,
-                   const Environment& env, std::chrono::milliseconds timeout = kUpdateTimeout) {
+                   const Environment& env, std::chrono::milliseconds timeout = kUpdateTimeout,
+                   int units = 1) {
     DeviceNamespace ns;
     for (int n = 1; n <= kPorts; ++n)
-        if (n != kUnitPort)
+        if (n < kUnitPort || n >= kUnitPort + units)
             ns.missing(n);
-    SimulatedUnit unit(p.devsim, ns.stateHome(), kUnitPort, baud);
-    if (!unit.ready()) {
-        ChildRun none;
-        none.errors = "kronex-devsim did not come up";
-        return none;
+    std::vector<std::unique_ptr<SimulatedUnit>> simulated;
+    for (int i = 0; i < units; ++i) {
+        simulated.push_back(
+            std::make_unique<SimulatedUnit>(p.devsim, ns.stateHome(), kUnitPort + i, baud));
+        if (!simulated.back()->ready()) {
+            ChildRun none;
+            none.errors = "kronex-devsim did not come up";
+            return none;
+        }
     }
     Environment all = env;
     all.emplace_back("XDG_STATE_HOME", ns.stateHome());
     ChildRun run = runChild(command, all, timeout);
-    if (!unit.stop())
-        run.errors += "kronex-devsim did not end cleanly\n";
+    for (auto& unit : simulated)
+        if (!unit->stop())
+            run.errors += "kronex-devsim did not end cleanly\n";
     return run;
 }
 
@@ -317,7 +324,11 @@ void usbUpdates(const Options& o, const Programs& p, Report& report) {
     for (const Adapter& a : adapters) {
         std::vector<double> walls, lates;
         LineFigures line;
-        for (int i = 0; i < o.usbRuns; ++i) {
+        // Without the window's runs (minutes each), the line's bytes come from
+        // an unpaced update: the same bytes.
+        if (!o.usbWindow)
+            line = lineFiguresOf(updateRun(p, 0, {p.update}, {}));
+        for (int i = 0; i < (o.usbWindow ? o.usbRuns : 0); ++i) {
             const ChildRun run = updateRun(p, kBaud,
                                            {p.update, "--usb-adapter", std::to_string(a.latencyMs),
                                             "--usb-frame-us", std::to_string(a.frameUs)},
@@ -337,16 +348,51 @@ void usbUpdates(const Options& o, const Programs& p, Report& report) {
         const double late = median(lates);
         // What the frames alone cost: one per write.
         const double framesNs = line.writes * a.frameUs * 1e3;
-        report.add(
-            {std::string("Whole update through a USB adapter model, ") + a.name +
-                 ", paced: wall time",
-             seconds(wall) + format(" (%.1f min)", wall / 60e9),
-             "line floor " + seconds(line.floorNs) + "; one frame per write " + seconds(framesNs),
-             ratio(wall / line.floorNs), "-"});
-        report.note("USB adapter model, " + std::string(a.name) + ": the waits for frame and " +
-                    "tick boundaries ended " + seconds(late) +
-                    " late in all (this machine's wake-ups; a late wake-up is partly taken " +
-                    "back by the next frame).");
+        if (o.usbWindow)
+            report.add({std::string("Whole update through a USB adapter model, ") + a.name +
+                            ", paced, the window (a write per byte): wall time",
+                        seconds(wall) + format(" (%.1f min)", wall / 60e9),
+                        "line floor " + seconds(line.floorNs) + "; one frame per write " +
+                            seconds(framesNs),
+                        ratio(wall / line.floorNs), "-"});
+        // kronex-update, its frames written whole: one unit, then four on
+        // four adapters at once.
+        for (const int units : {1, 4}) {
+            std::vector<double> cliWalls;
+            double writes = std::nan("");
+            for (int i = 0; i < o.usbRuns; ++i) {
+                const ChildRun run = updateRun(
+                    p, kBaud,
+                    {p.update, "--kronex-update", "--units", std::to_string(units), "--usb-adapter",
+                     std::to_string(a.latencyMs), "--usb-frame-us", std::to_string(a.frameUs)},
+                    {}, kUsbUpdateTimeout, units);
+                if (!completed(run)) {
+                    report.fail(std::string("kronex-update through USB adapters, ") + a.name +
+                                ": " + describe(run));
+                    continue;
+                }
+                cliWalls.push_back(run.figure("wall_ns"));
+                writes = run.figure("usb_writes");
+                std::cerr << "  kronex-update, " << units << " unit(s), " << a.name << ' ' << i + 1
+                          << '/' << o.usbRuns << ": " << seconds(cliWalls.back()) << '\n';
+            }
+            const double cliWall = median(cliWalls);
+            report.add(
+                {std::string("Whole update through a USB adapter model, ") + a.name +
+                     ", paced, kronex-update (whole frames), " + std::to_string(units) +
+                     (units == 1 ? " unit" : " units on as many adapters") + ": wall time",
+                 seconds(cliWall),
+                 "line floor " + seconds(line.floorNs) + "; " + format("%.0f", writes) + " writes",
+                 ratio(cliWall / line.floorNs),
+                 a.latencyMs == 16   ? "<= 5"
+                 : a.frameUs == 1000 ? "<= 1.3"
+                                     : "-"});
+        }
+        if (o.usbWindow)
+            report.note("USB adapter model, " + std::string(a.name) + ": the waits for frame and " +
+                        "tick boundaries ended " + seconds(late) +
+                        " late in all (this machine's wake-ups; a late wake-up is partly taken " +
+                        "back by the next frame).");
     }
 }
 
@@ -673,6 +719,7 @@ int usage(const char* error) {
                  "                   and no update through the USB adapter model\n"
                  "  --runs N         paced and unpaced updates per median (default 5)\n"
                  "  --usb-runs N     updates per USB adapter model (default 1; 0: none)\n"
+                 "  --usb-no-window  through the USB adapter models, kronex-update's alone\n"
                  "  --scan-ports N   silent ports in the scan (1 to 16, default 16)\n"
                  "  --only LIST      some of machine,paced,usb,unpaced,syscalls,window,startup,\n"
                  "                   load,scan\n"
@@ -705,6 +752,8 @@ int main(int argc, char** argv) {
         } else if (a == "--runs") {
             if ((o.runs = number(1, 100)) < 0)
                 return usage("--runs takes 1 to 100");
+        } else if (a == "--usb-no-window") {
+            o.usbWindow = false;
         } else if (a == "--usb-runs") {
             if ((o.usbRuns = number(0, 100)) < 0)
                 return usage("--usb-runs takes 0 to 100");

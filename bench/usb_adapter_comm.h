@@ -7,6 +7,16 @@
 // pseudo-terminal shows neither: it takes a write at once and hands a byte
 // over as soon as it is written.
 //
+// A write's bytes go out in the USB frame that carries its transfer, however
+// many (a full-speed frame carries up to 19 packets of 64 bytes, more than a
+// request frame's 521), so a frame written whole costs one USB frame where
+// written byte by byte it costs one per byte.
+//
+// With `lineUsPerByte` set the model also holds the line itself (a test's
+// unit answers at once): the written bytes cross it after their frame, and
+// bytes coming back reach the adapter only once they have crossed it. Left
+// at 0 where the far end paces the line itself (kronex-devsim).
+//
 // The bytes and their order are the real port's; only the time each call
 // completes is moved. A transfer's cost is paid when its count becomes known:
 // in WriteFile or ReadFile when they complete inside the call (the POSIX
@@ -26,6 +36,7 @@ namespace kronex::bench {
 struct UsbAdapter {
     std::int64_t frameUs = 1000;    // USB frame: 1 ms at full speed
     std::int64_t latencyUs = 16000; // the adapter's latency timer
+    std::int64_t lineUsPerByte = 0; // 0: the line's time is not modelled
 };
 
 // The model's time: the monotonic clock, or a test's virtual one.
@@ -57,6 +68,9 @@ class UsbAdapterComm final : public ForwardingComm {
     // How much later than the frame and tick boundaries the waits ended: the
     // machine's wake-up latency, not the adapter's.
     std::int64_t lateUs() const { return lateUs_; }
+    // Writes and reads that moved bytes: each write is a USB transfer.
+    std::uint64_t writes() const { return writes_; }
+    std::uint64_t reads() const { return reads_; }
 
     // The adapter's frames and latency ticks run from the moment it is opened.
     HANDLE CreateFileA(LPCSTR name, DWORD a, DWORD s, LPSECURITY_ATTRIBUTES sa, DWORD c, DWORD f,
@@ -68,7 +82,7 @@ class UsbAdapterComm final : public ForwardingComm {
         const std::int64_t startedAt = clock_.nowUs();
         const BOOL ok = ForwardingComm::WriteFile(h, d, n, w, o);
         if (ok && w != nullptr && *w > 0)
-            writeDone(startedAt);
+            writeDone(startedAt, *w);
         else if (!ok && o != nullptr)
             pending_.push_back({o, true, startedAt});
         return ok;
@@ -76,7 +90,7 @@ class UsbAdapterComm final : public ForwardingComm {
     BOOL ReadFile(HANDLE h, LPVOID b, DWORD n, LPDWORD r, LPOVERLAPPED o) override {
         const BOOL ok = ForwardingComm::ReadFile(h, b, n, r, o);
         if (ok && r != nullptr && *r > 0)
-            readDone();
+            readDone(*r);
         else if (!ok && o != nullptr)
             pending_.push_back({o, false, clock_.nowUs()});
         return ok;
@@ -91,9 +105,9 @@ class UsbAdapterComm final : public ForwardingComm {
         pending_.erase(it);
         if (ok && n != nullptr && *n > 0) {
             if (p.write)
-                writeDone(p.startedAt);
+                writeDone(p.startedAt, *n);
             else
-                readDone();
+                readDone(*n);
         }
         return ok;
     }
@@ -115,19 +129,35 @@ class UsbAdapterComm final : public ForwardingComm {
         clock_.sleepUntilUs(at);
         lateUs_ += std::max<std::int64_t>(0, clock_.nowUs() - at);
     }
-    void writeDone(std::int64_t startedAt) { waitUntil(nextBoundary(startedAt, adapter_.frameUs)); }
+    void writeDone(std::int64_t startedAt, DWORD bytes) {
+        ++writes_;
+        const std::int64_t frameAt = nextBoundary(startedAt, adapter_.frameUs);
+        waitUntil(frameAt);
+        lineFreeUs_ = std::max(lineFreeUs_, frameAt) + lineUs(bytes);
+    }
     // Bytes that came in within kLateUs after a tick count as handed over at
     // that tick: the model's own wake-up is that late, and the real port may
     // have held them since before it.
-    void readDone() {
+    void readDone(DWORD bytes) {
+        ++reads_;
         constexpr std::int64_t kLateUs = 150;
-        waitUntil(nextBoundary(clock_.nowUs() - kLateUs - 1, adapter_.latencyUs));
+        std::int64_t cameAt = clock_.nowUs();
+        if (adapter_.lineUsPerByte > 0) {
+            cameAt = std::max(cameAt, lineFreeUs_) + lineUs(bytes);
+            lineFreeUs_ = cameAt;
+        }
+        waitUntil(nextBoundary(cameAt - kLateUs - 1, adapter_.latencyUs));
+    }
+    std::int64_t lineUs(DWORD bytes) const {
+        return static_cast<std::int64_t>(bytes) * adapter_.lineUsPerByte;
     }
 
     UsbAdapter adapter_;
     AdapterClock& clock_;
     std::int64_t epochUs_ = 0;
     std::int64_t lateUs_ = 0;
+    std::int64_t lineFreeUs_ = 0; // when the line has carried what was written
+    std::uint64_t writes_ = 0, reads_ = 0;
     std::vector<Pending> pending_;
 };
 

@@ -299,6 +299,7 @@ int oneUnitExit(const Options& o, Outcome outcome, Outcome success) {
 
 int infoCommand(const Options& o) {
     UnitJob job{embeddedRelease(), release(), {}, false, {}};
+    job.byteWrites = o.byteWrites;
     const UnitReport unit = readOnlyRun(o, job);
     if (o.json)
         emit(o, infoJson(unit, release()));
@@ -311,6 +312,7 @@ int verifyCommand(const Options& o) {
     const auto blocks = rehearseUpdate(embeddedRelease(), release());
     UnitJob job{embeddedRelease(), release(), {}, false, {}};
     job.readBack = &blocks;
+    job.byteWrites = o.byteWrites;
     const UnitReport unit = readOnlyRun(o, job);
     if (o.json)
         emit(o, verifyJson(unit, release()));
@@ -368,6 +370,7 @@ int updateCommand(const Options& o) {
                 }};
     job.confirmation = &confirmation;
     job.skipCurrent = o.skipCurrent;
+    job.byteWrites = o.byteWrites;
     std::optional<ExchangeLog> log;
     if (!o.logFile.empty())
         job.log = &log.emplace(o.logFile);
@@ -466,6 +469,7 @@ int restoreCommand(const Options& o) {
     UnitJob look{embeddedRelease(), release(), {}, false, {}};
     look.restore = &*record;
     look.restoreLook = true;
+    look.byteWrites = o.byteWrites;
     UnitProgress progress;
     UnitReport unit =
         o.ports.empty() ? scanAndRun(look, progress) : runUnit(o.ports.front(), look, progress);
@@ -486,6 +490,7 @@ int restoreCommand(const Options& o) {
     if (unit.outcome == Outcome::Answered) {
         UnitJob job{embeddedRelease(), release(), {}, false, {}};
         job.restore = &*record;
+        job.byteWrites = o.byteWrites;
         UnitProgress again;
         unit = runUnit(unit.port, job, again);
     }

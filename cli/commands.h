@@ -25,6 +25,7 @@ struct Options {
     std::string dumpDir;      // several units: one diagnostic file each, here
     std::string logFile;      // every exchange traced here, for support
     std::string record;       // restore: the record file
+    bool byteWrites = false;  // each frame byte its own write, as the window sends
 };
 
 // Why the diagnostic files cannot go into this folder (made when missing);

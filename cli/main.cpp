@@ -1,4 +1,5 @@
 // kronex-update: the command-line updater for the repair bench.
+#include "comm_api.h"
 #include "commands.h"
 #include "embedded_release.h"
 #include "interrupt.h"
@@ -225,6 +226,11 @@ int main(int argc, char** argv) {
                         tr("add a line per exchange with the unit to this file (time, port, "
                            "command, address, reply status), for support"))
             ->check(kNotAnOption);
+    for (auto* sub : {info, update, verify, restore})
+        sub->add_flag("--byte-writes", o.byteWrites,
+                      tr("send each byte of a request to the port as a write of its own, as the "
+                         "window does, instead of the whole request in one write (the same bytes "
+                         "on the line; through a USB adapter, minutes instead of seconds)"));
     for (auto* sub : {ports, info, update, verify, restore}) {
         sub->add_flag("--json", o.json, tr("one JSON document on standard output instead of text"));
         sub->add_flag("--quiet,-q", o.quiet, tr("print only the closing summary"));
@@ -284,6 +290,8 @@ int main(int argc, char** argv) {
         return updateCommand(o);
     };
     if (*ports || *info || *verify || *update || *restore) {
+        // A USB adapter's driver at its lowest latency while a unit is worked on.
+        askLowLatency(!*ports);
         const int status = run();
         // Its sessions have stopped and the results are out: a closing console
         // may now end the process.

@@ -4,6 +4,8 @@
 
 #include "unit_run.h"
 
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,7 +16,15 @@ struct PortState {
     std::string device; // what COMn opens
     std::string via;    // Linux: the namespace link, when there is one
     Probe state = Probe::Missing;
+    // What the system tells of the adapter behind the port, where it tells.
+    bool usb = false;             // a USB serial adapter
+    std::string driver;           // its driver, when known
+    std::optional<int> latencyMs; // its latency timer, when the driver has one
 };
+
+// Linux: whether the tty device at `device` is a USB serial adapter, its
+// driver and its latency timer, from sysfs under `sys` (/sys/class/tty/NAME).
+void adapterFacts(PortState& p, const std::filesystem::path& sys = "/sys");
 
 // Probes every port at the same time, each on its own link.
 std::vector<PortState> surveyPorts();

@@ -272,7 +272,14 @@ void printPorts(std::ostream& out, const std::vector<PortState>& ports) {
         out << std::left << std::setw(6) << com(p.port) << p.device;
         if (!p.via.empty())
             out << " (" << p.via << ")";
-        out << ": " << state << "\n";
+        out << ": " << state;
+        if (p.usb)
+            out << "; "
+                << (p.driver.empty() ? tr("USB adapter")
+                                     : fill(tr("USB adapter ({1})"), {p.driver}));
+        if (p.latencyMs)
+            out << ", " << fill(tr("latency timer {1} ms"), {std::to_string(*p.latencyMs)});
+        out << "\n";
     }
 }
 
@@ -280,10 +287,14 @@ nlohmann::json portsJson(const std::vector<PortState>& ports) {
     static const char* const kStates[] = {"missing", "held", "silent", "unit", "denied"};
     nlohmann::json list = nlohmann::json::array();
     for (const auto& p : ports)
-        list.push_back({{"port", com(p.port)},
-                        {"device", p.device},
-                        {"link", p.via.empty() ? nlohmann::json(nullptr) : nlohmann::json(p.via)},
-                        {"state", kStates[static_cast<int>(p.state)]}});
+        list.push_back(
+            {{"port", com(p.port)},
+             {"device", p.device},
+             {"link", p.via.empty() ? nlohmann::json(nullptr) : nlohmann::json(p.via)},
+             {"state", kStates[static_cast<int>(p.state)]},
+             {"usb", p.usb},
+             {"driver", p.driver.empty() ? nlohmann::json(nullptr) : nlohmann::json(p.driver)},
+             {"latency_ms", p.latencyMs ? nlohmann::json(*p.latencyMs) : nlohmann::json(nullptr)}});
     return {{"command", "ports"}, {"ports", list}};
 }
 

@@ -391,6 +391,7 @@ UnitReport runUnit(int port, const UnitJob& job, UnitProgress& progress) {
     UnitComm unitComm(job);
     CancellableComm& comm = *unitComm.cancellable;
     SerialLink link(comm);
+    link.exchange.wholeFrames = !job.byteWrites;
     unitComm.gate.watch(link.exchange);
     UnitReport report = onPort(port, link, comm, job, progress);
     while (job.wait && noUnitYet(report.outcome) && !interrupted()) {
@@ -419,6 +420,7 @@ UnitReport scanAndRun(const UnitJob& job, UnitProgress& progress) {
     UnitComm unitComm(job);
     CancellableComm& comm = *unitComm.cancellable;
     SerialLink link(comm);
+    link.exchange.wholeFrames = !job.byteWrites;
     unitComm.gate.watch(link.exchange);
     for (;;) {
         UnitReport report = scanOnce(link, comm, job, progress);

@@ -131,7 +131,10 @@ struct UnitJob {
     std::function<void(int port, int attempt, const SessionStop& stop)> onFailedTry{};
     // verify: what the release writes, read back once the check has passed.
     const std::vector<WrittenBlock>* readBack = nullptr;
-    CommApi* api = nullptr;     // the serial calls; none: the platform's
+    CommApi* api = nullptr; // the serial calls; none: the platform's
+    // Each byte of a request frame its own write, as the window sends;
+    // otherwise the frame goes out in one write (the same bytes on the line).
+    bool byteWrites = false;
     ExchangeLog* log = nullptr; // --log: every exchange traced here
 };
 

@@ -39,4 +39,12 @@ class CommApi {
 // The platform's own calls: kernel32 on Windows, serial/posix elsewhere.
 CommApi& systemCommApi();
 
+// Whether ports opened from now on ask their driver for its lowest latency
+// while open: on Linux the serial line's low-latency flag (an FTDI adapter's
+// driver then ticks every 1 ms instead of 16), put back at close; a driver
+// that refuses it leaves the port as it was. Not asked unless set:
+// kronex-update sets it, the window does not. Nothing on Windows, where the
+// latency timer is a driver setting (Device Manager).
+void askLowLatency(bool on);
+
 } // namespace kronex

@@ -35,7 +35,11 @@ bool LinkExchange::ENVIA_QUADRO() {
     }
 
     const unsigned length = frame[0];
-    for (unsigned i = 0; i < length && status == LINK_OK; ++i)
+    if (wholeFrames && status == LINK_OK && length > 0) {
+        if (!port_.ENVIA_DADOS(frame.data(), static_cast<std::int32_t>(length), moved))
+            status = LINK_WRITE_FAILED;
+    }
+    for (unsigned i = 0; !wholeFrames && i < length && status == LINK_OK; ++i)
         if (!port_.ENVIA_DADOS(&frame[i], 1, moved))
             status = LINK_WRITE_FAILED;
     frameSent = status == LINK_OK;

@@ -34,8 +34,9 @@ class LinkExchange {
 
     // Purges the port, sends the attention byte, waits for its complement
     // (other bytes are skipped) and sends frame bytes 0 to frame[0]-1, one
-    // write each. True when the status ends at LINK_OK. Here and below, a
-    // port that has failed ends a wait at once instead of at the window's end.
+    // write each, or all in one write with `wholeFrames`. True when the
+    // status ends at LINK_OK. Here and below, a port that has failed ends a
+    // wait at once instead of at the window's end.
     bool ENVIA_QUADRO();
     // Reads one reply: its length byte, then the rest from reply[0] on (the
     // status byte overwrites the length). Does not look at the status.
@@ -52,6 +53,12 @@ class LinkExchange {
     std::uint8_t status = LINK_OK;
     // 0x00 until the compatibility check sets it.
     std::uint8_t attention = 0x00;
+    // The request frame goes to the driver as one write instead of one per
+    // byte. The line carries the same bytes in the same order either way;
+    // through a USB adapter each write costs a USB frame (1 ms at full
+    // speed), so this takes an update from minutes to seconds there. The
+    // window keeps its per-byte writes; kronex-update sets this.
+    bool wholeFrames = false;
     // Exchanges begun since the link was made, and whether the last one's
     // frame went out whole: what a stop report names.
     unsigned exchanges = 0;

@@ -50,6 +50,7 @@ bool setUpLine(int fd) {
 } // namespace
 
 PortDevice::~PortDevice() {
+    restoreLatency(fd_, latency_);
     ioctl(fd_, TIOCNXCL);
     ::close(fd_); // also drops the flock
 }
@@ -73,6 +74,8 @@ std::unique_ptr<PortDevice> openPortDevice(const std::string& path, DWORD& error
         error = errorFromErrno(errno);
         return nullptr;
     }
+    if (lowLatencyAsked())
+        device->askLowLatency();
     return device;
 }
 

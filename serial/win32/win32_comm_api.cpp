@@ -53,6 +53,9 @@ class Win32CommApi final : public CommApi {
 
 } // namespace
 
+// The latency timer is the driver's setting, changed in Device Manager.
+void askLowLatency(bool) {}
+
 CommApi& systemCommApi() {
     static Win32CommApi api;
     return api;

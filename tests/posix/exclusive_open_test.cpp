@@ -1,4 +1,5 @@
 // A port is held by one open at a time, as a COM port opened with share mode 0.
+#include "low_latency.h"
 #include "port_fixture.h"
 
 #include <cerrno>
@@ -61,6 +62,71 @@ TEST_F(PosixExclusiveOpen, TheKernelMarkIsSetWhileOpenAndGoneAfterClose) {
     EXPECT_TRUE(kernelMarkedExclusive());
     ASSERT_TRUE(close(port));
     EXPECT_FALSE(kernelMarkedExclusive());
+}
+
+// The driver as the latency request sees it: the serial flags it tells, and
+// every ioctl made on it.
+struct SerialDriver {
+    static inline int flags = 0;
+    static inline bool tells = true, takes = true;
+    static inline std::vector<std::pair<unsigned long, int>> calls;
+    static int call(int, unsigned long request, serial_struct* info) {
+        calls.emplace_back(request, request == TIOCSSERIAL ? info->flags : 0);
+        if (request == TIOCGSERIAL && tells) {
+            info->flags = flags;
+            return 0;
+        }
+        return request == TIOCSSERIAL && takes ? 0 : -1;
+    }
+};
+
+// Asked for, the low-latency flag is set at open and the driver's own flags
+// put back at close; a driver that refuses, or already has it, is left alone,
+// and nothing is asked unless kronex-update asked. A pseudo-terminal refuses
+// the request for real, and the port works all the same.
+TEST_F(PosixExclusiveOpen, LowLatencyWhileOpenIfAskedAndARefusalIsHarmless) {
+    askLowLatency(true);
+    HANDLE port = openLinkedPort();
+    EXPECT_EQ(write(port, {0x87, 0x00}), 2u);
+    EXPECT_EQ(unit.unitReceives(2, std::chrono::milliseconds(200)), (Bytes{0x87, 0x00}));
+    ASSERT_TRUE(close(port));
+
+    const auto real = posix::serialInfoCall;
+    posix::serialInfoCall = SerialDriver::call;
+    constexpr int kOther = 0x40; // a flag of the driver's own, kept as it is
+    const std::pair<unsigned long, int> get{TIOCGSERIAL, 0};
+    struct Case {
+        bool asked, tells, takes;
+        int flags;
+        std::vector<std::pair<unsigned long, int>> atOpen, atClose;
+    };
+    const Case cases[] = {
+        {true,
+         true,
+         true,
+         kOther,
+         {get, {TIOCSSERIAL, kOther | ASYNC_LOW_LATENCY}},
+         {{TIOCSSERIAL, kOther}}},
+        {true, true, false, kOther, {get, {TIOCSSERIAL, kOther | ASYNC_LOW_LATENCY}}, {}},
+        {true, false, true, kOther, {get}, {}},
+        {true, true, true, ASYNC_LOW_LATENCY, {get}, {}},
+        {false, true, true, kOther, {}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.asked << c.tells << c.takes << c.flags);
+        askLowLatency(c.asked);
+        SerialDriver::flags = c.flags;
+        SerialDriver::tells = c.tells;
+        SerialDriver::takes = c.takes;
+        SerialDriver::calls.clear();
+        HANDLE p = openLinkedPort();
+        EXPECT_EQ(SerialDriver::calls, c.atOpen);
+        SerialDriver::calls.clear();
+        ASSERT_TRUE(close(p));
+        EXPECT_EQ(SerialDriver::calls, c.atClose);
+    }
+    posix::serialInfoCall = real;
+    askLowLatency(false);
 }
 
 } // namespace

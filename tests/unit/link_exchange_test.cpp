@@ -2,6 +2,8 @@
 #include "fake_comm.h"
 #include "link_exchange.h"
 #include "scripted_unit.h"
+#include "session_plan.h"
+#include "unit_run.h"
 #include "usb_adapter_comm.h"
 #include "workflow_rig.h"
 
@@ -55,23 +57,46 @@ TEST(CodificaByte, SwapsNibblesAndComplementsAndUndoesItself) {
         EXPECT_EQ(CODIFICA_BYTE(CODIFICA_BYTE(static_cast<std::uint8_t>(b))), b);
 }
 
-TEST_F(LinkExchangeTest, SendsAttentionThenTheFrameByteByByte) {
-    setFrame({0x04, 0xC5, 0x12, 0x00});
-    comm.calls.clear();
-    EXPECT_TRUE(link.ENVIA_QUADRO());
-    EXPECT_EQ(wire(), (std::vector<std::uint8_t>{0x87, 0x04, 0xC5, 0x12, 0x00}));
-    // Purges first (transmit, then receive), then one write per byte.
-    ASSERT_GE(comm.calls.size(), 2u);
-    EXPECT_EQ(comm.calls[0].name, "PurgeComm");
-    EXPECT_EQ(comm.calls[0].arg, PURGE_TXCLEAR);
-    EXPECT_EQ(comm.calls[1].arg, PURGE_RXCLEAR);
-    const auto writes = comm.callsNamed("WriteFile");
-    ASSERT_EQ(writes.size(), 5u);
-    for (const auto& w : writes)
-        EXPECT_EQ(w.arg, 1);
-    EXPECT_TRUE(link.RECEBE_RESPOSTA());
-    EXPECT_EQ(link.replyLength, 2u);
-    EXPECT_EQ(link.reply[0], 0xAA);
+// Per byte, as the window sends, or the frame in one write, as kronex-update
+// does: the same bytes on the line, the attention byte always on its own.
+TEST(LinkExchangeWrites, AttentionThenTheFrameByteByByteOrWhole) {
+    for (const bool whole : {false, true}) {
+        SCOPED_TRACE(whole);
+        FakeComm comm;
+        ScriptedUnit unit;
+        comm.port(1).peer = [&unit](std::uint8_t b) { return unit.receive(b); };
+        SerialPort port{comm};
+        LinkExchange link{port};
+        port.ABRE_PORTA(1);
+        link.attention = 0x87;
+        link.wholeFrames = whole;
+        const std::vector<std::uint8_t> frame{0x04, 0xC5, 0x12, 0x00};
+        std::copy(frame.begin(), frame.end(), link.frame.begin());
+        comm.calls.clear();
+        EXPECT_TRUE(link.ENVIA_QUADRO());
+        EXPECT_EQ(comm.port(1).sent, (std::vector<std::uint8_t>{0x87, 0x04, 0xC5, 0x12, 0x00}));
+        // Purges first (transmit, then receive), then the writes.
+        ASSERT_GE(comm.calls.size(), 2u);
+        EXPECT_EQ(comm.calls[0].name, "PurgeComm");
+        EXPECT_EQ(comm.calls[0].arg, PURGE_TXCLEAR);
+        EXPECT_EQ(comm.calls[1].arg, PURGE_RXCLEAR);
+        std::vector<std::int64_t> counts;
+        for (const auto& w : comm.callsNamed("WriteFile"))
+            counts.push_back(w.arg);
+        const std::vector<std::int64_t> expected =
+            whole ? std::vector<std::int64_t>{1, 4} : std::vector<std::int64_t>{1, 1, 1, 1, 1};
+        EXPECT_EQ(counts, expected);
+        EXPECT_TRUE(link.frameSent);
+        EXPECT_TRUE(link.RECEBE_RESPOSTA());
+        EXPECT_EQ(link.replyLength, 2u);
+        EXPECT_EQ(link.reply[0], 0xAA);
+
+        // A frame of length 0 sends nothing after the handshake either way.
+        link.frame[0] = 0;
+        comm.calls.clear();
+        EXPECT_TRUE(link.ENVIA_QUADRO());
+        EXPECT_EQ(comm.callsNamed("WriteFile").size(), 1u);
+    }
 }
 
 TEST_F(LinkExchangeTest, SkipsNoiseBeforeTheComplement) {
@@ -252,5 +277,74 @@ TEST(UsbAdapterModel, AWholeUpdateCostsAFramePerWriteAndAtMostTwoTicksPerExchang
         EXPECT_LE(took, writes + 1000 + 2 * exchanges * static_cast<std::uint64_t>(latencyMs));
         RecordProperty("whole_update_ms_at_tick_" + std::to_string(latencyMs),
                        static_cast<int>(took));
+    }
+}
+
+// A whole update through the model on the virtual clock, the line's own
+// 60 us a byte included: the window's start button, then kronex-update's
+// session on one unit with its frames written whole and with --byte-writes.
+// The line carries the same bytes in all three; the whole frames take two
+// USB transfers per exchange instead of one per byte. The figures go to the
+// documents as test properties (--gtest_output=xml).
+TEST(UsbAdapterModel, KronexUpdateSendsTheWindowsBytesInWholeFrames) {
+    constexpr std::int64_t kLineUsPerByte = 60; // 10 bits at 166667 baud
+    for (const int latencyMs : {1, 16}) {
+        SCOPED_TRACE(latencyMs);
+        std::vector<std::uint8_t> windowBytes;
+        std::uint64_t windowWrites = 0;
+        for (const char* mode : {"window", "kronex-update", "byte-writes"}) {
+            SCOPED_TRACE(mode);
+            kronex::test::WorkflowRig rig;
+            auto& unit = rig.unitOn(3);
+            rig.comm.recordTransfers = false;
+            VirtualClock clock(rig.comm);
+            kronex::bench::UsbAdapterComm usb(rig.comm, {1000, latencyMs * 1000, kLineUsPerByte},
+                                              clock);
+            const auto t0 = rig.comm.now();
+            if (mode == std::string("window")) {
+                kronex::SerialLink link{usb};
+                kronex::Workflow w{rig.window,  link,         kronex::test::sampleRelease(),
+                                   rig.catalog, rig.dumpFile, {}};
+                w.unitRecords = rig.recordFolder();
+                kronex::sbATUClick(w);
+                ASSERT_EQ(rig.window.shown.back(), kronex::MSG_CONCLUIDO);
+            } else {
+                kronex::cli::UnitJob job{
+                    kronex::test::sampleRelease(), rig.catalog,
+                    kronex::cli::planSession(kronex::test::sampleRelease(), rig.catalog), true,
+                    [&](const std::string&, int) { return rig.dumpFile; }};
+                job.unitRecords = rig.recordFolder();
+                job.api = &usb;
+                job.byteWrites = mode == std::string("byte-writes");
+                kronex::cli::UnitProgress progress;
+                const auto report = kronex::cli::runUnit(3, job, progress);
+                ASSERT_EQ(report.outcome, kronex::cli::Outcome::Updated);
+            }
+            const auto took = rig.comm.now() - t0;
+            EXPECT_EQ(kronex::test::commandsOf(unit),
+                      kronex::test::expectedSampleUpdate().commands);
+            const auto& sent = rig.comm.port(3).sent;
+            if (windowBytes.empty()) {
+                windowBytes = sent;
+                windowWrites = usb.writes();
+                EXPECT_EQ(windowWrites, sent.size()); // one write per byte
+            } else {
+                EXPECT_TRUE(sent == windowBytes); // byte for byte, in order
+                const auto exchanges = kronex::test::expectedSampleUpdate().commands.size();
+                if (mode == std::string("byte-writes")) {
+                    EXPECT_EQ(usb.writes(), windowWrites);
+                } else {
+                    // The attention byte and the frame: two per exchange,
+                    // plus the handshake and the check's tries.
+                    EXPECT_LE(usb.writes(), 2 * exchanges + 4);
+                    EXPECT_GE(usb.writes(), 2 * exchanges);
+                }
+            }
+            RecordProperty(std::string(mode) + "_whole_update_ms_at_tick_" +
+                               std::to_string(latencyMs),
+                           static_cast<int>(took));
+            RecordProperty(std::string(mode) + "_writes_at_tick_" + std::to_string(latencyMs),
+                           static_cast<int>(usb.writes()));
+        }
     }
 }
