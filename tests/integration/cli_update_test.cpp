@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <pty.h>
@@ -174,8 +175,13 @@ TEST(CliUpdate, SendsWhatTheWindowSends) {
         << out;
 }
 
+// Four units of one kind updated before, their serial numbers neighbours
+// (every 1-bit of 290A1BC2 is set in 292A1BE2, 290A1BC0 has a subset of
+// them) and their top blocks equal: each keeps its own serial number.
 TEST(CliUpdate, FourUnitsAtOnceOneRefusingADataBlock) {
     Bench bench;
+    const std::map<std::string, std::string> serials = {
+        {"COM3", "290A1BC2"}, {"COM4", "292A1BE2"}, {"COM5", "290A1BC3"}, {"COM6", "290A1BC0"}};
     // The unit on COM5 refuses the first data block, whatever release is embedded.
     const auto& commands = embeddedUpdate().commands;
     const auto firstData = std::find_if(commands.begin(), commands.end(), [](const std::string& c) {
@@ -185,11 +191,13 @@ TEST(CliUpdate, FourUnitsAtOnceOneRefusingADataBlock) {
     const int k = static_cast<int>(firstData - commands.begin()) + 1;
     const std::string block = firstData->substr(5); // "0000+00"
     std::vector<std::unique_ptr<DevsimProcess>> units;
-    for (int com = 3; com <= 6; ++com)
-        units.push_back(bench.unit(com, "unit" + std::to_string(com),
-                                   com == 5
-                                       ? std::vector<std::string>{"--nak-at", std::to_string(k)}
-                                       : std::vector<std::string>{}));
+    for (int com = 3; com <= 6; ++com) {
+        std::vector<std::string> options = {"--serial", serials.at("COM" + std::to_string(com)),
+                                            "--top-of", "290A1BC2", "--updated-before"};
+        if (com == 5)
+            options.insert(options.end(), {"--nak-at", std::to_string(k)});
+        units.push_back(bench.unit(com, "unit" + std::to_string(com), options));
+    }
     const auto [status, out] = bench.run("update --port 3 --port 4 --port 5 --port 6 --yes --json "
                                          "--log " +
                                          (bench.state / "trace.log").string() + " --dump-dir " +
@@ -200,7 +208,14 @@ TEST(CliUpdate, FourUnitsAtOnceOneRefusingADataBlock) {
     const auto json = nlohmann::json::parse(out);
     EXPECT_EQ(schemaProblems(out), "");
     ASSERT_EQ(json["units"].size(), 4u) << out;
-    const auto expected = dumpText(embeddedUpdate().identity) + "\r\n";
+    // The release's identity block with the unit's own serial number.
+    const auto expected = [](const std::string& serial) {
+        auto identity = embeddedUpdate().identity;
+        for (std::size_t i = 0; i < 3; ++i)
+            identity[i] =
+                static_cast<std::uint8_t>(std::stoi(serial.substr(2 + 2 * i, 2), nullptr, 16));
+        return dumpText(identity) + "\r\n";
+    };
     for (const auto& u : json["units"]) {
         const std::string port = u["port"];
         if (port == "COM5") {
@@ -224,9 +239,11 @@ TEST(CliUpdate, FourUnitsAtOnceOneRefusingADataBlock) {
         EXPECT_EQ(u["outcome"], "updated") << port;
         EXPECT_EQ(u["explanation"], nullptr);
         EXPECT_EQ(u["exchanges_done"], u["exchanges_total"]);
-        EXPECT_EQ(u["serial_number"], "290A1BC2");
+        const std::string& serial = serials.at(port);
+        EXPECT_EQ(u["serial_number"], serial);
         EXPECT_EQ(commandsIn(bench.state / ("unit" + port.substr(3) + ".txt")), commands) << port;
-        EXPECT_EQ(fileText(bench.state / "dumps" / ("TEXTO2-290A1BC2-" + port + ".TXT")), expected);
+        EXPECT_EQ(fileText(bench.state / "dumps" / ("TEXTO2-" + serial + "-" + port + ".TXT")),
+                  expected(serial));
     }
 }
 

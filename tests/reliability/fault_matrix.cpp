@@ -455,7 +455,9 @@ Rerun rerun(const CleanRun& clean, const PowerCut& cut, Records records, devsim:
     UnitBlock read{}, top{};
     std::copy_n(asCut.program(0).begin() + devsim::kIdentityAddress, read.size(), read.begin());
     std::copy_n(asCut.program(0).begin() + devsim::kTopBlockAddress, top.size(), top.begin());
-    rule(!r.completed || !blankIdentity(read), "reported as updated with a blank identity");
+    UnitBlock after{};
+    std::copy_n(unit.program(0).begin() + devsim::kIdentityAddress, after.size(), after.begin());
+    rule(!r.completed || !blankIdentity(after), "reported as updated with a blank identity");
     if (records == Records::Emptied)
         rule(!r.completed || !identityCut(read, top), "reported as updated with a cut identity");
     if (records == Records::Neighbours) {

@@ -55,6 +55,15 @@ void DeviceModel::presetSerial(const std::array<std::uint8_t, 3>& serial) {
     std::copy(top.begin(), top.end(), target0_.begin() + kTopBlockAddress);
 }
 
+void DeviceModel::presetTop(const std::optional<std::array<std::uint8_t, 3>>& like, bool marked) {
+    if (like) {
+        const Block128 top = presetTopBlock(0, *like);
+        std::copy(top.begin(), top.end(), target0_.begin() + kTopBlockAddress);
+    }
+    if (marked)
+        target0_[kTopBlockAddress + 63] = 0xFE;
+}
+
 void DeviceModel::presetErasedIdentity() {
     std::fill_n(target0_.begin() + kIdentityAddress, kEraseSize, 0xFF);
 }

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -80,6 +81,9 @@ class DeviceModel {
     // Another unit: its identity block carries `serial` and target 0's top
     // block is its own too, as on real units that differ there.
     void presetSerial(const std::array<std::uint8_t, 3>& serial);
+    // Target 0's top block as the unit with `like` holds it (its own when
+    // none), with the mark an update sets where `marked`.
+    void presetTop(const std::optional<std::array<std::uint8_t, 3>>& like, bool marked);
     // The identity block's erase (0x2000-0x21FF) done and its write never
     // made: what an update cut there leaves.
     void presetErasedIdentity();

@@ -59,6 +59,8 @@ int main(int argc, char** argv) {
             model.presetSerial(*o.serial);
         if (o.erasedIdentity)
             model.presetErasedIdentity();
+        if (o.topOf || o.updatedBefore)
+            model.presetTop(o.topOf, o.updatedBefore);
         std::ofstream transcript;
         if (!o.transcriptFile.empty()) {
             transcript.open(o.transcriptFile, std::ios::trunc);

@@ -64,16 +64,18 @@ ParsedOptions parseOptions(const std::vector<std::string>& args) {
         {"--handshake-from",
          {[&](long v) { o.faults.handshakeFrom = static_cast<int>(v); }, 1, 1L << 30}},
     };
-    std::string serial;
+    std::string serial, topOf;
     const std::map<std::string, std::string*> textual = {
         {"--transcript", &o.transcriptFile},
         {"--dump", &o.dumpDir},
         {"--serial", &serial},
+        {"--top-of", &topOf},
     };
     const std::map<std::string, bool*> flags = {
         {"--print-path", &o.printPath},
         {"--incompatible", &o.faults.incompatible},
         {"--erased-identity", &o.erasedIdentity},
+        {"--updated-before", &o.updatedBefore},
         {"--stdin-control", &o.stdinControl},
         {"--help", &o.help},
         {"-h", &o.help},
@@ -108,6 +110,9 @@ ParsedOptions parseOptions(const std::vector<std::string>& args) {
     if (!serial.empty() && !(o.serial = serialNumber(serial)))
         return {std::nullopt,
                 "--serial takes \"29\" and six hexadecimal digits, not \"" + serial + "\""};
+    if (!topOf.empty() && !(o.topOf = serialNumber(topOf)))
+        return {std::nullopt,
+                "--top-of takes \"29\" and six hexadecimal digits, not \"" + topOf + "\""};
     return {o, ""};
 }
 
@@ -148,6 +153,9 @@ The unit:
                        own top block in target 0
   --erased-identity    the identity block erased and never written again, as
                        an update cut between its erase and its write leaves it
+  --top-of 29XXXXXX    target 0's top block as the unit with that serial
+                       number has it (units of one kind may hold equal ones)
+  --updated-before     the top block carries the mark an update sets
 
 Records:
   --transcript FILE    write one line per command to FILE as it happens

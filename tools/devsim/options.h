@@ -18,6 +18,10 @@ struct Options {
     Faults faults;
     std::optional<std::array<std::uint8_t, 3>> serial; // another unit than 290A1BC2
     bool erasedIdentity = false; // as an update cut at the identity block's erase leaves it
+    // Target 0's top block as the unit with this serial number has it (units
+    // of one kind can hold equal top blocks), and with the mark an update sets.
+    std::optional<std::array<std::uint8_t, 3>> topOf;
+    bool updatedBefore = false;
     std::string transcriptFile;
     std::string dumpDir;
     bool stdinControl = false; // end when standard input closes
