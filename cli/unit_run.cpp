@@ -120,6 +120,7 @@ void runSession(SerialLink& link, CancellableComm& comm, const UnitJob& job, Uni
     if (result.completed) {
         report.exchangesDone = link.exchange.exchanges;
         recordDump(report, result.dump);
+        report.recordLeft = result.recordError;
     } else {
         const Safeguard why = result.stop.safeguard;
         report.outcome = interrupted() ? Outcome::Interrupted

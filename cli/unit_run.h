@@ -68,6 +68,8 @@ struct UnitReport {
     std::optional<ReadBack> readBack; // verify
     std::optional<Incomplete> incomplete;
     std::string problem; // restore: why the unit was not touched; a diagnostic file written nowhere
+    // A completed update whose record could not be removed: why (the file named).
+    std::string recordLeft;
 };
 
 // Between the compatibility check and the session every unit waits here,

@@ -6,6 +6,7 @@
 #include "unit_record.h"
 
 #include <filesystem>
+#include <utility>
 #include <vector>
 
 namespace kronex {
@@ -22,10 +23,15 @@ class UnitRecords {
 
     // The records that pass their checksum; damaged ones are left out.
     std::vector<KeptRecord> whole() const;
+    // The files named like records that whole() leaves out, and why.
+    std::vector<std::pair<std::filesystem::path, RecordFault>> leftOut() const;
     // "unit-290A1BC2-010722.record" for the unit with this identity.
     std::filesystem::path fileFor(const UnitBlock& identity) const;
     bool keep(const std::filesystem::path& file, const UnitRecord& record, std::string& why);
-    void discard(const std::filesystem::path& file) { files_.remove(file); }
+    // false, with why, when the file stays: taken later, it would be a stale record.
+    bool discard(const std::filesystem::path& file, std::string& why) {
+        return files_.remove(file, why);
+    }
 
   private:
     std::filesystem::path folder_;
