@@ -57,6 +57,7 @@ Outcome outcomeOf(const PortProblem& problem) {
         return Outcome::Denied;
     case PortCause::Missing:
     case PortCause::Failed:
+    case PortCause::NotSerial:
         break;
     }
     return Outcome::Missing;
