@@ -199,7 +199,8 @@ int run(int argc, char** argv) {
            "matches), 1 at least one unit failed or a named port could not be used, 2 no "
            "unit found, 3 the "
            "confirmation was declined (nothing written), 64 bad usage (also: no terminal "
-           "to confirm on without --yes, --dump-dir not a writable folder), 130 "
+           "to confirm on without --yes, --dump-dir not a writable folder, --record not a "
+           "unit record), 70 internal error, 74 the run went well but --log lost lines, 130 "
            "interrupted (Ctrl-C)."),
         "kronex-update"};
     app.require_subcommand(0, 1);
