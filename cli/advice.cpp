@@ -171,6 +171,11 @@ Advice adviceFor(const UnitReport& u) {
                      {u.portProblem ? u.portProblem->group : "dialout"})};
 #endif
     case Outcome::Missing:
+        if (u.portProblem && u.portProblem->cause == PortCause::NotSerial)
+            return {tr("not a serial port: the port's name leads to a file, folder or pipe, and "
+                       "nothing was written to it"),
+                    tr("point the port at the adapter's device (kronex-update ports shows where "
+                       "each port leads), and run the update again")};
         return {tr("there is no such port on this computer, or it would not open"),
                 tr("check that the adapter is plugged in and which port it has (kronex-update "
                    "ports), and name that port")};

@@ -11,6 +11,7 @@
 #include "release_rehearsal.h"
 #include "report.h"
 #include "session_plan.h"
+#include "unit_records.h"
 
 #include <algorithm>
 #include <chrono>
@@ -106,6 +107,7 @@ class Console {
             return;
         std::lock_guard lock(mutex_);
         std::cerr << text << "\n" << std::flush;
+        watchOutputs();
     }
 
   private:
@@ -173,6 +175,30 @@ void awaitDeparture(int port) {
     }
 }
 
+// A completed unit whose record stays on this PC: taken later, it would be
+// a stale record, so the technician removes it.
+void warnRecordLeft(const UnitReport& u) {
+    if (!u.recordLeft.empty())
+        std::cerr << com(u.port) << ": "
+                  << fill(tr("warning: the unit's record could not be removed ({1}); delete the "
+                             "file before this unit is updated again"),
+                          {printable(u.recordLeft)})
+                  << "\n";
+}
+
+// --log FILE that lost lines is said at the end; a run that went well is
+// then not called a success.
+int logChecked(const Options& o, std::optional<ExchangeLog>& log, int status) {
+    const std::string error = log ? log->error() : std::string();
+    if (error.empty())
+        return status;
+    std::cerr << "kronex-update: "
+              << fill(tr("--log {1}: lines could not be written ({2}); the trace is incomplete"),
+                      {printable(o.logFile), error})
+              << "\n";
+    return status == kExitOk ? kExitLogLost : status;
+}
+
 // --loop: every port (or the scan) in its own thread, each unit updated as
 // it comes, one record each as it ends, until Ctrl-C.
 int loopUpdates(const Options& o, const UnitJob& job, Console& console,
@@ -185,8 +211,10 @@ int loopUpdates(const Options& o, const UnitJob& job, Console& console,
     const auto record = [&](const UnitReport& u) {
         std::lock_guard lock(mutex);
         units.push_back(u);
+        warnRecordLeft(u);
         if (o.json) {
             std::cout << updateJson({u}, release(), true, u.seconds).dump() << "\n" << std::flush;
+            watchOutputs();
             return;
         }
         if (!o.quiet)
@@ -194,6 +222,7 @@ int loopUpdates(const Options& o, const UnitJob& job, Console& console,
                       << (u.serial.empty() ? "" : " (" + u.serial + ")") << ": " << outcomeText(u)
                       << "\n";
         std::cout << summaryLine(units, secondsSince()) << "\n" << std::flush;
+        watchOutputs();
     };
     const std::vector<int> slots = ports.empty() ? std::vector<int>{0} : ports;
     std::vector<std::thread> threads;
@@ -266,11 +295,10 @@ int portsCommand(const Options& o) {
 namespace {
 
 // One unit, read only (info and verify): the port named, or the window's scan.
-UnitReport readOnlyRun(const Options& o, UnitJob& job) {
+UnitReport readOnlyRun(const Options& o, UnitJob& job, std::optional<ExchangeLog>& log) {
     catchInterrupt();
     Console console(o.quiet || o.json);
     job.onFailedTry = showTries(console);
-    std::optional<ExchangeLog> log;
     if (!o.logFile.empty())
         job.log = &log.emplace(o.logFile);
     UnitProgress progress;
@@ -300,12 +328,22 @@ int oneUnitExit(const Options& o, Outcome outcome, Outcome success) {
 int infoCommand(const Options& o) {
     UnitJob job{embeddedRelease(), release(), {}, false, {}};
     job.byteWrites = o.byteWrites;
-    const UnitReport unit = readOnlyRun(o, job);
-    if (o.json)
+    std::optional<ExchangeLog> log;
+    const UnitReport unit = readOnlyRun(o, job, log);
+    if (o.json) {
         emit(o, infoJson(unit, release()));
-    else
+    } else {
         printInfo(std::cout, unit, release());
-    return oneUnitExit(o, unit.outcome, Outcome::Answered);
+        // A file in the folder that is no record is never taken; the
+        // technician may want to know why a record seems forgotten.
+        if (!o.quiet && !job.unitRecords.empty())
+            for (const auto& [file, fault] :
+                 UnitRecords(job.unitRecords, diskRecordFiles()).leftOut())
+                std::cerr << fill(tr("note: {1} is left out, it is not a unit record: {2}"),
+                                  {printable(file.string()), recordFaultMessage(fault, "")})
+                          << "\n";
+    }
+    return logChecked(o, log, oneUnitExit(o, unit.outcome, Outcome::Answered));
 }
 
 int verifyCommand(const Options& o) {
@@ -313,12 +351,13 @@ int verifyCommand(const Options& o) {
     UnitJob job{embeddedRelease(), release(), {}, false, {}};
     job.readBack = &blocks;
     job.byteWrites = o.byteWrites;
-    const UnitReport unit = readOnlyRun(o, job);
+    std::optional<ExchangeLog> log;
+    const UnitReport unit = readOnlyRun(o, job, log);
     if (o.json)
         emit(o, verifyJson(unit, release()));
     else
         printVerify(std::cout, unit, release());
-    return oneUnitExit(o, unit.outcome, Outcome::Verified);
+    return logChecked(o, log, oneUnitExit(o, unit.outcome, Outcome::Verified));
 }
 
 int updateCommand(const Options& o) {
@@ -377,7 +416,7 @@ int updateCommand(const Options& o) {
     job.onFailedTry = showTries(console);
     job.wait = o.wait || o.loop;
     if (o.loop)
-        return loopUpdates(o, job, console, ports, start);
+        return logChecked(o, log, loopUpdates(o, job, console, ports, start));
     if (o.wait)
         console.line(tr("Waiting for the units to answer in update mode; Ctrl-C ends."));
 
@@ -396,8 +435,10 @@ int updateCommand(const Options& o) {
         return std::all_of(progress.begin(), progress.end(),
                            [](const UnitProgress& p) { return p.checked || p.done; });
     };
-    while (!surveyed() && !interrupted())
+    while (!surveyed() && !interrupted()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        watchOutputs();
+    }
     bool declined = false;
     if (!confirmation.decided()) {
         const bool ask = !interrupted() && anyWaiting(progress);
@@ -414,6 +455,7 @@ int updateCommand(const Options& o) {
     while (!allDone()) {
         if (!o.quiet)
             view.show(progress);
+        watchOutputs();
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
     for (auto& s : sessions)
@@ -434,24 +476,31 @@ int updateCommand(const Options& o) {
             std::cout << tr("Nothing was written: the update was declined.") << "\n";
         std::cout << summaryLine(units, secondsSince()) << "\n";
     }
+    for (const auto& u : units)
+        warnRecordLeft(u);
     if (declined && !interrupted())
         return kExitDeclined;
-    return exitStatus(units, !o.ports.empty());
+    return logChecked(o, log, exitStatus(units, !o.ports.empty()));
 }
 
 // The unit's own blocks back from a record, perhaps copied from another PC.
 int restoreCommand(const Options& o) {
-    const auto text = diskRecordFiles().read(o.record);
-    const auto record = text ? parseRecord(*text) : std::nullopt;
-    const char* notARecord =
-        N_("{1}: not a whole unit record (missing, cut short or its checksum fails); nothing was "
-           "written");
+    // The file is input from outside, perhaps from another PC: read with
+    // care and checked rule by rule; any fault is a usage error.
+    RecordFault fault = RecordFault::None;
+    std::string why;
+    const auto text = diskRecordFiles().read(o.record, fault, why);
+    const auto record = text ? parseRecord(*text, &fault) : std::nullopt;
+    const char* notARecord = N_("{1}: not a unit record: {2}; nothing was written");
     if (!record) {
         if (o.json) {
             const EnglishTexts english;
-            emit(o, usageJson("restore", fill(tr(notARecord), {o.record})));
+            emit(o, usageJson("restore", fill(tr(notARecord), {printable(o.record),
+                                                               recordFaultMessage(fault, why)})));
         }
-        std::cerr << "kronex-update: " << fill(tr(notARecord), {o.record}) << "\n";
+        std::cerr << "kronex-update: "
+                  << fill(tr(notARecord), {printable(o.record), recordFaultMessage(fault, why)})
+                  << "\n";
         return kExitUsage;
     }
     if (!o.yes && !KRONEX_STDIN_IS_TERMINAL()) {

@@ -7,10 +7,12 @@
 namespace kronex::cli {
 
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitFailed = 1;   // at least one unit failed
-inline constexpr int kExitNoUnit = 2;   // no unit found
-inline constexpr int kExitDeclined = 3; // the confirmation was declined: nothing written
-inline constexpr int kExitUsage = 64;   // bad command line, or nothing to confirm on
+inline constexpr int kExitFailed = 1;    // at least one unit failed
+inline constexpr int kExitNoUnit = 2;    // no unit found
+inline constexpr int kExitDeclined = 3;  // the confirmation was declined: nothing written
+inline constexpr int kExitUsage = 64;    // bad command line, or nothing to confirm on
+inline constexpr int kExitInternal = 70; // the program met a fault of its own
+inline constexpr int kExitLogLost = 74;  // all went well but --log lost lines
 inline constexpr int kExitInterrupt = 130;
 
 struct Options {

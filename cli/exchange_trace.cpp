@@ -4,7 +4,9 @@
 #include "session_stop.h"
 #include "utc_now.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace kronex::cli {
 
@@ -37,7 +39,17 @@ ExchangeLog::ExchangeLog(const std::string& path) : out_(path, std::ios::app) {}
 
 void ExchangeLog::write(const std::string& port, const std::string& text) {
     std::lock_guard lock(mutex_);
+    if (!error_.empty())
+        return;
+    errno = 0;
     out_ << utcNow(true) << ' ' << port << ' ' << text << '\n' << std::flush;
+    if (!out_)
+        error_ = errno != 0 ? std::strerror(errno) : "write failed";
+}
+
+std::string ExchangeLog::error() {
+    std::lock_guard lock(mutex_);
+    return error_;
 }
 
 HANDLE ExchangeTrace::CreateFileA(LPCSTR name, DWORD access, DWORD share,

@@ -19,10 +19,14 @@ class ExchangeLog {
     explicit ExchangeLog(const std::string& path);
     bool isOpen() const { return out_.is_open(); }
     void write(const std::string& port, const std::string& text);
+    // Why lines were lost (the system's text for the first write that
+    // failed); empty while every line went in.
+    std::string error();
 
   private:
     std::mutex mutex_;
     std::ofstream out_;
+    std::string error_;
 };
 
 // One unit's serial calls, passed on unchanged and watched.

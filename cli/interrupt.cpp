@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <cstdio>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -53,6 +54,11 @@ void catchInterrupt() {
 #ifdef SIGHUP
     std::signal(SIGHUP, onSignal);
 #endif
+#ifdef SIGPIPE
+    // A write to a closed pipe fails instead of ending the process between
+    // an erase and its write.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
 #ifdef _WIN32
     SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 #endif
@@ -60,6 +66,12 @@ void catchInterrupt() {
 
 bool interrupted() {
     return gInterrupted.load();
+}
+
+void watchOutputs() {
+    // std::cout and std::cerr write through stdout and stderr.
+    if (std::ferror(stdout) || std::ferror(stderr))
+        gInterrupted.store(true);
 }
 
 void commandFinished() {

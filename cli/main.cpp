@@ -9,7 +9,9 @@
 #include "report.h"
 
 #include <CLI/CLI.hpp>
+#include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <iostream>
 #include <optional>
 
@@ -102,6 +104,61 @@ int usage(bool json, const std::string& command, const std::string& message) {
     return kExitUsage;
 }
 
+// The last resort: a fault of the program's own (an exception nothing
+// caught) ends it with one line, one JSON document under --json, and a
+// status of its own, never with an abort.
+bool gJson = false;
+std::string gCommand;
+
+int internalError(const std::string& what) {
+    const char* text = N_("internal error, the command ended: {1}; run it again, and report it to "
+                          "support if it comes back");
+    if (gJson) {
+        const EnglishTexts english;
+        const nlohmann::json j = {
+            {"command", gCommand.empty() ? nlohmann::json(nullptr) : nlohmann::json(gCommand)},
+            {"error", "internal"},
+            {"message", fill(tr(text), {printable(what)})}};
+        std::cout << j.dump(2) << "\n" << std::flush;
+    }
+    std::cerr << "kronex-update: " << fill(tr(text), {printable(what)}) << "\n" << std::flush;
+    return kExitInternal;
+}
+
+// An exception that leaves a thread ends the process here.
+[[noreturn]] void onTerminate() {
+    std::string what = "unknown fault";
+    if (const auto e = std::current_exception()) {
+        try {
+            std::rethrow_exception(e);
+        } catch (const std::exception& x) {
+            what = x.what();
+        } catch (...) {
+        }
+    }
+    internalError(what);
+    std::_Exit(kExitInternal);
+}
+
+int run(int argc, char** argv);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    gJson = jsonAsked(argc, argv);
+    gCommand = commandIn(argc, argv);
+    std::set_terminate(onTerminate);
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& e) {
+        return internalError(e.what());
+    } catch (...) {
+        return internalError("unknown fault");
+    }
+}
+
+namespace {
+
 std::string versionText() {
     const auto loaded = loadCatalog(embeddedRelease());
     const auto& r = std::get<LoadedCatalog>(loaded);
@@ -120,9 +177,7 @@ nlohmann::json versionJson() {
          {{"number", r.releaseNumber}, {"caption", r.releaseCaption}, {"date", r.releaseDate}}}};
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
 #ifdef _WIN32
     const ConsoleSettings console;
 #endif
@@ -145,7 +200,8 @@ int main(int argc, char** argv) {
            "matches), 1 at least one unit failed or a named port could not be used, 2 no "
            "unit found, 3 the "
            "confirmation was declined (nothing written), 64 bad usage (also: no terminal "
-           "to confirm on without --yes, --dump-dir not a writable folder), 130 "
+           "to confirm on without --yes, --dump-dir not a writable folder, --record not a "
+           "unit record), 70 internal error, 74 the run went well but --log lost lines, 130 "
            "interrupted (Ctrl-C)."),
         "kronex-update"};
     app.require_subcommand(0, 1);
@@ -302,3 +358,5 @@ int main(int argc, char** argv) {
         json, "",
         tr("a command is needed: ports, info, update, verify or restore (--help lists them)"));
 }
+
+} // namespace

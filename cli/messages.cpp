@@ -3,7 +3,6 @@
 #include "message_catalogue.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <unordered_map>
 
@@ -92,24 +91,6 @@ std::string tr(const char* english) {
     const Texts& texts = chosenTexts();
     const auto found = texts.find(english);
     return found == texts.end() ? english : found->second;
-}
-
-std::string printable(const std::string& text) {
-    std::string out;
-    const auto at = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        // C0, DEL, and the C1 range as UTF-8 encodes it (0xC2 0x80-0x9F).
-        const bool c1 =
-            at(i) == 0xC2 && i + 1 < text.size() && at(i + 1) >= 0x80 && at(i + 1) <= 0x9F;
-        if (at(i) >= 0x20 && at(i) != 0x7F && !c1) {
-            out += text[i];
-            continue;
-        }
-        char hex[5];
-        std::snprintf(hex, sizeof hex, "\\x%02X", c1 ? at(++i) : at(i));
-        out += hex;
-    }
-    return out;
 }
 
 std::string fill(std::string text, std::initializer_list<std::string> values) {

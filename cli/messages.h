@@ -31,10 +31,6 @@ constexpr const char* N_(const char* english) {
 // Puts the values in place of "{1}", "{2}", ...
 std::string fill(std::string text, std::initializer_list<std::string> values);
 
-// A text read from a file or the system, safe for a terminal: every control
-// character (escape sequences included) shown as \xNN.
-std::string printable(const std::string& text);
-
 // Portuguese (Brazil) for "pt_BR" (or any "pt"), English for "en"; without
 // --lang, the system's language. false for a language it does not know.
 // Called once at start, before any other thread.

@@ -21,6 +21,7 @@ namespace {
 constexpr DWORD kFileNotFound = 2;
 constexpr DWORD kPathNotFound = 3;
 constexpr DWORD kAccessDenied = 5;
+constexpr DWORD kInvalidFunction = 1; // serial calls on what is no serial port
 
 PortCause causeOfWin32(DWORD error) {
     switch (error) {
@@ -29,6 +30,8 @@ PortCause causeOfWin32(DWORD error) {
     case kFileNotFound:
     case kPathNotFound:
         return PortCause::Missing;
+    case kInvalidFunction:
+        return PortCause::NotSerial;
     default:
         return PortCause::Failed;
     }
@@ -54,6 +57,19 @@ PortProblem fromErrno(int err, PortCause cause) {
 
 // The open the serial layer makes, made again to learn the errno it hit.
 std::optional<PortProblem> askDevice(const std::string& path) {
+    // Nothing but a character device is opened, as the serial layer does.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && !S_ISCHR(st.st_mode)) {
+        const char* kind = S_ISREG(st.st_mode)    ? "a regular file"
+                           : S_ISDIR(st.st_mode)  ? "a folder"
+                           : S_ISFIFO(st.st_mode) ? "a pipe"
+                           : S_ISSOCK(st.st_mode) ? "a socket"
+                                                  : "no character device";
+        return PortProblem{PortCause::NotSerial,
+                           ENOTTY,
+                           std::string("not a serial port: ") + path + " is " + kind,
+                           {}};
+    }
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int err = errno;
@@ -101,6 +117,8 @@ std::string causeName(PortCause cause) {
         return "missing";
     case PortCause::Failed:
         return "failed";
+    case PortCause::NotSerial:
+        return "not_serial";
     }
     return "failed";
 }
@@ -114,7 +132,9 @@ PortProblem diagnosePort([[maybe_unused]] int port, DWORD error) {
             return *asked;
     // The device opens now: report what the serial layer met.
     PortProblem p{causeOfWin32(error), static_cast<long>(error), {}, {}};
-    p.text = p.cause == PortCause::Held ? std::strerror(EBUSY) : std::strerror(ENOENT);
+    p.text = p.cause == PortCause::Held        ? std::strerror(EBUSY)
+             : p.cause == PortCause::NotSerial ? "not a serial port"
+                                               : std::strerror(ENOENT);
     return p;
 #endif
 }

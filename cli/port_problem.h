@@ -9,7 +9,8 @@
 
 namespace kronex::cli {
 
-enum class PortCause { Held, Denied, Missing, Failed };
+// NotSerial: COMn leads to a regular file, folder, pipe or socket.
+enum class PortCause { Held, Denied, Missing, Failed, NotSerial };
 
 struct PortProblem {
     PortCause cause = PortCause::Missing;
@@ -23,7 +24,7 @@ struct PortProblem {
 // which tells a port that is held from one this user may not open.
 PortProblem diagnosePort(int port, DWORD error);
 
-// "held", "denied", "missing", "failed".
+// "held", "denied", "missing", "failed", "not_serial".
 std::string causeName(PortCause cause);
 
 } // namespace kronex::cli

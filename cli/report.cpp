@@ -129,6 +129,80 @@ nlohmann::json unitJson(const UnitReport& u) {
 
 } // namespace
 
+std::string printable(std::string_view text) {
+    std::string out;
+    const auto escape = [&](unsigned char b) {
+        char hex[5];
+        std::snprintf(hex, sizeof hex, "\\x%02X", b);
+        out += hex;
+    };
+    for (std::size_t i = 0; i < text.size();) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        if (b < 0x80) {
+            if (b < 0x20 || b == 0x7F)
+                escape(b);
+            else
+                out += static_cast<char>(b);
+            ++i;
+            continue;
+        }
+        // A whole UTF-8 sequence passes, except the two bytes of a C1 control.
+        const std::size_t n = b >= 0xC2 && b <= 0xDF   ? 2
+                              : b >= 0xE0 && b <= 0xEF ? 3
+                              : b >= 0xF0 && b <= 0xF4 ? 4
+                                                       : 0;
+        bool whole = n > 0 && i + n <= text.size();
+        for (std::size_t k = 1; whole && k < n; ++k)
+            whole = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+        const bool c1 = whole && b == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0;
+        if (!whole || c1) {
+            for (std::size_t k = 0; k < (c1 ? 2 : 1); ++k)
+                escape(static_cast<unsigned char>(text[i + k]));
+            i += c1 ? 2 : 1;
+            continue;
+        }
+        out.append(text.substr(i, n));
+        i += n;
+    }
+    return out;
+}
+
+std::string recordFaultMessage(RecordFault fault, const std::string& why) {
+    switch (fault) {
+    case RecordFault::None:
+        break;
+    case RecordFault::Unreadable:
+        return fill(tr("the file cannot be read ({1})"), {why});
+    case RecordFault::NotAFile:
+        return tr("not a regular file (a folder, device, pipe or symbolic link)");
+    case RecordFault::TooLarge:
+        return tr("larger than a unit record can be (4 KiB)");
+    case RecordFault::Heading:
+        return tr("the first line is not \"KRONEX unit record 1\"");
+    case RecordFault::Lines:
+        return tr("its lines are not the record's keys, each once and in the written order");
+    case RecordFault::Checksum:
+        return tr("the checksum does not match the text (cut short or changed)");
+    case RecordFault::Serial:
+        return tr("the serial number is not the one in the identity block");
+    case RecordFault::Port:
+        return tr("the port is not COM1 to COM256");
+    case RecordFault::Written:
+        return tr("the time written is not a UTC time as the program writes it");
+    case RecordFault::Release:
+        return tr("the release is not a number from 0 to 255");
+    case RecordFault::StoppedAt:
+        return tr("where the update stopped is empty, too long or not plain text");
+    case RecordFault::Since:
+        return tr("the time the update stopped is not a UTC time as the program writes it");
+    case RecordFault::Identity:
+        return tr("the identity block is not 128 bytes in hexadecimal");
+    case RecordFault::Top:
+        return tr("the top block is not 128 bytes in hexadecimal");
+    }
+    return tr("not a unit record");
+}
+
 std::string com(int port) {
     return "COM" + std::to_string(port);
 }

@@ -3,10 +3,12 @@
 
 #include "loaded_catalog.h"
 #include "port_survey.h"
+#include "unit_record.h"
 #include "unit_run.h"
 
 #include <nlohmann/json.hpp>
 #include <ostream>
+#include <string_view>
 #include <vector>
 
 namespace kronex::cli {
@@ -42,6 +44,13 @@ void recordDump(UnitReport& report, const DumpResult& dump);
 
 // "COM3".
 std::string com(int port);
+
+// `text` safe to print on a terminal: control characters (C0, DEL, C1, and
+// any byte that is not UTF-8) shown as "\xNN" instead of acting.
+std::string printable(std::string_view text);
+
+// Why a file is not a unit record, in the technician's language.
+std::string recordFaultMessage(RecordFault fault, const std::string& why);
 
 // restore: the unit object of update's document.
 nlohmann::json restoreJson(const UnitReport& unit, const LoadedCatalog& release);

@@ -62,6 +62,7 @@ Outcome outcomeOf(const PortProblem& problem) {
         return Outcome::Denied;
     case PortCause::Missing:
     case PortCause::Failed:
+    case PortCause::NotSerial:
         break;
     }
     return Outcome::Missing;
@@ -176,6 +177,7 @@ void runSession(SerialLink& link, CancellableComm& comm, const UnitJob& job, Uni
     if (result.completed) {
         report.exchangesDone = link.exchange.exchanges;
         recordDump(report, result.dump);
+        report.recordLeft = result.recordError;
     } else {
         const Safeguard why = result.stop.safeguard;
         report.outcome = interrupted() ? Outcome::Interrupted

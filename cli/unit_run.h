@@ -74,6 +74,8 @@ struct UnitReport {
     std::optional<Incomplete> incomplete;
     std::string problem; // restore: why the unit was not touched; a diagnostic file written nowhere
     std::string keptBefore; // restore: the record of the unit's blocks as they were
+    // A completed update whose record could not be removed: why (the file named).
+    std::string recordLeft;
 };
 
 // Between the compatibility check and the session every unit waits here,

@@ -49,7 +49,7 @@ CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo 
   -DKRONEX_FUZZ=ON -DKRONEX_BUILD_GUI=OFF -DKRONEX_BUILD_TESTS=OFF >/dev/null
 cmake --build build-fuzz
 fuzz_rows=""
-for target in fuzz_exchange fuzz_commands fuzz_session fuzz_release; do
+for target in fuzz_exchange fuzz_commands fuzz_session fuzz_release fuzz_record; do
   corpus="$work/corpus/$target"
   mkdir -p "$corpus"
   log="$work/$target.log"
@@ -276,7 +276,9 @@ port is closed, and that the run ends or goes back to idle. Its seeds
 include inputs that leave some 2,900 replies alone and then give the read of
 the top block or of the identity block another status or lose the identity
 write's reply, so that fuzzing starts from the exchanges around the unit's
-own blocks, near the end of an update.
+own blocks, near the end of an update. \`fuzz_record\` reads arbitrary
+texts as a unit record and checks that whatever is taken writes back as a
+text taken again as the same record.
 
 | Target | Time | Inputs run | Findings |
 |---|---|---|---|

@@ -2,6 +2,8 @@
 // can make a write fail. The class itself is the disk.
 #pragma once
 
+#include "unit_record.h"
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -16,13 +18,22 @@ class RecordFiles {
     // Replaces `path` with `text` so that a power cut leaves the old file or
     // the new one, whole: a temporary file of its own beside it, flushed to
     // disk, renamed over it, the folder flushed. The folder is made if
-    // missing. false, with why, when any of that fails.
+    // missing, and each folder made is flushed into its parent. false, with why, when any of that
+    // fails.
     virtual bool replace(const std::filesystem::path& path, const std::string& text,
                          std::string& why);
-    virtual std::optional<std::string> read(const std::filesystem::path& path);
-    // The record files in `folder` (none when it does not exist).
+    // A record file's text, read as input from outside: never through a
+    // symbolic link, never waiting on a pipe or device, a regular file only
+    // and no longer than kRecordMaxBytes. nullopt otherwise, with the rule it
+    // broke in `fault` and, when the system refused, its text in `why`.
+    virtual std::optional<std::string> read(const std::filesystem::path& path, RecordFault& fault,
+                                            std::string& why);
+    // The regular files named like records in `folder` (none when it does
+    // not exist); links, pipes, devices and folders are left out.
     virtual std::vector<std::filesystem::path> list(const std::filesystem::path& folder);
-    virtual void remove(const std::filesystem::path& path);
+    // Removes `path` so that a power cut cannot bring it back (the folder is
+    // flushed). A file already gone is removed. false, with why, otherwise.
+    virtual bool remove(const std::filesystem::path& path, std::string& why);
 };
 
 // The disk: the one instance the program uses.

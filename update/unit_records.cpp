@@ -10,11 +10,29 @@ namespace fs = std::filesystem;
 std::vector<KeptRecord> UnitRecords::whole() const {
     std::vector<KeptRecord> out;
     for (const auto& file : files_.list(folder_)) {
-        const auto text = files_.read(file);
+        RecordFault fault;
+        std::string why;
+        const auto text = files_.read(file, fault, why);
         if (!text)
             continue;
         if (auto record = parseRecord(*text))
             out.push_back({file, std::move(*record), recordOwner(file)});
+    }
+    return out;
+}
+
+std::vector<std::pair<fs::path, RecordFault>> UnitRecords::leftOut() const {
+    std::vector<std::pair<fs::path, RecordFault>> out;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder_, ec), end; !ec && it != end; it.increment(ec)) {
+        if (it->path().extension() != kRecordExtension)
+            continue;
+        RecordFault fault;
+        std::string why;
+        if (const auto text = files_.read(it->path(), fault, why))
+            parseRecord(*text, &fault);
+        if (fault != RecordFault::None)
+            out.emplace_back(it->path(), fault);
     }
     return out;
 }
@@ -44,7 +62,8 @@ bool UnitRecords::canKeep(std::string& why) {
     const fs::path probe = folder_ / ".kronex-probe";
     if (!files_.replace(probe, "probe\n", why))
         return false;
-    files_.remove(probe);
+    std::string ignored; // a probe left behind is never read as a record
+    files_.remove(probe, ignored);
     return true;
 }
 

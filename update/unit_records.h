@@ -7,6 +7,7 @@
 #include "unit_record.h"
 
 #include <filesystem>
+#include <utility>
 #include <vector>
 
 namespace kronex {
@@ -24,6 +25,8 @@ class UnitRecords {
 
     // The records that pass their checksum; damaged ones are left out.
     std::vector<KeptRecord> whole() const;
+    // The files named like records that whole() leaves out, and why.
+    std::vector<std::pair<std::filesystem::path, RecordFault>> leftOut() const;
     // "unit-290A1BC2-010722.record" for the unit with this identity.
     std::filesystem::path fileFor(const UnitBlock& identity) const;
     // Where restore keeps a unit's blocks as they were before it wrote
@@ -34,7 +37,10 @@ class UnitRecords {
     // Whether the folder exists (made if missing) and takes a file flushed
     // to disk: asked before anything of a unit is erased.
     bool canKeep(std::string& why);
-    void discard(const std::filesystem::path& file) { files_.remove(file); }
+    // false, with why, when the file stays: taken later, it would be a stale record.
+    bool discard(const std::filesystem::path& file, std::string& why) {
+        return files_.remove(file, why);
+    }
 
   private:
     std::filesystem::path folder_;

@@ -425,10 +425,12 @@ class UpdateSession {
     void complete() {
         CMD_EXECUTA(link_, 0);
         // The unit holds its own blocks again: their record has done its job.
+        // One that stays would later look like a stale record: the front end
+        // learns why from recordError.
         if (kept_)
-            records().discard(recordFile_);
+            records().discard(recordFile_, recordError_);
         if (!copyFile_.empty())
-            records().discard(copyFile_);
+            records().discard(copyFile_, recordError_);
         // A file that cannot be written does not undo a completed update;
         // the front end that can say so does.
         dump_ =

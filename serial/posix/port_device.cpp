@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -56,9 +57,22 @@ PortDevice::~PortDevice() {
 }
 
 std::unique_ptr<PortDevice> openPortDevice(const std::string& path, DWORD& error) {
+    // A COM link to a file, folder, pipe or socket is no port: nothing is
+    // opened or written there. Asked again of the open file, in case the
+    // path changed in between.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && !S_ISCHR(st.st_mode)) {
+        error = kErrorNotSerialPort;
+        return nullptr;
+    }
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         error = openError(errno);
+        return nullptr;
+    }
+    if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) {
+        error = kErrorNotSerialPort;
+        ::close(fd);
         return nullptr;
     }
     // flock holds even against root and against our own second open; TIOCEXCL

@@ -8,6 +8,9 @@ namespace kronex::posix {
 
 // Codes that win32_types.h does not declare, with their Windows values.
 inline constexpr DWORD kErrorInvalidFunction = 1;
+// What Windows answers for serial calls on a handle that is no serial port:
+// a COM link to a regular file, folder, pipe or socket.
+inline constexpr DWORD kErrorNotSerialPort = kErrorInvalidFunction;
 inline constexpr DWORD kErrorPossibleDeadlock = 1131;
 
 DWORD lastError();

@@ -659,3 +659,104 @@ TEST(CliUpdate, ACutUpdateIsReportedIncompleteAndItsRecordPutsTheUnitBack) {
               dumpText(embeddedUpdate().identity) + "\r\n");
     EXPECT_TRUE(records().empty());
 }
+
+// A record is input from outside: one that is not a unit record as this
+// program writes it is refused with the rule it breaks, exit 64 and one JSON
+// document, before any port is opened; never a hang, a crash or an abort.
+TEST(CliUpdate, RestoreRefusesWhatIsNotAUnitRecord) {
+    Bench bench;
+    const fs::path fifo = bench.state / "unit-fifo.record";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const fs::path huge = bench.state / "unit-huge.record";
+    fs::resize_file((std::ofstream(huge), huge), 3u << 20);
+    std::ofstream(bench.state / "port.record") << "KRONEX unit record 1\nserial: 29000000\n";
+    struct Case {
+        std::string record, reason;
+    };
+    for (const Case& c :
+         {Case{"/dev/zero", "not a regular file"}, Case{bench.state.string(), "not a regular file"},
+          Case{fifo.string(), "not a regular file"}, Case{huge.string(), "larger than"},
+          Case{(bench.state / "port.record").string(), "lines are not the record's keys"},
+          Case{(bench.state / "none.record").string(), "cannot be read"}}) {
+        SCOPED_TRACE(c.record);
+        const auto [status, out] =
+            bench.run("restore --record " + c.record + " --port 3 --yes --json --lang en");
+        EXPECT_EQ(status, 64) << out;
+        const auto json = nlohmann::json::parse(out);
+        EXPECT_EQ(json["error"], "usage");
+        EXPECT_NE(json["message"].get<std::string>().find(c.reason), std::string::npos) << out;
+        EXPECT_EQ(schemaProblems(out), "");
+    }
+    // A path with control characters comes back with them shown, not acting.
+    const auto [status, out] =
+        bench.run("restore --record \"$(printf '/no\\033[2J')\" --yes --lang en");
+    EXPECT_EQ(status, 64);
+    EXPECT_NE(bench.progress().find("/no\\x1B[2J: not a unit record"), std::string::npos)
+        << bench.progress();
+}
+
+// Standard output and error closed half-way (`| head`): the run stops as on
+// a hang-up, at a point where no block is left erased, and ends by itself.
+TEST(CliUpdate, AClosedOutputStopsTheRunLikeAHangUp) {
+    Bench bench;
+    const auto& expected = embeddedUpdate().commands;
+    auto unit = bench.unit(3, "unit");
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    const pid_t cli = fork();
+    if (cli == 0) {
+        dup2(pipeEnds[1], 1);
+        dup2(pipeEnds[1], 2);
+        close(pipeEnds[0]);
+        execl(KRONEX_UPDATE, KRONEX_UPDATE, "update", "--port", "3", "--yes", "--lang", "en",
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(pipeEnds[1]);
+    // The first progress line, then the reader goes away.
+    FILE* in = fdopen(pipeEnds[0], "r");
+    char line[512];
+    ASSERT_NE(fgets(line, sizeof line, in), nullptr);
+    fclose(in);
+    int status = 0;
+    ASSERT_EQ(waitpid(cli, &status, 0), cli);
+    EXPECT_EQ(unit->stop(SIGTERM), 0);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 130);
+    const auto sent = commandsIn(bench.state / "unit.txt");
+    EXPECT_LT(sent.size(), expected.size());
+    EXPECT_TRUE(std::equal(sent.begin(), sent.end(), expected.begin()));
+    ASSERT_FALSE(sent.empty());
+    EXPECT_NE(sent.back().rfind("ERASE", 0), 0u) << sent.back();
+}
+
+// --log lines that cannot be written are said at the end with the file and
+// the error, and a run that went well then exits 74, not 0.
+TEST(CliUpdate, ALogThatLosesLinesIsReported) {
+    Bench bench;
+    auto unit = bench.unit(3, "unit");
+    const auto [status, out] = bench.run("info --port 3 --log /dev/full --lang en");
+    EXPECT_EQ(unit->stop(SIGTERM), 0);
+    EXPECT_EQ(status, 74) << out;
+    EXPECT_NE(bench.progress().find("--log /dev/full: lines could not be written (No space left "
+                                    "on device)"),
+              std::string::npos)
+        << bench.progress();
+}
+
+// A fault of the program's own ends it with one line and one JSON document,
+// exit 70, never an abort: here a --dump-dir text that is not UTF-8 cannot
+// go into the usage document.
+TEST(CliUpdate, AFaultOfItsOwnEndsWithOneDocumentAndStatus70) {
+    Bench bench;
+    std::ofstream(bench.state / "file") << "x";
+    const auto [status, out] =
+        bench.run("update --port 3 --yes --json --dump-dir " + (bench.state / "file").string() +
+                  "/\"$(printf '\\377')\"");
+    EXPECT_EQ(status, 70) << out;
+    const auto json = nlohmann::json::parse(out);
+    EXPECT_EQ(json["error"], "internal");
+    EXPECT_EQ(json["command"], "update");
+    EXPECT_EQ(schemaProblems(out), "");
+    EXPECT_NE(bench.progress().find("kronex-update: internal error"), std::string::npos);
+}

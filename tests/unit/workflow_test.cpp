@@ -536,6 +536,14 @@ struct FullDisk : RecordFiles {
     }
 };
 
+// A disk whose record removals fail.
+struct StuckDisk : RecordFiles {
+    bool remove(const std::filesystem::path& path, std::string& why) override {
+        why = "removing " + path.string() + ": Read-only file system";
+        return false;
+    }
+};
+
 } // namespace
 
 // Cut at the unit's own blocks and run again on the same PC: with the
@@ -664,6 +672,21 @@ TEST(Workflow, ARecordThatCannotBeWrittenStopsOnlyWhereItIsRequired) {
             EXPECT_EQ(rig.session.recordError, "no space left on device");
         }
     }
+}
+
+// A completed update whose record stays says so: taken later, the record
+// would be a stale one.
+TEST(Workflow, ARecordThatCannotBeRemovedIsReportedByTheCompletedSession) {
+    WorkflowRig rig;
+    StuckDisk disk;
+    rig.unitRecords = rig.recordFolder();
+    rig.recordFiles = &disk;
+    auto& unit = rig.unitOn(1);
+    EXPECT_TRUE(rig.runSession(1));
+    expectUpdated(unit, rig, expected());
+    EXPECT_EQ(filesIn(rig.recordFolder()).size(), 1u);
+    EXPECT_NE(rig.session.recordError.find(".record: Read-only file system"), std::string::npos)
+        << rig.session.recordError;
 }
 
 // The identity block reads otherwise at its own step than at the check
