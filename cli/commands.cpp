@@ -543,11 +543,17 @@ int restoreCommand(const Options& o) {
         UnitProgress again;
         unit = runUnit(unit.port, job, again);
     }
-    if (o.json)
+    if (o.json) {
         emit(o, restoreJson(unit, release()));
-    else
+    } else {
         std::cout << (unit.port ? com(unit.port) + ": " : std::string()) << outcomeText(unit)
                   << "\n";
+        if (!unit.keptBefore.empty() && !o.quiet)
+            std::cout << "  "
+                      << fill(tr("the unit's blocks as they were are kept in {1}"),
+                              {printable(unit.keptBefore)})
+                      << "\n";
+    }
     return oneUnitExit(o, unit.outcome, Outcome::Restored);
 }
 

@@ -211,6 +211,8 @@ nlohmann::json restoreJson(const UnitReport& u, const LoadedCatalog& release) {
     nlohmann::json j = unitJson(u);
     if (!u.problem.empty())
         j["reason"] = u.problem;
+    j["kept_before"] =
+        u.keptBefore.empty() ? nlohmann::json(nullptr) : nlohmann::json(u.keptBefore);
     return {{"command", "restore"}, {"release", releaseJson(release)}, {"units", {j}}};
 }
 

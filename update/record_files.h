@@ -4,6 +4,8 @@
 
 #include "unit_record.h"
 
+#include "record_owner.h"
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -34,6 +36,9 @@ class RecordFiles {
     // Removes `path` so that a power cut cannot bring it back (the folder is
     // flushed). A file already gone is removed. false, with why, otherwise.
     virtual bool remove(const std::filesystem::path& path, std::string& why);
+    // Who owns the file: one that another user of the PC owns goes into a
+    // unit only on the technician's word.
+    virtual RecordOwner owner(const std::filesystem::path& path) { return recordOwner(path); }
 };
 
 // The disk: the one instance the program uses.

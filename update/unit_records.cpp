@@ -16,7 +16,7 @@ std::vector<KeptRecord> UnitRecords::whole() const {
         if (!text)
             continue;
         if (auto record = parseRecord(*text))
-            out.push_back({file, std::move(*record), recordOwner(file)});
+            out.push_back({file, std::move(*record), files_.owner(file)});
     }
     return out;
 }
@@ -57,7 +57,13 @@ bool UnitRecords::keep(const fs::path& file, const UnitRecord& record, std::stri
     return files_.replace(file, recordText(record), why);
 }
 
-bool UnitRecords::canKeep(std::string& why) {
+bool UnitRecords::canKeep(const fs::path& file, std::string& why) {
+    std::error_code ec;
+    const auto status = fs::symlink_status(file, ec);
+    if (fs::exists(status) && !fs::is_regular_file(status)) {
+        why = file.string() + " is there and is not a file";
+        return false;
+    }
     // Not a record by its name: no lookup ever reads it.
     const fs::path probe = folder_ / ".kronex-probe";
     if (!files_.replace(probe, "probe\n", why))

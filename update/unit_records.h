@@ -35,8 +35,9 @@ class UnitRecords {
                                             const std::string& when) const;
     bool keep(const std::filesystem::path& file, const UnitRecord& record, std::string& why);
     // Whether the folder exists (made if missing) and takes a file flushed
-    // to disk: asked before anything of a unit is erased.
-    bool canKeep(std::string& why);
+    // to disk, and `file` can be a record: asked before anything of a unit
+    // is erased.
+    bool canKeep(const std::filesystem::path& file, std::string& why);
     // false, with why, when the file stays: taken later, it would be a stale record.
     bool discard(const std::filesystem::path& file, std::string& why) {
         return files_.remove(file, why);

@@ -283,7 +283,7 @@ class UpdateSession {
         // it came from is called.
         recordFile_ = records().fileFor(found_ ? found_->record.identity : checked);
         const bool needed = w_.recordRequired || cut_;
-        if (!records().canKeep(recordError_) || !holdRecord()) {
+        if (!records().canKeep(recordFile_, recordError_) || !holdRecord()) {
             recordFile_.clear();
             if (!needed)
                 return true; // the window goes on without a record, as it can

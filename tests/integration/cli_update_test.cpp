@@ -627,19 +627,39 @@ TEST(CliUpdate, ACutUpdateIsReportedIncompleteAndItsRecordPutsTheUnitBack) {
     EXPECT_EQ(commandsIn(bench.state / "lost.txt"),
               (std::vector<std::string>{"READ t0 2000", "READ t0 FF80"}));
 
-    auto other = bench.unit(3, "other", {"--serial", "29000001"});
-    const auto [refused, refusal] = bench.run("restore --record " + record + " --port 3 --yes");
-    ASSERT_EQ(other->stop(SIGTERM), 0);
-    EXPECT_EQ(refused, 1) << refusal;
-    for (const auto& c : commandsIn(bench.state / "other.txt"))
-        EXPECT_EQ(c.rfind("READ t0 ", 0), 0u) << c;
+    // Another unit, intact or blank with its own top block: the record is not
+    // its own, and nothing that changes it is sent.
+    for (const std::string options : {"--serial 29000001", "--serial 29000001 --erased-identity"}) {
+        std::vector<std::string> args;
+        for (std::size_t at = 0; at < options.size();) {
+            const auto end = std::min(options.find(' ', at), options.size());
+            args.push_back(options.substr(at, end - at));
+            at = end + 1;
+        }
+        auto other = bench.unit(3, "other", args);
+        const auto [refused, refusal] = bench.run("restore --record " + record + " --port 3 --yes");
+        ASSERT_EQ(other->stop(SIGTERM), 0);
+        EXPECT_EQ(refused, 1) << refusal;
+        EXPECT_NE(refusal.find("not 290A1BC2"), std::string::npos) << refusal;
+        for (const auto& c : commandsIn(bench.state / "other.txt"))
+            EXPECT_EQ(c.rfind("READ t0 ", 0), 0u) << c;
+    }
 
     auto erased = bench.unit(3, "erased", {"--erased-identity"});
     const auto [restored, done] =
         bench.run("restore --record " + record + " --port 3 --yes --json");
     ASSERT_EQ(erased->stop(SIGTERM), 0);
     EXPECT_EQ(restored, 0) << done;
-    EXPECT_EQ(nlohmann::json::parse(done)["units"][0]["outcome"], "restored");
+    const auto restoredUnit = nlohmann::json::parse(done)["units"][0];
+    EXPECT_EQ(restoredUnit["outcome"], "restored");
+    EXPECT_EQ(restoredUnit["serial_number"], "290A1BC2");
+    // The restore's own pass: its reads, then each block read, erased and written.
+    EXPECT_EQ(restoredUnit["exchanges_done"], 8) << done;
+    EXPECT_GT(restoredUnit["bytes_sent"].get<int>(), 8 * 4) << done;
+    // The unit's blocks as they were, kept first.
+    ASSERT_TRUE(restoredUnit["kept_before"].is_string()) << done;
+    EXPECT_NE(fileText(restoredUnit["kept_before"].get<std::string>()).find("serial: 29FFFFFF"),
+              std::string::npos);
     const auto sent = commandsIn(bench.state / "erased.txt");
     const std::vector<std::string> tail = {"READ t0 FF80", "ERASE t0 FF80", "WRITE t0 FF80",
                                            "READ t0 2000", "ERASE t0 2000", "WRITE t0 2000"};

@@ -51,6 +51,7 @@ Workflow WorkflowRig::workflow() {
     w.unitRecords = unitRecords;
     w.recordFiles = recordFiles;
     w.recordRequired = recordRequired;
+    w.confirmRecord = confirmRecord;
     w.dumpFiles = &dumpFiles;
     return w;
 }

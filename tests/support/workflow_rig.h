@@ -15,6 +15,7 @@
 #include "workflow.h"
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -35,6 +36,8 @@ class WorkflowRig {
     std::filesystem::path unitRecords; // empty: no records kept
     RecordFiles* recordFiles = nullptr;
     bool recordRequired = false;
+    std::function<bool(const KeptRecord&)> confirmRecord; // another user's record
+
     std::string serialNumber; // as the last run left it
     SessionResult session;    // as the last runSession left it
 

@@ -743,8 +743,11 @@ TEST(Workflow, ARecordGoesBackIntoItsOwnUnitAndNoOther) {
     const std::vector<std::string> checkOnly = {"READ t0 2000", "READ t0 FF80"};
     for (const Case& c : {
              Case{"intact neighbour", Second::Intact, true, Safeguard::None, {}},
-             Case{"intact neighbour, A's record held", Second::IntactWithAHeld, true,
-                  Safeguard::None, {}},
+             Case{"intact neighbour, A's record held",
+                  Second::IntactWithAHeld,
+                  true,
+                  Safeguard::None,
+                  {}},
              Case{"blank: A's and B's records both fit", Second::Blank, false,
                   Safeguard::SeveralRecords, checkOnly},
              Case{"blank while A's session holds its record", Second::BlankWhileAHeld, false,
@@ -809,5 +812,68 @@ TEST(Workflow, ARecordGoesBackIntoItsOwnUnitAndNoOther) {
                 std::filesystem::remove(f);
         EXPECT_TRUE(rig.runSession(1));
         EXPECT_EQ(serialIn(a), "290A1BC2");
+    }
+}
+
+namespace {
+
+// Records that another user of the PC owns.
+struct OthersRecords : RecordFiles {
+    RecordOwner owner(const std::filesystem::path&) override { return {false, "PC\\outro"}; }
+};
+
+} // namespace
+
+// A record that another user owns goes into a unit only on the
+// technician's word, never the window's; a record that cannot be kept
+// stops the session before anything is erased.
+TEST(Workflow, ARecordNotToBeTrustedOrKeptStopsBeforeAnyErase) {
+    struct Case {
+        const char* name;
+        bool othersRecord, confirmed, folderInTheWay;
+        Safeguard stop;
+        std::vector<std::string> sends; // empty: a whole update
+    };
+    for (const Case& c : {
+             Case{"another user's record, the window",
+                  true,
+                  false,
+                  false,
+                  Safeguard::RecordNotTrusted,
+                  {"READ t0 2000", "READ t0 FF80"}},
+             Case{"another user's record, confirmed", true, true, false, Safeguard::None, {}},
+             Case{"a folder where the record goes",
+                  false,
+                  false,
+                  true,
+                  Safeguard::RecordNotKept,
+                  {"READ t0 2000"}},
+         }) {
+        SCOPED_TRACE(c.name);
+        WorkflowRig rig;
+        OthersRecords others;
+        rig.unitRecords = rig.recordFolder();
+        auto& unit = rig.unitOn(1);
+        if (c.othersRecord) {
+            cutAt(rig, unit, 1, "WRITE t0 2000");
+            rig.recordFiles = &others;
+            rig.confirmRecord = [&](const KeptRecord& k) {
+                EXPECT_EQ(k.owner.name, "PC\\outro");
+                return c.confirmed;
+            };
+        }
+        if (c.folderInTheWay) {
+            rig.recordRequired = true;
+            std::filesystem::create_directories(rig.recordFolder() / "unit-290A1BC2-010722.record");
+        }
+        const auto before = unit.program(0);
+        EXPECT_EQ(rig.runSession(1), c.stop == Safeguard::None);
+        EXPECT_EQ(rig.session.stop.safeguard, c.stop);
+        if (c.stop == Safeguard::None) {
+            expectUpdated(unit, rig, expected(), true);
+            continue;
+        }
+        EXPECT_EQ(commandsOf(unit), c.sends);
+        EXPECT_TRUE(unit.program(0) == before);
     }
 }
