@@ -19,10 +19,10 @@ command="scripts/reliability.sh"
 if [ "${1:-}" = "--ci" ]; then
   command="scripts/reliability.sh --ci"
   fuzz_seconds=15
-  report=build-reliability/RELIABILITY.md
+  report="build-reliability/RELIABILITY.md"
 fi
 jobs=$(nproc)
-work=build-reliability
+work="build-reliability"
 mkdir -p "$work"
 
 scripts/install-deps.sh clang libclang-rt-14-dev
@@ -33,10 +33,11 @@ echo "== fault matrix"
 "$build/tests/reliability/kronex-fault-matrix" | tee "$work/matrix.log" | tail -n 2
 matrix=$(grep -m1 'cases over' "$work/matrix.log")
 
-echo "== interrupted, then run again (records kept, records emptied)"
+echo "== interrupted, then run again (records kept, emptied, beside neighbours')"
 nice "$build/tests/reliability/kronex-fault-matrix" --rerun | tee "$work/rerun.log" | tail -n 2
 rerun_kept=$(grep -m1 'interrupted and rerun, records kept' "$work/rerun.log")
 rerun_emptied=$(grep -m1 'interrupted and rerun, records emptied' "$work/rerun.log")
+rerun_neighbours=$(grep -m1 'interrupted and rerun, records kept beside' "$work/rerun.log")
 rerun_lost=$(grep '^records emptied: power lost' "$work/rerun.log" | sed 's/^records emptied: power lost /- /' || true)
 
 echo "== vanished unit, killed program (pseudo-terminals, kronex-devsim)"
@@ -181,9 +182,10 @@ A whole update of the sample release loses power before each exchange k
 (below); the unit comes back in update mode with whatever its memories hold,
 and a second whole update runs. All on the virtual clock, the device model
 keeping its memories across the power cycle (\`kronex-fault-matrix --rerun\`;
-samples run in the regular suite as \`fault_matrix.rerun_sample\` and
-\`fault_matrix.rerun_sample_emptied\`). Each cut is rerun twice, from the
-same state of the unit:
+samples run in the regular suite as \`fault_matrix.rerun_sample\`,
+\`fault_matrix.rerun_sample_emptied\` and
+\`fault_matrix.rerun_sample_neighbours\`). Each cut is rerun three times,
+from the same state of the unit:
 
 - Records kept: the session's folder of unit records (\`Workflow::unitRecords\`;
   the program's default \`%ProgramData%\\KRONEX\` or \`\$XDG_STATE_HOME/kronex\`,
@@ -200,10 +202,21 @@ same state of the unit:
   0xFF80) or identity block (0x2000) to the end of the write that follows
   that erase at once, while the block's own bytes are not all back (all 128
   of the top block; bytes 0-5 of the identity); the matrix asserts that set,
-  so an erase of an own block moved away from its write fails it.
+  so an erase of an own block moved away from its write fails it. No rerun
+  calls a unit "updated" whose identity reads cut (below).
+- Records kept beside neighbours': the folder as the cut update left it,
+  plus the records of three neighbouring units of the same kind, all
+  updated before, whose top blocks equal this unit's as an update leaves it:
+  292A1BE2 (every 1-bit of 290A1BC2 and more), 290A1BC0 (a subset of its
+  1-bits) and 290A1BC2 with other unit bytes. The rule: every rerun either
+  ends exactly as a clean update or, where the unit's identity reads cut and
+  so no longer tells it from its neighbours, stops before erasing anything,
+  leaving the unit exactly as the cut left it; no neighbour's record is
+  taken, changed or deleted; and no unit ever ends with another's bytes.
 
     $rerun_kept
     $rerun_emptied
+    $rerun_neighbours
 
 The cuts that end otherwise than a clean update with the records emptied,
 how the rerun ended and what differs (addresses in hexadecimal; "left
@@ -216,25 +229,59 @@ $rerun_lost
 The unit's own blocks are its top block (target 0, 0xFF80) and its serial
 number and unit bytes (identity bytes 0-5, 0x2000): no release carries them,
 and the session erases both blocks and writes them back. The reads of both
-must be whole and acknowledged (status 0xAA) before their erase. Before the
-first erase of either, the session settles which bytes are the unit's own
-and keeps them on the PC: one record per unit
+must be whole and acknowledged (status 0xAA) before their erase. The session
+keeps them on the PC while it runs: one record per unit
 (\`unit-<serial number>-<unit bytes>.record\` in the folder of unit records)
 with the port, the time, the release and a checksum, written to a temporary
 file, flushed and renamed into place, and removed when the update completes.
-At the rerun a record that fits the unit (every 1-bit of the kept block
-still set in what is read, \`(read & kept) == kept\`, and where the identity
-survived, the same serial number and unit bytes) gives both blocks,
-whatever the cut left in them: with the records kept every cut ends as a
-clean update. Without a record, a blank identity or a blank top block is
-never written back: the session stops before erasing anything of the unit's
-own (\`kronex-update\` reports \`identity_lost\` for a blank identity, and
-\`kronex-update restore\` writes both blocks back from a record copied from
-the PC that began the update). A serial number or top block cut part-way
-but not wholly blank cannot be told from the unit's own without the record:
-it is written back as read, which is what the lines above reported as
-updated are. \`kronex-update\` stops before the erase when the record
-cannot be written and says why; the window goes on without it.
+
+**A record goes back into its own unit and no other.** The rule, settled
+from the compatibility check's read before the session's first erase:
+
+- An identity is *cut* when it reads the way the unit model below leaves a
+  cut one: bytes 0-5 blank; or, on a unit whose top block carries the mark
+  an update sets (the identity is erased only after the top block is
+  written), its first byte's upper four bits set (an erase stopped at or
+  after byte 0) or nothing past byte 5 (a write stopped in bytes 0-5). Where
+  the identity may be cut, the session reads the top block first (one read,
+  nothing erased). Every other identity is *intact*.
+- An intact identity takes only a record whose bytes 0-5 equal it, whose
+  top block fits the unit's (every 1-bit of the kept block, with its mark,
+  still set: \`(read & kept) == kept\`). No other record, however well its
+  bits fit: every 1-bit of 290A1BC2 is set in 292A1BE2.
+- A cut identity takes a record only when exactly one record fits both
+  blocks that way (copies of one record count as one), no live session
+  holds it, and it is owned by the user, the Administrators or SYSTEM (on
+  Windows, where the folder is shared; another user's record only on the
+  technician's word in \`kronex-update\`, never in the window). Otherwise
+  the session stops before its first erase: \`identity_lost\` in
+  \`kronex-update\`, which never lists such a unit as ready; silently in the
+  window.
+- A session holds its unit's record for its whole life with an operating
+  system lock on \`unit-....record.lock\` beside it (\`flock\` on Linux, an
+  unshared handle on Windows), in one process or several; the lock goes with
+  the process however it ends. No other session takes, changes or deletes a
+  held record: a second unit that reads as the same unit stops.
+- \`kronex-update\` first proves that the PC can keep the record (the
+  folder exists and takes a flushed file, the record's name is free for a
+  file) and stops with nothing erased, naming the folder and the cause, when
+  it cannot; the window goes on without a record, except for a cut identity,
+  which it cannot finish without one.
+- \`kronex-update restore\` applies the same fit, the top block included,
+  refuses a record that is not the unit's (exit 1, only reads sent), and
+  keeps the unit's blocks as they were in \`before-restore/\` of the records
+  folder before it erases anything.
+
+With the records kept every cut ends as a clean update. Without a record, a
+blank or cut identity or a blank top block is never written back: the
+session stops before erasing anything (\`kronex-update restore\` writes
+both blocks back from a record copied from the PC that began the update). A
+top block cut part-way but not wholly blank, on a unit whose identity is
+intact, cannot be told from the unit's own without the record: it is written
+back as read, which is what the lines above reported as updated are. An
+intact unit whose serial number begins 29F and that was updated before reads
+like an identity cut at its first byte: it needs its record too (see the
+findings).
 
 ### The unit model's assumptions
 
