@@ -7,8 +7,10 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 using namespace kronex;
 namespace fs = std::filesystem;
@@ -44,10 +46,14 @@ std::string edited(const std::string& from, const std::string& to, bool resum = 
     return text;
 }
 
-std::string crlf(std::string text) {
-    for (std::size_t at = 0; (at = text.find('\n', at)) != std::string::npos; at += 2)
-        text.insert(at, "\r");
-    return text;
+std::string crlf(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        if (c == '\n')
+            out += '\r';
+        out += c;
+    }
+    return out;
 }
 
 struct Folder {
@@ -116,6 +122,7 @@ TEST(UnitRecord, OnlyTheWrittenFormIsTakenAndEachFaultIsNamed) {
     }
 }
 
+#ifndef _WIN32 // Windows' own reads: tests/win32/record_files_test.cpp
 // What is not a regular file of record size is never read: no wait on a
 // pipe, no link followed, no folder or device read without end.
 TEST(UnitRecord, OnlyARegularFileOfRecordSizeIsRead) {
@@ -151,6 +158,7 @@ TEST(UnitRecord, OnlyARegularFileOfRecordSizeIsRead) {
     EXPECT_EQ(whole[0].file, good);
     EXPECT_EQ(records.leftOut().size(), 5u);
 }
+#endif
 
 TEST(UnitRecord, ARemovalThatFailsSaysWhyAndAGoneFileIsRemoved) {
     Folder folder;
