@@ -113,9 +113,12 @@ nlohmann::json unitJson(const UnitReport& u) {
         {"dump_error", optionalText(u.dumpError)},
         {"incomplete", incompleteJson(u)}};
     if (u.stop) {
-        j["failed_step"] = stepName(*u.stop);
-        j["failed_command"] = commandText(*u.stop);
-        j["failed_exchange"] = u.stop->exchange;
+        // A stop settled before anything was sent names no step or command.
+        if (u.stop->exchange > 0) {
+            j["failed_step"] = stepName(*u.stop);
+            j["failed_command"] = commandText(*u.stop);
+            j["failed_exchange"] = u.stop->exchange;
+        }
         j["reason"] = u.outcome == Outcome::Interrupted ? "interrupted" : reasonText(*u.stop);
     } else if (u.outcome == Outcome::Incompatible && u.checkStop) {
         j["failed_command"] = commandText(*u.checkStop);
