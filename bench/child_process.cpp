@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cmath>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
@@ -155,7 +156,12 @@ ChildRun runChild(const std::vector<std::string>& argv, const Environment& env,
 
 SimulatedUnit::SimulatedUnit(const std::string& program, const std::string& stateHome, int com,
                              long baud) {
-    std::vector<std::string> args = {program, "--com", std::to_string(com), "--print-path"};
+    // One unit per port, each of its own: units that read as the same unit
+    // are never updated at once (the record of its own blocks is held).
+    char serial[9];
+    std::snprintf(serial, sizeof serial, "290A1B%02X", (0xC2 + com - 3) & 0xFF);
+    std::vector<std::string> args = {program,        "--com",    std::to_string(com),
+                                     "--print-path", "--serial", serial};
     if (baud > 0) {
         args.emplace_back("--baud");
         args.emplace_back(std::to_string(baud));

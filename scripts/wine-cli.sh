@@ -92,7 +92,7 @@ stop_units
 echo
 start_unit three
 three=$pty
-start_unit four --nak-at 300
+start_unit four --serial 290A1BC3 --nak-at 300 # another unit: two that read as one are never updated at once
 map_ports "$three" "$pty"
 expect 1 two update --port 3 --port 4 --yes --json
 stop_units
