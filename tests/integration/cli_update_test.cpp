@@ -720,7 +720,9 @@ TEST(CliUpdate, RestoreRefusesWhatIsNotAUnitRecord) {
 TEST(CliUpdate, AClosedOutputStopsTheRunLikeAHangUp) {
     Bench bench;
     const auto& expected = embeddedUpdate().commands;
-    auto unit = bench.unit(3, "unit");
+    // At the line's rate, so that even the smallest release is still being
+    // written when the output closes (its restart pause alone is a second).
+    auto unit = bench.unit(3, "unit", {"--baud", "166667"});
     int pipeEnds[2];
     ASSERT_EQ(pipe(pipeEnds), 0);
     const pid_t cli = fork();
