@@ -1,7 +1,11 @@
 #include "unit_records.h"
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <thread>
 
 namespace kronex {
 
@@ -64,8 +68,14 @@ bool UnitRecords::canKeep(const fs::path& file, std::string& why) {
         why = file.string() + " is there and is not a file";
         return false;
     }
-    // Not a record by its name: no lookup ever reads it.
-    const fs::path probe = folder_ / ".kronex-probe";
+    // Not a record by its name: no lookup ever reads it. A name of its own,
+    // since sessions run side by side, in one process or several.
+    static std::atomic<unsigned> count{0};
+    const auto tick = std::chrono::steady_clock::now().time_since_epoch().count();
+    const fs::path probe =
+        folder_ / (".kronex-probe-" + std::to_string(tick) + "-" +
+                   std::to_string(std::hash<std::thread::id>{}(std::this_thread::get_id())) + "-" +
+                   std::to_string(count++));
     if (!files_.replace(probe, "probe\n", why))
         return false;
     std::string ignored; // a probe left behind is never read as a record
