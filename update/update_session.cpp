@@ -292,10 +292,22 @@ class UpdateSession {
         }
         if (stop_.safeguard != Safeguard::None)
             return false;
+        // Another session may have finished with the record between the
+        // lookup and the lock: only the record as it stands now is taken.
+        if (found_ && !stillKept(*found_))
+            return safeguard(Safeguard::RecordHeld);
         if (!cut_)
             return true; // settled with the top block, once it is read
         takeRecord();
         return keepRecord() || safeguard(Safeguard::RecordNotKept);
+    }
+
+    bool stillKept(const KeptRecord& found) {
+        for (const auto& k : records().whole())
+            if (k.file == found.file && k.record.identity == found.record.identity &&
+                k.record.top == found.record.top)
+                return true;
+        return false;
     }
 
     bool holdRecord() {

@@ -877,3 +877,33 @@ TEST(Workflow, ARecordNotToBeTrustedOrKeptStopsBeforeAnyErase) {
         EXPECT_TRUE(unit.program(0) == before);
     }
 }
+
+namespace {
+
+// Another session finishes with the record just after this one has looked:
+// the record is gone by the second listing.
+struct FinishedMeanwhile : RecordFiles {
+    int listings = 0;
+    std::vector<std::filesystem::path> list(const std::filesystem::path& folder) override {
+        if (++listings == 2)
+            for (const auto& f : RecordFiles::list(folder))
+                std::filesystem::remove(f);
+        return RecordFiles::list(folder);
+    }
+};
+
+} // namespace
+
+// A record that goes between the lookup and the lock is not taken from
+// what was read before: the session stops with nothing erased.
+TEST(Workflow, ARecordGoneBeforeItsLockIsNotTaken) {
+    WorkflowRig rig;
+    rig.unitRecords = rig.recordFolder();
+    auto& unit = rig.unitOn(1);
+    cutAt(rig, unit, 1, "WRITE t0 2000");
+    FinishedMeanwhile disk;
+    rig.recordFiles = &disk;
+    EXPECT_FALSE(rig.runSession(1));
+    EXPECT_EQ(rig.session.stop.safeguard, Safeguard::RecordHeld);
+    EXPECT_EQ(commandsOf(unit), (std::vector<std::string>{"READ t0 2000", "READ t0 FF80"}));
+}
