@@ -146,9 +146,10 @@ bool askToWrite(const std::deque<UnitProgress>& units) {
                               {printable(u.foreignRecordOwner)})
                       << "\n";
     }
-    std::cerr << fill(tr("Release {1} \"{2}\" ({3}) will be written into {4} unit(s)."),
+    const std::string count = fill(trn("{1} unit", "{1} units", ready), {std::to_string(ready)});
+    std::cerr << fill(tr("Release {1} \"{2}\" ({3}) will be written into {4}."),
                       {std::to_string(release().releaseNumber), release().releaseCaption,
-                       release().releaseDate, std::to_string(ready)})
+                       release().releaseDate, count})
               << "\n"
               << tr("Type y and Enter to write it, anything else to leave the units as they are: ")
               << std::flush;

@@ -2,7 +2,9 @@
 
 #include "message_catalogue.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <unordered_map>
 
@@ -75,6 +77,16 @@ bool systemIsPortuguese() {
 
 thread_local int tEnglishOnly = 0;
 
+// The language chosen at start: false for English.
+bool& portugueseChosen() {
+    static bool chosen = false;
+    return chosen;
+}
+
+bool portugueseNow() {
+    return tEnglishOnly == 0 && portugueseChosen();
+}
+
 } // namespace
 
 EnglishTexts::EnglishTexts() {
@@ -91,6 +103,51 @@ std::string tr(const char* english) {
     const Texts& texts = chosenTexts();
     const auto found = texts.find(english);
     return found == texts.end() ? english : found->second;
+}
+
+std::string trn(const char* singular, const char* plural, unsigned long long n) {
+    if (!portugueseNow())
+        return n == 1 ? singular : plural;
+    // A plural entry is kept under "singular\0plural", its forms joined by
+    // "\0" likewise; Portuguese (Brazil) takes the first form for 0 and 1
+    // ("Plural-Forms: nplurals=2; plural=(n > 1);").
+    const Texts& texts = chosenTexts();
+    const auto found = texts.find(std::string(singular) + '\0' + plural);
+    if (found == texts.end())
+        return n == 1 ? singular : plural;
+    const std::string& forms = found->second;
+    const std::size_t split = forms.find('\0');
+    if (n <= 1 || split == std::string::npos)
+        return forms.substr(0, split);
+    return forms.substr(split + 1, forms.find('\0', split + 1) - split - 1);
+}
+
+std::string decimal(double value, int digits) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", digits, value);
+    std::string out = text;
+    if (portugueseNow())
+        std::replace(out.begin(), out.end(), '.', ',');
+    return out;
+}
+
+std::size_t displayWidth(std::string_view text) {
+    std::size_t width = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        if ((b & 0xC0) == 0x80)
+            continue; // inside a character
+        // U+0300 to U+036F, the combining marks, add no column.
+        const bool combining = (b == 0xCC || (b == 0xCD && i + 1 < text.size() &&
+                                              static_cast<unsigned char>(text[i + 1]) < 0xB0));
+        width += combining ? 0 : 1;
+    }
+    return width;
+}
+
+std::string padded(const std::string& text, std::size_t width) {
+    const std::size_t w = displayWidth(text);
+    return text + std::string(w < width ? width - w : 1, ' ');
 }
 
 std::string fill(std::string text, std::initializer_list<std::string> values) {
@@ -114,6 +171,7 @@ bool chooseLanguage(const std::string& lang) {
     if (!lang.empty() && !english && !portuguese(lang))
         return false;
     const bool pt = lang.empty() ? systemIsPortuguese() : !english;
+    portugueseChosen() = pt;
     chosenTexts() = pt ? readMo(kCataloguePtBr, kCataloguePtBrSize) : Texts{};
     return true;
 }

@@ -6,6 +6,7 @@
 
 #include <initializer_list>
 #include <string>
+#include <string_view>
 
 namespace kronex::cli {
 
@@ -22,6 +23,22 @@ class EnglishTexts {
     EnglishTexts(const EnglishTexts&) = delete;
     EnglishTexts& operator=(const EnglishTexts&) = delete;
 };
+
+// The text for a count of `n`, in the chosen language's plural form:
+// trn("{1} block", "{1} blocks", n), with fill() putting the number in.
+std::string trn(const char* singular, const char* plural, unsigned long long n);
+
+// A number with `digits` decimals, in the chosen language's form: "4.3" in
+// English, "4,3" in Portuguese (the JSON keeps its own numbers).
+std::string decimal(double value, int digits);
+
+// The columns `text` takes on a terminal: one per character, accents
+// included ("Série" is five), none for combining marks.
+std::size_t displayWidth(std::string_view text);
+
+// `text` followed by spaces up to `width` columns (at least one space when
+// it is as wide or wider): aligned columns whatever the language.
+std::string padded(const std::string& text, std::size_t width);
 
 // Marks a text for the catalogue where it is kept to be looked up later with tr().
 constexpr const char* N_(const char* english) {
