@@ -4,6 +4,9 @@
 #include "device_commands.h"
 #include "link_exchange.h"
 #include "messages.h"
+#include "port_problem.h"
+
+#include <cstdio>
 
 namespace kronex::cli {
 
@@ -95,8 +98,14 @@ Advice stopAdvice(const SessionStop& s) {
 }
 
 std::string exchangeOf(const UnitReport& u) {
-    return fill("exchange {1} of {2}",
+    return fill(tr("exchange {1} of {2}"),
                 {std::to_string(u.stop->exchange), std::to_string(u.exchangesTotal)});
+}
+
+std::string hex(unsigned value, int digits) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%0*X", digits, value);
+    return text;
 }
 
 } // namespace
@@ -118,7 +127,9 @@ Advice adviceFor(const UnitReport& u) {
                 tr("finish the update on the PC that began it, or copy that PC's record of the "
                    "unit and run: kronex-update restore --record FILE")};
     case Outcome::Differs:
-        return {fill(tr("{1} blocks of the unit's memory differ from what this release writes"),
+        return {fill(trn("{1} block of the unit's memory differs from what this release writes",
+                         "{1} blocks of the unit's memory differ from what this release writes",
+                         u.readBack ? u.readBack->faults.size() : 0),
                      {std::to_string(u.readBack ? u.readBack->faults.size() : 0)}),
                 tr("run the update again; if the same blocks differ after it, the unit's memory "
                    "is faulty: send it for repair")};
@@ -141,9 +152,13 @@ Advice adviceFor(const UnitReport& u) {
                     tr("read the reason; the unit itself needs nothing more")};
         return stopAdvice(*u.stop);
     case Outcome::Incompatible:
-        return {fill(tr("the unit answers the update-mode handshake but not the identity read, "
-                        "{1} times out of {2}: it is not in update mode as this program needs, or "
-                        "it is not a unit this program can update"),
+        return {fill(trn("the unit answers the update-mode handshake but not the identity read, "
+                         "{1} time out of {2}: it is not in update mode as this program needs, or "
+                         "it is not a unit this program can update",
+                         "the unit answers the update-mode handshake but not the identity read, "
+                         "{1} times out of {2}: it is not in update mode as this program needs, or "
+                         "it is not a unit this program can update",
+                         static_cast<unsigned long long>(u.checkTries)),
                      {std::to_string(u.checkTries), std::to_string(kTriesPerPort)}),
                 tr("switch the unit off, then on again with F2 held down, check that the cable is "
                    "the unit's own, and run the update again; if it still fails, the unit cannot "
@@ -193,18 +208,98 @@ std::string detailOf(const UnitReport& u) {
     if (!u.stop && !u.problem.empty())
         return u.problem;
     if (u.portProblem)
-        return "system error " + std::to_string(u.portProblem->code) + ": " + u.portProblem->text;
+        return fill(tr("system error {1}: {2}"),
+                    {std::to_string(u.portProblem->code), problemText(*u.portProblem)});
     if (u.stop && u.stop->safeguard != Safeguard::None && u.stop->exchange == 0)
-        return reasonText(*u.stop); // settled before anything was sent
+        return reasonWords(*u.stop); // settled before anything was sent
     if (u.stop)
-        return stepName(*u.stop) + ", " + commandText(*u.stop) + ", " + exchangeOf(u) + ": " +
-               (u.outcome == Outcome::Interrupted ? std::string("interrupted")
-                                                  : reasonText(*u.stop));
+        return stepText(stepName(*u.stop)) + ", " + commandWords(*u.stop) + ", " + exchangeOf(u) +
+               ": " +
+               (u.outcome == Outcome::Interrupted ? tr("interrupted") : reasonWords(*u.stop));
     if (u.outcome == Outcome::Incompatible && u.checkStop)
-        return "identity read " + commandText(*u.checkStop) + ", try " +
-               std::to_string(u.checkTries) + " of " + std::to_string(kTriesPerPort) + ": " +
-               reasonText(*u.checkStop);
+        return fill(tr("identity read {1}, try {2} of {3}: {4}"),
+                    {commandWords(*u.checkStop), std::to_string(u.checkTries),
+                     std::to_string(kTriesPerPort), reasonWords(*u.checkStop)});
     return {};
+}
+
+std::string stepText(const std::string& name) {
+    // The names stepName() gives, marked for the catalogue.
+    static const char* const kSteps[] = {
+        N_("main image group 1"), N_("main image group 2"), N_("erases"),
+        N_("top block"),          N_("mirror block"),       N_("identity block"),
+        N_("second target"),      N_("final run"),          N_("completed")};
+    for (const char* step : kSteps)
+        if (name == step)
+            return tr(step);
+    const std::string section = "data part section ";
+    if (name.rfind(section, 0) == 0)
+        return fill(tr("data part section {1}"), {name.substr(section.size())});
+    return name;
+}
+
+std::string commandWords(const SessionStop& stop) {
+    if (stop.exchange > 0 && stop.command == kCmdWriteData)
+        return fill(tr("DATA block {1}"), {hex(stop.address, 4) + "+" + hex(stop.half, 2)});
+    const std::string text = commandText(stop);
+    if (text.rfind("command 0x", 0) == 0)
+        return fill(tr("command 0x{1}"), {hex(stop.command, 2)});
+    return text; // the mnemonic and its address: READ t0 2000
+}
+
+std::string reasonWords(const SessionStop& stop) {
+    if (stop.step == SessionStep::Completed)
+        return "";
+    const std::string erased = tr("nothing was erased");
+    switch (stop.safeguard) {
+    case Safeguard::None:
+        break;
+    case Safeguard::IdentityLost:
+        return tr("identity lost: the identity block is blank or cut and no record kept on this "
+                  "PC fits the unit") +
+               "; " + erased;
+    case Safeguard::SeveralRecords:
+        return tr("identity lost: the identity block is blank or cut and several records kept "
+                  "on this PC fit the unit") +
+               "; " + erased;
+    case Safeguard::IdentityChanged:
+        return tr("the identity block no longer reads as at the start of the session") + "; " +
+               erased;
+    case Safeguard::TopBlockBlank:
+        return tr("the top block reads blank and no record kept on this PC fits the unit") + "; " +
+               erased;
+    case Safeguard::RecordNotKept:
+        return fill(tr("the record of this unit cannot be kept on this PC: {1}"),
+                    {stop.recordError}) +
+               "; " + erased;
+    case Safeguard::RecordHeld:
+        return tr("the unit's record is in use by another update running now") + "; " + erased;
+    case Safeguard::RecordNotTrusted:
+        return tr("the record that fits the unit belongs to another user of this PC and was not "
+                  "confirmed") +
+               "; " + erased;
+    }
+    if (stop.releaseFault)
+        return tr("the release cannot be installed (it ends early or has too many data sections)");
+    if (stop.portFailed && stop.linkStatus != LINK_OK)
+        return tr("the port failed (the unit or its adapter is gone)");
+    switch (stop.linkStatus) {
+    case LINK_WRITE_FAILED:
+        return tr("a byte could not be written to the port");
+    case LINK_ZERO_LENGTH:
+        return tr("reply of length 0");
+    case LINK_SHORT_READ:
+        return tr("reply cut short");
+    case LINK_TIMEOUT:
+        return stop.frameSent ? tr("no reply within 5 s") : tr("no complement within 5 s");
+    default:
+        break;
+    }
+    if ((stop.command & static_cast<std::uint8_t>(~kTarget1Bit)) == kCmdRead &&
+        stop.replyLength != kReadReplyLength)
+        return fill(tr("reply of length {1} instead of {2}"),
+                    {std::to_string(stop.replyLength), std::to_string(kReadReplyLength)});
+    return fill(tr("refused with status 0x{1}"), {hex(stop.replyStatus, 2)});
 }
 
 } // namespace kronex::cli

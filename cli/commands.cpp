@@ -1,5 +1,6 @@
 #include "commands.h"
 
+#include "advice.h"
 #include "detection.h"
 #include "dump_file.h"
 #include "embedded_release.h"
@@ -122,7 +123,7 @@ std::function<void(int, int, const SessionStop&)> showTries(Console& console) {
             com(port) + ": " +
             fill(tr("try {1} of {2}: the unit answers the handshake but not the identity "
                     "read ({3})"),
-                 {std::to_string(attempt), std::to_string(kTriesPerPort), reasonText(stop)}));
+                 {std::to_string(attempt), std::to_string(kTriesPerPort), reasonWords(stop)}));
     };
 }
 
@@ -474,7 +475,7 @@ int updateCommand(const Options& o) {
         if (!o.quiet)
             printUpdate(std::cout, units);
         if (declined)
-            std::cout << tr("Nothing was written: the update was declined.") << "\n";
+            std::cout << tr("Nothing was written: you did not confirm the update.") << "\n";
         std::cout << summaryLine(units, secondsSince()) << "\n";
     }
     for (const auto& u : units)
@@ -532,7 +533,7 @@ int restoreCommand(const Options& o) {
         std::string answer;
         if (!std::getline(std::cin, answer) || (answer != "y" && answer != "Y" && answer != "yes" &&
                                                 answer != "s" && answer != "sim")) {
-            std::cerr << tr("Nothing was written: the restore was declined.") << "\n";
+            std::cerr << tr("Nothing was written: you did not confirm the restore.") << "\n";
             emit(o, restoreJson(unit, release()));
             return kExitDeclined;
         }

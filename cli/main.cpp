@@ -7,6 +7,7 @@
 #include "messages.h"
 #include "port_argument.h"
 #include "report.h"
+#include "usage.h"
 
 #include <CLI/CLI.hpp>
 #include <cstdlib>
@@ -58,21 +59,6 @@ class ConsoleSettings {
     Output outputs_[2] = {{GetStdHandle(STD_OUTPUT_HANDLE)}, {GetStdHandle(STD_ERROR_HANDLE)}};
 };
 #endif
-
-// "12", "COM12" or "com12"; nothing in another base, nothing above COM256.
-const CLI::Validator kPortNumber(
-    [](std::string& text) {
-        return parsePortArgument(text) ? std::string() : "not a port number: " + text;
-    },
-    "PORT", "port");
-
-// A value that is the next option is a missing value, not a folder named "-y".
-const CLI::Validator kNotAnOption(
-    [](std::string& text) {
-        return !text.empty() && text[0] == '-' ? "needs a value, not the option " + text
-                                               : std::string();
-    },
-    "VALUE", "not an option");
 
 std::vector<int> portNumbers(const std::vector<std::string>& texts) {
     std::vector<int> ports;
@@ -190,8 +176,14 @@ int run(int argc, char** argv) {
         else if (std::strncmp(argv[i], "--lang=", 7) == 0)
             lang = argv[i] + 7;
     }
-    if (!chooseLanguage(lang))
-        return usage(json, commandIn(argc, argv), "--lang: pt_BR or en, not " + lang);
+    if (!chooseLanguage(lang)) {
+        chooseLanguage(""); // said in the system's language
+        std::optional<EnglishTexts> english;
+        if (json)
+            english.emplace();
+        return usage(json, commandIn(argc, argv),
+                     fill(tr("--lang: pt_BR or en, not {1}"), {printable(lang)}));
+    }
 
     CLI::App app{
         tr("kronex-update: writes the firmware release compiled into this program into "
@@ -204,12 +196,17 @@ int run(int argc, char** argv) {
            "unit record), 70 internal error, 74 the run went well but --log lost lines, 130 "
            "interrupted (Ctrl-C)."),
         "kronex-update"};
+    // Before any option or command is added: each takes these from here.
+    app.formatter(helpFormatter());
+    app.option_defaults()->group(tr("Options"));
     app.require_subcommand(0, 1);
     app.set_help_flag("-h,--help", tr("this help, then nothing else"));
     Options o;
     bool version = false;
     std::vector<std::string> portTexts;
     std::string infoPort;
+    BadValue bad;
+    const CLI::Validator port = portNumber(bad);
     app.add_flag("--version", version, tr("the program's version and the release it carries"));
 
     auto* ports = app.add_subcommand(
@@ -223,7 +220,8 @@ int run(int argc, char** argv) {
     info->add_option("--port", infoPort,
                      tr("the unit's port, 1 to 256 (12, COM12 or com12); without it, COM1 to "
                         "COM16 are searched"))
-        ->check(kPortNumber);
+        ->type_name(tr("PORT"))
+        ->check(port);
     auto* verify = app.add_subcommand(
         "verify", tr("reads back every block of program memory an update writes and compares it "
                      "with this program's release, allowing for the bytes that are the unit's "
@@ -233,7 +231,8 @@ int run(int argc, char** argv) {
         ->add_option("--port", verifyPort,
                      tr("the unit's port, 1 to 256 (12, COM12 or com12); without it, COM1 to "
                         "COM16 are searched"))
-        ->check(kPortNumber);
+        ->type_name(tr("PORT"))
+        ->check(port);
     auto* update = app.add_subcommand(
         "update", tr("the update session, as the window runs it, on one unit or several at once; "
                      "asks before writing, once every unit has been found"));
@@ -242,7 +241,8 @@ int run(int argc, char** argv) {
                      tr("a unit's port, 1 to 256 (12, COM12 or com12); once per unit to update "
                         "several at once; without it, COM1 to COM16 are searched and the first "
                         "unit found is updated"))
-        ->check(kPortNumber);
+        ->type_name(tr("PORT"))
+        ->check(port);
     auto* all = update->add_flag(
         "--all", o.all, tr("every port from COM1 to COM16 where a unit answers the handshake"));
     all->excludes(update->get_option("--port"));
@@ -264,24 +264,29 @@ int run(int argc, char** argv) {
                      tr("where the diagnostic files go, one each named with the serial number "
                         "when several units are updated (default: the root of drive C:); "
                         "checked before anything is sent"))
-        ->check(kNotAnOption);
+        ->type_name(tr("FOLDER"))
+        ->check(notAnOption("--dump-dir", bad));
     auto* restore = app.add_subcommand(
         "restore", tr("writes a unit's own blocks (identity and top block) back from the record "
                       "an unfinished update kept, perhaps on another PC; run the update again "
                       "after it"));
-    restore->add_option("--record", o.record, tr("the record file (unit-*.record)"))->required();
+    restore->add_option("--record", o.record, tr("the record file (unit-*.record)"))
+        ->type_name(tr("FILE"))
+        ->required();
     std::string restorePort;
     restore
         ->add_option("--port", restorePort,
                      tr("the unit's port, 1 to 256 (12, COM12 or com12); without it, COM1 to "
                         "COM16 are searched"))
-        ->check(kPortNumber);
+        ->type_name(tr("PORT"))
+        ->check(port);
     restore->add_flag("--yes,-y", o.yes, tr("do not ask for confirmation"));
     for (auto* sub : {info, update, verify})
         sub->add_option("--log", o.logFile,
                         tr("add a line per exchange with the unit to this file (time, port, "
                            "command, address, reply status), for support"))
-            ->check(kNotAnOption);
+            ->type_name(tr("FILE"))
+            ->check(notAnOption("--log", bad));
     for (auto* sub : {info, update, verify, restore})
         sub->add_flag("--byte-writes", o.byteWrites,
                       tr("send each byte of a request to the port as a write of its own, as the "
@@ -294,6 +299,11 @@ int run(int argc, char** argv) {
     }
     app.add_flag("--json", o.json, tr("one JSON document on standard output instead of text"));
     app.add_option("--lang", lang, tr("pt_BR or en (default: the system's language)"));
+    // A command's help flag is made before it takes the group's name.
+    for (auto* sub : {ports, info, update, verify, restore}) {
+        sub->group(tr("Subcommands"));
+        sub->get_help_ptr()->group(tr("Options"));
+    }
 
     try {
         app.parse(argc, argv);
@@ -302,7 +312,12 @@ int run(int argc, char** argv) {
             std::cout << app.help();
             return kExitOk;
         }
-        return usage(json, commandIn(argc, argv), e.what());
+        // The JSON record's message stays English.
+        std::optional<EnglishTexts> english;
+        if (json)
+            english.emplace();
+        return usage(json, commandIn(argc, argv),
+                     refusalText(e, app, std::vector<std::string>(argv + 1, argv + argc), bad));
     }
     if (version) {
         if (json)

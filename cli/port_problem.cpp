@@ -1,5 +1,7 @@
 #include "port_problem.h"
 
+#include "messages.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -52,7 +54,7 @@ std::string systemText(DWORD error) {
 }
 #else
 PortProblem fromErrno(int err, PortCause cause) {
-    return {cause, err, std::strerror(err), {}};
+    return {cause, err, std::strerror(err), {}, {}, {}};
 }
 
 // The open the serial layer makes, made again to learn the errno it hit.
@@ -60,15 +62,15 @@ std::optional<PortProblem> askDevice(const std::string& path) {
     // Nothing but a character device is opened, as the serial layer does.
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0 && !S_ISCHR(st.st_mode)) {
-        const char* kind = S_ISREG(st.st_mode)    ? "a regular file"
-                           : S_ISDIR(st.st_mode)  ? "a folder"
-                           : S_ISFIFO(st.st_mode) ? "a pipe"
-                           : S_ISSOCK(st.st_mode) ? "a socket"
-                                                  : "no character device";
-        return PortProblem{PortCause::NotSerial,
-                           ENOTTY,
-                           std::string("not a serial port: ") + path + " is " + kind,
-                           {}};
+        const char* kind = S_ISREG(st.st_mode)    ? N_("a regular file")
+                           : S_ISDIR(st.st_mode)  ? N_("a folder")
+                           : S_ISFIFO(st.st_mode) ? N_("a pipe")
+                           : S_ISSOCK(st.st_mode) ? N_("a socket")
+                                                  : N_("no character device");
+        PortProblem p{PortCause::NotSerial, ENOTTY, {}, {}, path, kind};
+        const EnglishTexts english; // the JSON's text
+        p.text = problemText(p);
+        return p;
     }
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
@@ -107,6 +109,14 @@ std::optional<PortProblem> askDevice(const std::string& path) {
 
 } // namespace
 
+std::string problemText(const PortProblem& p) {
+    if (p.cause != PortCause::NotSerial)
+        return p.text;
+    if (p.kind.empty())
+        return tr("not a serial port");
+    return fill(tr("not a serial port: {1} is {2}"), {p.device, tr(p.kind.c_str())});
+}
+
 std::string causeName(PortCause cause) {
     switch (cause) {
     case PortCause::Held:
@@ -125,13 +135,13 @@ std::string causeName(PortCause cause) {
 
 PortProblem diagnosePort([[maybe_unused]] int port, DWORD error) {
 #ifdef _WIN32
-    return {causeOfWin32(error), static_cast<long>(error), systemText(error), {}};
+    return {causeOfWin32(error), static_cast<long>(error), systemText(error), {}, {}, {}};
 #else
     if (const auto path = posix::resolveDeviceName("COM" + std::to_string(port)))
         if (auto asked = askDevice(*path))
             return *asked;
     // The device opens now: report what the serial layer met.
-    PortProblem p{causeOfWin32(error), static_cast<long>(error), {}, {}};
+    PortProblem p{causeOfWin32(error), static_cast<long>(error), {}, {}, {}, {}};
     p.text = p.cause == PortCause::Held        ? std::strerror(EBUSY)
              : p.cause == PortCause::NotSerial ? "not a serial port"
                                                : std::strerror(ENOENT);

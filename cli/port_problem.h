@@ -17,7 +17,13 @@ struct PortProblem {
     long code = 0;     // the system's error number (errno on Linux, GetLastError on Windows)
     std::string text;  // the system's text for it
     std::string group; // Linux, denied: the group the device belongs to
+    // NotSerial: where the port leads, and what is there ("a folder").
+    std::string device, kind;
 };
+
+// The problem's text in the chosen language: this program's own words for a
+// port that is not a serial port, the system's text otherwise.
+std::string problemText(const PortProblem& problem);
 
 // COMn could not be opened and the serial layer said `error` (a Win32
 // code). On Linux the device itself is asked again for the system's errno,

@@ -1,5 +1,7 @@
 #include "progress_view.h"
 
+#include "messages.h"
+
 #include <algorithm>
 #include <string>
 
@@ -23,9 +25,7 @@ double fraction(const UnitProgress& u, const SessionPlan& plan) {
 }
 
 std::string kilobytes(std::uint64_t bytes) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f", static_cast<double>(bytes) / 1000);
-    return text;
+    return decimal(static_cast<double>(bytes) / 1000, 1);
 }
 
 } // namespace
@@ -67,8 +67,8 @@ std::string ProgressView::bar(const UnitProgress& u, Seen& seen) const {
         const double elapsed =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - seen.start).count();
         const int left = static_cast<int>(elapsed * (1 - f) / f + 0.5);
-        std::snprintf(text, sizeof text, "  %d:%02d left", left / 60, left % 60);
-        line += text;
+        std::snprintf(text, sizeof text, "%d:%02d", left / 60, left % 60);
+        line += "  " + fill(tr("{1} left"), {text});
     }
     return line;
 }
@@ -78,8 +78,11 @@ void ProgressView::plain(const UnitProgress& u, Seen& seen) {
     if (!seen.started || tenths == seen.tenths)
         return;
     seen.tenths = tenths;
-    std::fprintf(out_, "COM%d: %d%% (%u of %u exchanges)\n", u.port.load(), tenths * 10,
-                 std::min(u.exchanges.load(), plan_.exchanges), plan_.exchanges);
+    const std::string done =
+        fill(trn("{1} of {2} exchange", "{1} of {2} exchanges", plan_.exchanges),
+             {std::to_string(std::min(u.exchanges.load(), plan_.exchanges)),
+              std::to_string(plan_.exchanges)});
+    std::fprintf(out_, "COM%d: %d%% (%s)\n", u.port.load(), tenths * 10, done.c_str());
 }
 
 void ProgressView::show(const std::deque<UnitProgress>& units) {

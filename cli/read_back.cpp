@@ -1,5 +1,6 @@
 #include "read_back.h"
 
+#include "advice.h"
 #include "device_commands.h"
 #include "session_stop.h"
 
@@ -27,12 +28,13 @@ ReadBack readBack(LinkExchange& link, const std::vector<WrittenBlock>& blocks) {
             SessionStop stop;
             recordLastExchange(link, stop);
             f.why = reasonText(stop);
+            f.whyText = reasonWords(stop);
             if (!answered)
                 break; // no use asking a unit that does not answer
             continue;
         }
         ++result.read;
-        BlockFault f{b.target, b.address, false, -1, 0, {}};
+        BlockFault f{b.target, b.address, false, -1, 0, {}, {}};
         for (std::size_t i = 0; i < kBlockBytes; ++i)
             if (!b.unitOwn[i] && data[i] != b.bytes[i]) {
                 if (f.firstByte < 0)

@@ -16,7 +16,8 @@ struct BlockFault {
     bool unread = false; // the unit refused the read, or did not answer it
     int firstByte = -1;  // the first byte that differs
     int bytes = 0;       // how many differ
-    std::string why;     // unread: how the read ended
+    std::string why;     // unread: how the read ended (English, for the JSON)
+    std::string whyText; // the same in the chosen language
 };
 
 struct ReadBack {

@@ -3,6 +3,7 @@
 #include "advice.h"
 #include "messages.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <iomanip>
@@ -21,9 +22,7 @@ std::string hex4(unsigned v) {
 }
 
 std::string seconds(double s) {
-    std::ostringstream out;
-    out << std::fixed << std::setprecision(1) << s << " s";
-    return out.str();
+    return decimal(s, 1) + " s";
 }
 
 // Bytes 9-10 and 7-8 of the identity block: the first and second erase.
@@ -38,7 +37,7 @@ std::string verdict(const UnitReport& unit, const LoadedCatalog& release) {
     if (unit.incomplete)
         return fill(
             tr("update incomplete: stopped at {1} ({2}); run the update again to finish it"),
-            {unit.incomplete->stoppedAt, unit.incomplete->since});
+            {stepText(unit.incomplete->stoppedAt), unit.incomplete->since});
     if (!unit.releaseBefore)
         return fill(tr("cannot take release {1}"), {installs});
     if (*unit.releaseBefore == release.releaseNumber)
@@ -255,6 +254,42 @@ std::string outcomeName(Outcome outcome) {
     return "failed";
 }
 
+std::string outcomeWord(Outcome outcome) {
+    switch (outcome) {
+    case Outcome::Updated:
+        return tr("updated");
+    case Outcome::Answered:
+        return tr("answered");
+    case Outcome::Failed:
+        return tr("failed");
+    case Outcome::Incompatible:
+        return tr("incompatible");
+    case Outcome::NoUnit:
+        return tr("no unit");
+    case Outcome::Held:
+        return tr("held");
+    case Outcome::Denied:
+        return tr("denied");
+    case Outcome::Missing:
+        return tr("missing");
+    case Outcome::Skipped:
+        return tr("skipped");
+    case Outcome::Verified:
+        return tr("verified");
+    case Outcome::Differs:
+        return tr("differs");
+    case Outcome::Unreadable:
+        return tr("unreadable");
+    case Outcome::Interrupted:
+        return tr("interrupted");
+    case Outcome::IdentityLost:
+        return tr("identity lost");
+    case Outcome::Restored:
+        return tr("restored");
+    }
+    return tr("failed");
+}
+
 std::string outcomeText(const UnitReport& u) {
     switch (u.outcome) {
     case Outcome::Updated:
@@ -264,7 +299,9 @@ std::string outcomeText(const UnitReport& u) {
     case Outcome::Skipped:
         return tr("already holds this release: left as it is");
     case Outcome::Verified:
-        return fill(tr("verified: all {1} blocks the release writes read back as written"),
+        return fill(trn("verified: the {1} block the release writes reads back as written",
+                        "verified: all {1} blocks the release writes read back as written",
+                        u.readBack->blocks),
                     {std::to_string(u.readBack->blocks)});
     case Outcome::Restored:
         return tr("the unit's own blocks are back as the record kept them; run the update again");
@@ -288,12 +325,14 @@ std::string summaryLine(const std::vector<UnitReport>& units, double s) {
         failed += failure(u.outcome) && !u.passedOver;
         bytes += u.bytesSent;
     }
-    char rate[64];
-    std::snprintf(rate, sizeof rate, "%.1f kB", static_cast<double>(bytes) / 1000);
+    const std::string rate = decimal(static_cast<double>(bytes) / 1000, 1) + " kB";
     const long bits = s > 0 ? std::lround(static_cast<double>(bytes) * 10 / s) : 0;
-    return fill(
-        tr("{1} updated, {2} failed; {3} sent in {4}, effective line rate {5} bit/s"),
-        {std::to_string(updated), std::to_string(failed), rate, seconds(s), std::to_string(bits)});
+    // Portuguese agrees the words with each count ("1 atualizada", "2 atualizadas").
+    const auto n = [](int count) { return static_cast<unsigned long long>(count); };
+    return fill(tr("{1}, {2}; {3} sent in {4}, effective line rate {5} bit/s"),
+                {fill(trn("{1} updated", "{1} updated", n(updated)), {std::to_string(updated)}),
+                 fill(trn("{1} failed", "{1} failed", n(failed)), {std::to_string(failed)}), rate,
+                 seconds(s), std::to_string(bits)});
 }
 
 nlohmann::json summaryJson(const std::vector<UnitReport>& units, double s) {
@@ -388,12 +427,16 @@ void printInfo(std::ostream& out, const UnitReport& u, const LoadedCatalog& rele
     }
     const auto& id = *u.identity;
     const auto [first, second] = eraseAddresses(id);
+    // The values in one column, however long the labels are in the language.
+    const std::string labels[] = {tr("release recorded:"), tr("erase addresses recorded:"),
+                                  tr("compatibility check:")};
+    std::size_t width = 0;
+    for (const auto& l : labels)
+        width = std::max(width, displayWidth(l) + 2);
     out << com(u.port) << ": " << fill(tr("unit {1}"), {u.serial}) << "\n"
-        << "  " << fill(tr("release recorded:          {1}"), {std::to_string(id[kReleaseByte])})
-        << "\n"
-        << "  " << fill(tr("erase addresses recorded:  {1}, {2}"), {hex4(first), hex4(second)})
-        << "\n"
-        << "  " << tr("compatibility check:       passed") << "\n"
+        << "  " << padded(labels[0], width) << std::to_string(id[kReleaseByte]) << "\n"
+        << "  " << padded(labels[1], width) << hex4(first) << ", " << hex4(second) << "\n"
+        << "  " << padded(labels[2], width) << tr("passed") << "\n"
         << "  " << verdict(u, release) << "\n";
 }
 
@@ -439,12 +482,17 @@ void printUpdate(std::ostream& out, const std::vector<UnitReport>& units) {
     }
     if (units.size() < 2)
         return;
-    out << "\n"
-        << std::left << std::setw(7) << tr("Port") << std::setw(10) << tr("Serial") << std::setw(13)
-        << tr("Outcome") << tr("Time") << "\n";
+    // Columns by display width: "Série" is five columns, not six bytes; a
+    // column widens for a longer word than its usual width takes.
+    std::size_t outcomeWidth = 13;
     for (const auto& u : units)
-        out << std::setw(7) << com(u.port) << std::setw(10) << (u.serial.empty() ? "-" : u.serial)
-            << std::setw(13) << outcomeName(u.outcome) << seconds(u.seconds) << "\n";
+        outcomeWidth = std::max(outcomeWidth, displayWidth(outcomeWord(u.outcome)) + 1);
+    out << "\n"
+        << padded(tr("Port"), 7) << padded(tr("Serial"), 10) << padded(tr("Outcome"), outcomeWidth)
+        << tr("Time") << "\n";
+    for (const auto& u : units)
+        out << padded(com(u.port), 7) << padded(u.serial.empty() ? "-" : u.serial, 10)
+            << padded(outcomeWord(u.outcome), outcomeWidth) << seconds(u.seconds) << "\n";
 }
 
 void printVerify(std::ostream& out, const UnitReport& u, const LoadedCatalog& release) {
@@ -458,8 +506,10 @@ void printVerify(std::ostream& out, const UnitReport& u, const LoadedCatalog& re
         return;
     for (const auto& f : u.readBack->faults)
         out << "  " << blockName(f.target, f.address) << ": "
-            << (f.unread ? fill(tr("not read ({1})"), {f.why})
-                         : fill(tr("{1} bytes differ, the first at byte {2}"),
+            << (f.unread ? fill(tr("not read ({1})"), {f.whyText})
+                         : fill(trn("{1} byte differs, at byte {2}",
+                                    "{1} bytes differ, the first at byte {2}",
+                                    static_cast<unsigned long long>(f.bytes)),
                                 {std::to_string(f.bytes), std::to_string(f.firstByte)}))
             << "\n";
     out << "  " << tr("The data part cannot be read back (the unit has no command for it).")

@@ -16,6 +16,10 @@ namespace kronex::cli {
 // "updated", "failed", "incompatible", "no_unit", "held", "interrupted", ...
 std::string outcomeName(Outcome outcome);
 
+// The outcome in a word of the chosen language, for the table ("no unit",
+// "sem unidade"); the JSON keeps outcomeName().
+std::string outcomeWord(Outcome outcome);
+
 // One line per unit: "updated in 14.8 s", or what happened, what to do next
 // and, in brackets, where exactly it stopped.
 std::string outcomeText(const UnitReport& unit);

@@ -1,8 +1,15 @@
 // The command-line updater's texts in both languages: plural forms from the
-// catalogue, decimals in the language's form, columns by display width.
+// catalogue, decimals in the language's form, columns by display width,
+// the stop's account, and the command line's own help and refusals.
+#include "advice.h"
+#include "device_commands.h"
+#include "link_exchange.h"
 #include "messages.h"
+#include "report.h"
+#include "usage.h"
 
 #include <gtest/gtest.h>
+#include <sstream>
 
 namespace kronex::cli {
 namespace {
@@ -48,6 +55,143 @@ TEST_F(Language, DecimalsAndColumns) {
     EXPECT_EQ(padded("Série", 8), "Série   ");
     EXPECT_EQ(padded("Porta", 8), "Porta   ");
     EXPECT_EQ(padded("interrompida", 8), "interrompida "); // never runs into the next column
+}
+
+// The column where `word` starts on the line that holds it, in display columns.
+std::size_t columnOf(const std::string& text, const std::string& word) {
+    const std::size_t at = text.find(word);
+    const std::size_t line = text.rfind('\n', at) + 1; // npos + 1 is 0
+    return displayWidth(text.substr(line, at - line));
+}
+
+TEST_F(Language, SummaryAndTableInTheLanguage) {
+    std::vector<UnitReport> units(2);
+    units[0].port = 3;
+    units[0].serial = "290A1BC2";
+    units[0].outcome = Outcome::Updated;
+    units[0].seconds = 4.34;
+    units[0].bytesSent = 234200;
+    units[1].port = 4;
+    units[1].outcome = Outcome::NoUnit;
+    struct Case {
+        const char* lang;
+        const char* summary;
+        const char* header;
+        const char* row;
+    } const cases[] = {
+        {"en", "1 updated, 1 failed; 234.2 kB sent in 4.3 s", "Serial", "no unit      0.0 s"},
+        {"pt_BR", "1 atualizada, 1 com falha; 234,2 kB enviados em 4,3 s", "Série",
+         "sem unidade  0,0 s"},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(chooseLanguage(c.lang));
+        EXPECT_EQ(summaryLine(units, 4.34).rfind(c.summary, 0), 0u) << summaryLine(units, 4.34);
+        std::ostringstream table;
+        printUpdate(table, units);
+        const std::string t = table.str().substr(table.str().find("\n\n") + 2); // the table
+        EXPECT_NE(t.find(c.row), std::string::npos) << t;
+        // Each header over its column, accents included.
+        EXPECT_EQ(columnOf(t, c.header), columnOf(t, "290A1BC2")) << t;
+        EXPECT_EQ(columnOf(t, outcomeWord(Outcome::NoUnit)),
+                  columnOf(t, outcomeWord(Outcome::Updated)))
+            << t;
+    }
+    units[1].outcome = Outcome::Updated;
+    ASSERT_TRUE(chooseLanguage("pt_BR"));
+    EXPECT_EQ(summaryLine(units, 1).rfind("2 atualizadas, 0 com falha; ", 0), 0u);
+}
+
+// The account of a stop reads in English exactly as the JSON's fields, and
+// in Portuguese without them.
+TEST_F(Language, StopAccountInTheLanguage) {
+    SessionStop data;
+    data.step = SessionStep::DataPart;
+    data.section = 3;
+    data.command = kCmdWriteData;
+    data.address = 0x64;
+    data.half = 0x80;
+    data.exchange = 641;
+    data.replyStatus = 0x55;
+    SessionStop timeout = data;
+    timeout.step = SessionStep::FinalRun;
+    timeout.command = kCmdRun | kTarget1Bit;
+    timeout.linkStatus = LINK_TIMEOUT;
+    timeout.frameSent = true;
+    SessionStop shortRead = data;
+    shortRead.step = SessionStep::IdentityBlock;
+    shortRead.command = kCmdRead;
+    shortRead.address = 0x2000;
+    shortRead.replyLength = 3;
+    SessionStop kept = data;
+    kept.safeguard = Safeguard::RecordNotKept;
+    kept.recordError = "disk full";
+    for (const SessionStop& s : {data, timeout, shortRead, kept}) {
+        const EnglishTexts english;
+        EXPECT_EQ(stepText(stepName(s)), stepName(s));
+        EXPECT_EQ(reasonWords(s), reasonText(s));
+        EXPECT_EQ(commandWords(s), commandText(s));
+    }
+    ASSERT_TRUE(chooseLanguage("pt_BR"));
+    EXPECT_EQ(stepText(stepName(data)), "parte de dados, seção 3");
+    EXPECT_EQ(stepText("final run"), "execução final"); // as a record file keeps it
+    EXPECT_EQ(stepText("no such step"), "no such step");
+    EXPECT_EQ(commandWords(data), "DATA bloco 0064+80");
+    EXPECT_EQ(reasonWords(data), "recusado pela unidade, status 0x55");
+    EXPECT_EQ(reasonWords(timeout), "sem resposta em 5 s");
+    EXPECT_EQ(commandWords(timeout), "RUN t1");
+    EXPECT_EQ(reasonWords(kept),
+              "o registro desta unidade não pode ser guardado neste PC: disk full; nada foi "
+              "apagado");
+}
+
+// CLI11's help and refusals come from the catalogue, not from its English.
+TEST_F(Language, CommandLineHelpAndRefusals) {
+    ASSERT_TRUE(chooseLanguage("pt_BR"));
+    CLI::App app{"", "kronex-update"};
+    app.formatter(helpFormatter());
+    app.option_defaults()->group(tr("Options"));
+    BadValue bad;
+    auto* sub = app.add_subcommand("update", "");
+    std::vector<std::string> ports;
+    std::string record;
+    bool yes = false, loop = false, all = false;
+    sub->add_option("--port", ports)->type_name(tr("PORT"))->check(portNumber(bad));
+    auto* y = sub->add_flag("--yes,-y", yes);
+    sub->add_flag("--all", all)->excludes(sub->get_option("--port"));
+    sub->add_flag("--loop", loop)->needs(y);
+    sub->add_option("--record", record, "registro")->required();
+    struct Case {
+        std::vector<const char*> args;
+        const char* refusal;
+    } const cases[] = {
+        {{"update", "--record", "r", "--port", "0x0c"},
+         "--port: não é um número de porta: 0x0c (1 a 256: 12, COM12 ou com12)"},
+        {{"update", "--record", "r", "--loop"}, "--loop exige --yes"},
+        {{"update", "--record", "r", "--all", "--port", "3"},
+         "--port e --all não podem ser usados juntos"},
+        {{"update", "--yes"}, "kronex-update update exige --record"},
+        {{"update", "--record"}, "--record precisa de um valor"},
+        {{"update", "--record", "r", "--yes=talvez"}, "--yes não aceita valor: --yes=talvez"},
+        {{"update", "--record", "r", "a", "b"},
+         "argumentos inesperados: a b (--help lista o que kronex-update update aceita)"},
+    };
+    for (const auto& c : cases) {
+        std::vector<const char*> argv = {"kronex-update"};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        bad = {};
+        try {
+            app.parse(static_cast<int>(argv.size()), const_cast<char**>(argv.data()));
+            ADD_FAILURE() << c.refusal << ": accepted";
+        } catch (const CLI::ParseError& e) {
+            EXPECT_EQ(refusalText(e, app, {c.args.begin(), c.args.end()}, bad), c.refusal);
+        }
+    }
+    const std::string help = sub->help();
+    for (const char* label :
+         {"Uso:", "[OPÇÕES]", "Opções:", "--port PORTA", "Exige: --yes", "OBRIGATÓRIO"})
+        EXPECT_NE(help.find(label), std::string::npos) << label << "\n" << help;
+    // The description starts in one column whatever the accents before it.
+    EXPECT_EQ(columnOf(help, "registro"), 30u) << help;
 }
 
 } // namespace
