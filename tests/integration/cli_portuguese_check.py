@@ -94,7 +94,7 @@ def unplug(com):
 def run(args, answer=None):
     """Standard output and error together; with `answer`, standard input and
     error are a terminal where it is typed."""
-    command = [update_exe, *args.split(), "--lang", "pt_BR"]
+    command = [update_exe, "--lang", "pt_BR", *args.split()]
     if answer is None:
         r = subprocess.run(command, env=env, stdin=subprocess.DEVNULL,
                            capture_output=True, text=True, timeout=120)
