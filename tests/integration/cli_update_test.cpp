@@ -391,6 +391,14 @@ TEST(CliUpdate, AsksAfterTheSurveyAndADeclineWritesNothing) {
               std::string::npos);
     EXPECT_EQ(commandsIn(bench.state / "declined.txt"), (std::vector<std::string>{"READ t0 2000"}));
 
+    // In Portuguese the decline is the technician's, never read as the unit's refusal.
+    auto again = bench.unit(3, "declinedPt");
+    const auto [ptStatus, pt] = bench.run("update --port 3 --lang pt_BR", std::string("n\n"));
+    EXPECT_EQ(again->stop(SIGTERM), 0);
+    EXPECT_EQ(ptStatus, 3) << pt;
+    EXPECT_NE(pt.find("Nada foi gravado: você não confirmou a atualização."), std::string::npos)
+        << pt;
+
     // Confirmed, the session goes on with the same link: the window's bytes.
     auto confirmed = bench.unit(3, "confirmed");
     EXPECT_EQ(bench.run("update --port 3", std::string("y\n")).first, 0);
