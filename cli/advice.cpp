@@ -206,7 +206,7 @@ Advice adviceFor(const UnitReport& u) {
 
 std::string detailOf(const UnitReport& u) {
     if (!u.stop && !u.problem.empty())
-        return u.problem;
+        return inEnglish() || u.problemWords.empty() ? u.problem : u.problemWords;
     if (u.portProblem)
         return fill(tr("system error {1}: {2}"),
                     {std::to_string(u.portProblem->code), problemText(*u.portProblem)});

@@ -97,6 +97,10 @@ EnglishTexts::~EnglishTexts() {
     --tEnglishOnly;
 }
 
+bool inEnglish() {
+    return !portugueseNow();
+}
+
 std::string tr(const char* english) {
     if (tEnglishOnly > 0)
         return english;

@@ -24,6 +24,10 @@ class EnglishTexts {
     EnglishTexts& operator=(const EnglishTexts&) = delete;
 };
 
+// tr() answers English now: English chosen, or an EnglishTexts alive on
+// this thread.
+bool inEnglish();
+
 // The text for a count of `n`, in the chosen language's plural form:
 // trn("{1} block", "{1} blocks", n), with fill() putting the number in.
 std::string trn(const char* singular, const char* plural, unsigned long long n);

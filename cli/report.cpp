@@ -362,9 +362,15 @@ void recordDump(UnitReport& report, const DumpResult& dump) {
     report.outcome = dump.path.empty() ? Outcome::Failed : Outcome::Updated;
     report.dumpFile = dump.path.empty() ? std::string() : pathText(dump.path);
     report.dumpError = dump.error;
-    if (dump.path.empty())
-        report.problem =
-            "updated, but the diagnostic file could not be written anywhere: " + dump.error;
+    if (dump.path.empty()) {
+        const auto said = [&] {
+            return fill(tr("updated, but the diagnostic file could not be written anywhere: {1}"),
+                        {dump.error});
+        };
+        report.problemWords = said();
+        const EnglishTexts english;
+        report.problem = said();
+    }
 }
 
 void printPorts(std::ostream& out, const std::vector<PortState>& ports) {

@@ -202,9 +202,14 @@ bool restoreFits(const UnitRecord& record, UnitReport& report) {
     if (recordFitsUnit(record, *report.identity, *report.top))
         return true;
     report.outcome = Outcome::Failed;
-    report.problem =
-        fill(tr("the unit is {1}, not {2} whose blocks the record keeps; nothing was written"),
-             {report.serial, serialOf(record.identity)});
+    const auto said = [&] {
+        return fill(
+            tr("the unit is {1}, not {2} whose blocks the record keeps; nothing was written"),
+            {report.serial, serialOf(record.identity)});
+    };
+    report.problemWords = said();
+    const EnglishTexts english;
+    report.problem = said();
     return false;
 }
 

@@ -73,6 +73,8 @@ struct UnitReport {
     std::optional<ReadBack> readBack; // verify
     std::optional<Incomplete> incomplete;
     std::string problem; // restore: why the unit was not touched; a diagnostic file written nowhere
+    std::string
+        problemWords;       // the same in the chosen language (`problem` is English, for the JSON)
     std::string keptBefore; // restore: the record of the unit's blocks as they were
     // A completed update whose record could not be removed: why (the file named).
     std::string recordLeft;

@@ -139,6 +139,19 @@ TEST_F(Language, StopAccountInTheLanguage) {
     EXPECT_EQ(reasonWords(data), "recusado pela unidade, status 0x55");
     EXPECT_EQ(reasonWords(timeout), "sem resposta em 5 s");
     EXPECT_EQ(commandWords(timeout), "RUN t1");
+    // A diagnostic file written nowhere: the text in Portuguese, the JSON's in English.
+    UnitReport nowhere;
+    DumpResult dump;
+    dump.error = "disk full";
+    recordDump(nowhere, dump);
+    EXPECT_EQ(detailOf(nowhere),
+              "atualizada, mas o arquivo de diagnóstico não pôde ser gravado em lugar nenhum: disk "
+              "full");
+    {
+        const EnglishTexts english;
+        EXPECT_EQ(detailOf(nowhere),
+                  "updated, but the diagnostic file could not be written anywhere: disk full");
+    }
     EXPECT_EQ(reasonWords(kept),
               "o registro desta unidade não pode ser guardado neste PC: disk full; nada foi "
               "apagado");
