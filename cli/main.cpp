@@ -197,12 +197,13 @@ int run(int argc, char** argv) {
         tr("kronex-update: writes the firmware release compiled into this program into "
            "KRONEX units in update mode.\n\n"
            "Exit status: 0 every unit updated (ports, info: succeeded; verify: every block "
-           "matches), 1 at least one unit failed or a named port could not be used, 2 no "
-           "unit found, 3 the "
-           "confirmation was declined (nothing written), 64 bad usage (also: no terminal "
-           "to confirm on without --yes, --dump-dir not a writable folder, --record not a "
-           "unit record), 70 internal error, 74 the run went well but --log lost lines, 130 "
-           "interrupted (Ctrl-C)."),
+           "matches; --loop: every unit it took), 1 at least one unit failed or did not pass "
+           "the compatibility check, or a named port could not be used or had no unit "
+           "answering, 2 the search of COM1 to COM16 found no unit, 3 the confirmation was "
+           "declined (nothing written), 64 bad usage (also: no terminal to confirm on without "
+           "--yes, --dump-dir not a writable folder, --log not writable, --record not a unit "
+           "record), 70 internal error, 74 the run went well but --log lost lines, 130 "
+           "interrupted (Ctrl-C; --loop: only when it cut an update short)."),
         "kronex-update"};
     app.require_subcommand(0, 1);
     app.set_help_flag("-h,--help", tr("this help, then nothing else"));

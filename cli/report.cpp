@@ -3,10 +3,13 @@
 #include "advice.h"
 #include "messages.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <iomanip>
 #include <sstream>
+#include <type_traits>
 
 namespace kronex::cli {
 
@@ -210,6 +213,17 @@ std::string com(int port) {
     return "COM" + std::to_string(port);
 }
 
+std::string orUnknown(const std::string& text) {
+    return text.empty() ? tr("unknown") : text;
+}
+
+std::string unitLabel(const UnitReport& u) {
+    const std::string port = u.port ? com(u.port) : std::string("COM1-16");
+    if (!u.serial.empty() || u.identity)
+        return port + " (" + orUnknown(u.serial) + ")";
+    return port;
+}
+
 nlohmann::json restoreJson(const UnitReport& u, const LoadedCatalog& release) {
     nlohmann::json j = unitJson(u);
     if (!u.problem.empty())
@@ -243,6 +257,8 @@ std::string outcomeName(Outcome outcome) {
         return "verified";
     case Outcome::Differs:
         return "differs";
+    case Outcome::OtherRelease:
+        return "other_release";
     case Outcome::Unreadable:
         return "unreadable";
     case Outcome::Interrupted:
@@ -256,6 +272,10 @@ std::string outcomeName(Outcome outcome) {
 }
 
 std::string outcomeText(const UnitReport& u) {
+    return outcomeText(u, adviceFor(u).next);
+}
+
+std::string outcomeText(const UnitReport& u, const std::string& next) {
     switch (u.outcome) {
     case Outcome::Updated:
         return fill(tr("updated in {1}"), {seconds(u.seconds)});
@@ -271,13 +291,29 @@ std::string outcomeText(const UnitReport& u) {
     default:
         break;
     }
-    const Advice advice = adviceFor(u);
-    std::string text = advice.happened;
-    if (!advice.next.empty())
-        text += ". " + fill(tr("What to do: {1}."), {advice.next});
+    std::string text = adviceFor(u).happened;
+    if (!next.empty())
+        text += ". " + fill(tr("What to do: {1}."), {next});
     if (const std::string detail = detailOf(u); !detail.empty())
         text += " [" + detail + "]";
     return text;
+}
+
+double busySeconds(const std::vector<UnitReport>& units) {
+    using Span = std::decay_t<decltype(*UnitReport::span)>;
+    std::vector<Span> spans;
+    for (const auto& u : units)
+        if (u.span)
+            spans.push_back(*u.span);
+    std::sort(spans.begin(), spans.end());
+    double total = 0;
+    for (std::size_t i = 0; i < spans.size();) {
+        auto [from, to] = spans[i];
+        for (++i; i < spans.size() && spans[i].first <= to; ++i)
+            to = std::max(to, spans[i].second);
+        total += std::chrono::duration<double>(to - from).count();
+    }
+    return total;
 }
 
 std::string summaryLine(const std::vector<UnitReport>& units, double s) {
@@ -388,8 +424,10 @@ void printInfo(std::ostream& out, const UnitReport& u, const LoadedCatalog& rele
     }
     const auto& id = *u.identity;
     const auto [first, second] = eraseAddresses(id);
-    out << com(u.port) << ": " << fill(tr("unit {1}"), {u.serial}) << "\n"
-        << "  " << fill(tr("release recorded:          {1}"), {std::to_string(id[kReleaseByte])})
+    out << com(u.port) << ": " << fill(tr("unit {1}"), {orUnknown(u.serial)}) << "\n"
+        << "  "
+        << fill(tr("release recorded:          {1}"),
+                {orUnknown(u.releaseBefore ? std::to_string(*u.releaseBefore) : "")})
         << "\n"
         << "  " << fill(tr("erase addresses recorded:  {1}, {2}"), {hex4(first), hex4(second)})
         << "\n"
@@ -411,8 +449,8 @@ nlohmann::json infoJson(const UnitReport& u, const LoadedCatalog& release) {
                         {"reason", nullptr}};
     if (u.outcome == Outcome::Answered) {
         const auto [first, second] = eraseAddresses(*u.identity);
-        j["serial_number"] = u.serial;
-        j["release_recorded"] = u.identity->at(kReleaseByte);
+        j["serial_number"] = textOrNull(u.serial);
+        j["release_recorded"] = optionalInt(u.releaseBefore);
         j["erase_addresses"] = {hex4(first), hex4(second)};
         j["compatible"] = true;
         const EnglishTexts english;
@@ -431,8 +469,7 @@ nlohmann::json infoJson(const UnitReport& u, const LoadedCatalog& release) {
 
 void printUpdate(std::ostream& out, const std::vector<UnitReport>& units) {
     for (const auto& u : units) {
-        out << (u.port ? com(u.port) : std::string("COM1-16"))
-            << (u.serial.empty() ? "" : " (" + u.serial + ")") << ": " << outcomeText(u) << "\n";
+        out << unitLabel(u) << ": " << outcomeText(u) << "\n";
         if (!u.dumpFile.empty())
             out << "  " << fill(tr("diagnostic file: {1}"), {u.dumpFile})
                 << (u.dumpError.empty() ? "" : " (" + u.dumpError + ")") << "\n";
@@ -452,11 +489,12 @@ void printVerify(std::ostream& out, const UnitReport& u, const LoadedCatalog& re
                tr("This program installs release {1} \"{2}\" ({3})"),
                {std::to_string(release.releaseNumber), release.releaseCaption, release.releaseDate})
         << "\n";
-    out << (u.port ? com(u.port) : std::string("COM1-16"))
-        << (u.serial.empty() ? "" : " (" + u.serial + ")") << ": " << outcomeText(u) << "\n";
+    out << unitLabel(u) << ": " << outcomeText(u) << "\n";
     if (!u.readBack)
         return;
-    for (const auto& f : u.readBack->faults)
+    // Another release differs nearly everywhere: the list would say nothing more.
+    for (const auto& f :
+         u.outcome == Outcome::OtherRelease ? std::vector<BlockFault>() : u.readBack->faults)
         out << "  " << blockName(f.target, f.address) << ": "
             << (f.unread ? fill(tr("not read ({1})"), {f.why})
                          : fill(tr("{1} bytes differ, the first at byte {2}"),
