@@ -254,8 +254,10 @@ int run(int argc, char** argv) {
     update
         ->add_flag("--loop", o.loop,
                    tr("keep going: update each unit as it is switched on, on the named ports or "
-                      "the first free one of COM1 to COM16, until Ctrl-C; a line per unit (a "
-                      "JSON line with --json) and a running count; needs --yes"))
+                      "the first free one of COM1 to COM16, until Ctrl-C; its progress, then a "
+                      "numbered line per unit (a JSON line with --json) and one summary at the "
+                      "end; a unit that failed is taken again once switched off and on; needs "
+                      "--yes"))
         ->needs(yes)
         ->excludes(all);
     update->add_flag("--skip-current", o.skipCurrent,
