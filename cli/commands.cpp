@@ -616,7 +616,11 @@ int restoreCommand(const Options& o) {
         job.restore = &*record;
         job.byteWrites = o.byteWrites;
         UnitProgress again;
+        const UnitReport looked = unit;
         unit = runUnit(unit.port, job, again);
+        // What the command sent: the first look's reads as well as the restore.
+        unit.bytesSent += looked.bytesSent;
+        unit.exchangesDone += looked.exchangesDone;
     }
     if (o.json) {
         emit(o, restoreJson(unit, release()));
