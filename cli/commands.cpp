@@ -271,6 +271,7 @@ int loopUpdates(const Options& o, const UnitJob& job, Console& console,
     // begun; a view of its own for each set of units, so that its times are theirs.
     std::deque<UnitProgress> shown(slots.size());
     std::vector<const UnitProgress*> drawn(slots.size(), nullptr);
+    std::vector<std::shared_ptr<const UnitProgress>> reported(slots.size());
     std::optional<ProgressView> view;
     for (;;) {
         std::vector<Ended> done;
@@ -279,12 +280,11 @@ int loopUpdates(const Options& o, const UnitJob& job, Console& console,
             std::lock_guard lock(mutex);
             done.assign(ended.begin(), ended.end());
             ended.clear();
-            for (std::size_t i = 0; i < slots.size(); ++i)
-                if (current[i] && current[i]->sessionStarted)
-                    now[i] = current[i].get();
             for (const Ended& e : done)
-                if (now[e.slot] == e.progress.get())
-                    now[e.slot] = nullptr; // reported: its bar is over
+                reported[e.slot] = e.progress; // its bar is over
+            for (std::size_t i = 0; i < slots.size(); ++i)
+                if (current[i] && current[i]->sessionStarted && current[i] != reported[i])
+                    now[i] = current[i].get();
             for (std::size_t i = 0; i < slots.size(); ++i) {
                 const UnitProgress* from = now[i] ? now[i] : drawn[i];
                 if (!from)
