@@ -142,7 +142,7 @@ void ExchangeTrace::came(std::uint8_t byte) {
 }
 
 void ExchangeTrace::endExchange() {
-    char text[48];
+    char text[80];
     switch (state_) {
     case State::Idle:
         return;
