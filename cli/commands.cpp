@@ -252,19 +252,23 @@ int loopUpdates(const Options& o, const UnitJob& job, Console& console,
     const auto report = [&](const UnitReport& u) {
         units.push_back(u);
         warnRecordLeft(u);
-        if (o.json) {
-            std::cout << updateJson({u}, release(), true, u.seconds).dump() << "\n" << std::flush;
-            return;
-        }
+        // A unit that failed is taken again once switched off and on: no rerun.
         const bool again = u.outcome != Outcome::Updated && u.outcome != Outcome::Skipped &&
                            u.outcome != Outcome::Interrupted && u.port != 0;
+        const char* const switchAgain = N_("switch the unit off and on again in update mode (F2 "
+                                           "held down); it is taken again as soon as it answers");
+        if (o.json) {
+            nlohmann::json line = updateJson({u}, release(), true, u.seconds);
+            if (again) {
+                const EnglishTexts english;
+                line["units"][0]["next_step"] = tr(switchAgain);
+            }
+            std::cout << line.dump() << "\n" << std::flush;
+            return;
+        }
         if (!o.quiet)
             std::cout << "[" << units.size() << "] " << unitLabel(u) << ": "
-                      << (again ? outcomeText(u, tr("switch the unit off and on again in update "
-                                                    "mode (F2 held down); it is taken again as "
-                                                    "soon as it answers"))
-                                : outcomeText(u))
-                      << "\n"
+                      << (again ? outcomeText(u, tr(switchAgain)) : outcomeText(u)) << "\n"
                       << std::flush;
     };
     // What the view draws: a copy of each slot's unit once its session has
