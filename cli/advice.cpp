@@ -133,6 +133,11 @@ Advice adviceFor(const UnitReport& u) {
                      {std::to_string(u.readBack ? u.readBack->faults.size() : 0)}),
                 tr("run the update again; if the same blocks differ after it, the unit's memory "
                    "is faulty: send it for repair")};
+    case Outcome::OtherRelease:
+        return {fill(tr("the unit holds release {1}, not the one this program installs: its "
+                        "blocks are that release's, not faults"),
+                     {std::to_string(u.releaseBefore.value_or(0))}),
+                tr("update it to this release (kronex-update update), then verify it again")};
     case Outcome::Unreadable:
         return {tr("the unit would not let every block be read back, so it is not verified"),
                 tr("keep the unit switched on and in update mode, check the cable, and run verify "

@@ -8,6 +8,13 @@ namespace {
 constexpr DWORD kPastEveryWait = 10 * 1000;
 } // namespace
 
+void CancellableComm::transferred() {
+    const auto now = std::chrono::steady_clock::now();
+    if (!span_)
+        span_.emplace(now, now);
+    span_->second = now;
+}
+
 bool CancellableComm::refuse() {
     refused_ = stopped_();
     return refused_;
@@ -26,6 +33,7 @@ BOOL CancellableComm::WriteFile(HANDLE file, LPCVOID data, DWORD count, LPDWORD 
     if (refuse())
         return FALSE; // GetLastError then says "aborted", not "pending"
     written_.fetch_add(count, std::memory_order_relaxed);
+    transferred();
     return real().WriteFile(file, data, count, written, overlapped);
 }
 
@@ -33,7 +41,18 @@ BOOL CancellableComm::ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD 
                                LPOVERLAPPED overlapped) {
     if (refuse())
         return FALSE;
-    return real().ReadFile(file, buffer, count, read, overlapped);
+    const BOOL done = real().ReadFile(file, buffer, count, read, overlapped);
+    if (done && read && *read > 0)
+        transferred();
+    return done;
+}
+
+BOOL CancellableComm::GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped,
+                                          LPDWORD transferredBytes, BOOL wait) {
+    const BOOL done = real().GetOverlappedResult(file, overlapped, transferredBytes, wait);
+    if (done && transferredBytes && *transferredBytes > 0)
+        transferred();
+    return done;
 }
 
 BOOL CancellableComm::ClearCommError(HANDLE file, LPDWORD errors, LPCOMSTAT status) {

@@ -15,11 +15,14 @@
 #include "unit_records.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <deque>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #ifdef _WIN32
@@ -35,7 +38,6 @@ namespace kronex::cli {
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
 // The release compiled in was checked when the program was built.
 const LoadedCatalog& release() {
@@ -67,10 +69,11 @@ std::vector<int> chosenPorts(const Options& o, std::vector<int>& held) {
     return ports;
 }
 
-// A named port is the technician's choice: any trouble on it fails the run.
-// A scan passes over what it cannot use, as the window's does.
+// A named port is the technician's choice: any trouble on it, no unit
+// answering included, fails the run. A scan passes over what it cannot use,
+// as the window's does.
 int exitStatus(const std::vector<UnitReport>& units, bool named) {
-    bool any = false, failed = false, silent = true;
+    bool any = false, failed = false;
     for (const auto& u : units) {
         switch (u.outcome) {
         case Outcome::Interrupted:
@@ -82,7 +85,7 @@ int exitStatus(const std::vector<UnitReport>& units, bool named) {
             break;
         case Outcome::NoUnit:
             failed = failed || named;
-            continue;
+            break;
         case Outcome::Held:
         case Outcome::Denied:
         case Outcome::Missing:
@@ -92,9 +95,8 @@ int exitStatus(const std::vector<UnitReport>& units, bool named) {
             failed = true;
             break;
         }
-        silent = false;
     }
-    if (failed && !(named && silent))
+    if (failed)
         return kExitFailed;
     return any ? kExitOk : kExitNoUnit;
 }
@@ -137,7 +139,9 @@ bool askToWrite(const std::deque<UnitProgress>& units) {
         ++ready;
         std::cerr << "  " << com(u.port) << "  "
                   << fill(tr("unit {1}, release recorded {2}"),
-                          {u.serial, std::to_string(u.releaseBefore.load())})
+                          {orUnknown(u.serial),
+                           orUnknown(u.releaseBefore < 0 ? std::string()
+                                                         : std::to_string(u.releaseBefore))})
                   << "\n";
         if (!u.foreignRecordOwner.empty())
             std::cerr << "        "
@@ -202,52 +206,131 @@ int logChecked(const Options& o, std::optional<ExchangeLog>& log, int status) {
 }
 
 // --loop: every port (or the scan) in its own thread, each unit updated as
-// it comes, one record each as it ends, until Ctrl-C.
+// it comes, until Ctrl-C. Only this thread writes: the progress of the units
+// being updated, each unit's line as it ends, and one closing summary.
 int loopUpdates(const Options& o, const UnitJob& job, Console& console,
-                const std::vector<int>& ports, Clock::time_point start) {
-    std::mutex mutex;
-    std::vector<UnitReport> units;
-    const auto secondsSince = [&] {
-        return std::chrono::duration<double>(Clock::now() - start).count();
-    };
-    const auto record = [&](const UnitReport& u) {
-        std::lock_guard lock(mutex);
-        units.push_back(u);
-        warnRecordLeft(u);
-        if (o.json) {
-            std::cout << updateJson({u}, release(), true, u.seconds).dump() << "\n" << std::flush;
-            watchOutputs();
-            return;
-        }
-        if (!o.quiet)
-            std::cout << "[" << units.size() << "] " << com(u.port)
-                      << (u.serial.empty() ? "" : " (" + u.serial + ")") << ": " << outcomeText(u)
-                      << "\n";
-        std::cout << summaryLine(units, secondsSince()) << "\n" << std::flush;
-        watchOutputs();
-    };
+                const std::vector<int>& ports) {
     const std::vector<int> slots = ports.empty() ? std::vector<int>{0} : ports;
+    struct Ended {
+        std::size_t slot;
+        std::shared_ptr<const UnitProgress> progress;
+        UnitReport report;
+    };
+    std::mutex mutex; // guards `current` and `ended`
+    std::vector<std::shared_ptr<const UnitProgress>> current(slots.size());
+    std::deque<Ended> ended;
+    std::atomic<std::size_t> running{slots.size()};
     std::vector<std::thread> threads;
-    for (const int port : slots)
-        threads.emplace_back([&, port] {
+    for (std::size_t i = 0; i < slots.size(); ++i)
+        threads.emplace_back([&, i] {
+            const int port = slots[i];
             while (!interrupted()) {
-                UnitProgress progress;
+                const auto progress = std::make_shared<UnitProgress>();
+                {
+                    std::lock_guard lock(mutex);
+                    current[i] = progress;
+                }
                 const UnitReport u =
-                    port ? runUnit(port, job, progress) : scanAndRun(job, progress);
+                    port ? runUnit(port, job, *progress) : scanAndRun(job, *progress);
                 if (u.outcome == Outcome::Interrupted && !u.stop)
                     break; // Ctrl-C while waiting: no unit to account for
-                record(u);
+                {
+                    std::lock_guard lock(mutex);
+                    ended.push_back({i, progress, u});
+                }
+                // The next unit on this port, or this one again once switched
+                // off and on: first the port goes quiet.
                 if (u.port != 0)
                     awaitDeparture(u.port);
             }
+            --running;
         });
     console.line(ports.empty()
                      ? tr("Switch the units on in update mode one after another; Ctrl-C ends.")
                      : tr("Switch a unit on in update mode on each port; Ctrl-C ends."));
+
+    std::vector<UnitReport> units;
+    const auto report = [&](const UnitReport& u) {
+        units.push_back(u);
+        warnRecordLeft(u);
+        // A unit that failed is taken again once switched off and on: no rerun.
+        const bool again = u.outcome != Outcome::Updated && u.outcome != Outcome::Skipped &&
+                           u.outcome != Outcome::Interrupted && u.port != 0;
+        const char* const switchAgain = N_("switch the unit off and on again in update mode (F2 "
+                                           "held down); it is taken again as soon as it answers");
+        if (o.json) {
+            nlohmann::json line = updateJson({u}, release(), true, u.seconds);
+            if (again) {
+                const EnglishTexts english;
+                line["units"][0]["next_step"] = tr(switchAgain);
+            }
+            std::cout << line.dump() << "\n" << std::flush;
+            return;
+        }
+        if (!o.quiet)
+            std::cout << "[" << units.size() << "] " << unitLabel(u) << ": "
+                      << (again ? outcomeText(u, tr(switchAgain)) : outcomeText(u)) << "\n"
+                      << std::flush;
+    };
+    // What the view draws: a copy of each slot's unit once its session has
+    // begun; a view of its own for each set of units, so that its times are theirs.
+    std::deque<UnitProgress> shown(slots.size());
+    std::vector<const UnitProgress*> drawn(slots.size(), nullptr);
+    std::vector<std::shared_ptr<const UnitProgress>> reported(slots.size());
+    std::optional<ProgressView> view;
+    for (;;) {
+        std::vector<Ended> done;
+        std::vector<const UnitProgress*> now(slots.size(), nullptr);
+        {
+            std::lock_guard lock(mutex);
+            done.assign(ended.begin(), ended.end());
+            ended.clear();
+            for (const Ended& e : done)
+                reported[e.slot] = e.progress; // its bar is over
+            for (std::size_t i = 0; i < slots.size(); ++i)
+                if (current[i] && current[i]->sessionStarted && current[i] != reported[i])
+                    now[i] = current[i].get();
+            for (std::size_t i = 0; i < slots.size(); ++i) {
+                const UnitProgress* from = now[i] ? now[i] : drawn[i];
+                if (!from)
+                    continue;
+                shown[i].port = from->port.load();
+                shown[i].exchanges = from->exchanges.load();
+                shown[i].bytes = from->bytes.load();
+                shown[i].sessionStarted = from->sessionStarted.load();
+                shown[i].done = from->done.load();
+            }
+        }
+        if (view && (now != drawn || !done.empty())) {
+            if (!o.quiet)
+                view->finish(shown);
+            view.reset();
+        }
+        for (const Ended& e : done)
+            report(e.report);
+        watchOutputs();
+        for (std::size_t i = 0; i < slots.size(); ++i)
+            if (!now[i])
+                shown[i].port = 0; // nothing of this slot to draw
+        drawn = now;
+        const bool any = std::any_of(now.begin(), now.end(), [](auto p) { return p != nullptr; });
+        if (any && !view)
+            view.emplace(stderr, job.plan);
+        if (view && !o.quiet)
+            view->show(shown);
+        if (running == 0 && done.empty()) {
+            std::lock_guard lock(mutex);
+            if (ended.empty())
+                break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
     for (auto& t : threads)
         t.join();
+    if (view && !o.quiet)
+        view->finish(shown);
     if (!o.json)
-        std::cout << summaryLine(units, secondsSince()) << "\n";
+        std::cout << summaryLine(units, busySeconds(units)) << "\n";
     const bool cut = std::any_of(units.begin(), units.end(), [](const UnitReport& u) {
         return u.outcome == Outcome::Interrupted;
     });
@@ -315,7 +398,6 @@ int oneUnitExit(const Options& o, Outcome outcome, Outcome success) {
     case Outcome::Interrupted:
         return kExitInterrupt;
     case Outcome::NoUnit:
-        return kExitNoUnit;
     case Outcome::Held:
     case Outcome::Denied:
     case Outcome::Missing:
@@ -374,7 +456,6 @@ int updateCommand(const Options& o) {
         return kExitUsage;
     }
     catchInterrupt();
-    const auto start = Clock::now();
     Console console(o.quiet);
     std::vector<int> held;
     const std::vector<int> ports = chosenPorts(o, held);
@@ -386,14 +467,11 @@ int updateCommand(const Options& o) {
         r.passedOver = true;
         console.line(com(n) + ": " + tr("held by another program: passed over"));
     }
-    const auto secondsSince = [&] {
-        return std::chrono::duration<double>(Clock::now() - start).count();
-    };
     if (o.all && ports.empty()) {
         console.line(tr("No unit in update mode answers on COM1 to COM16."));
-        emit(o, updateJson(passedOver, release(), true, secondsSince()));
+        emit(o, updateJson(passedOver, release(), true, busySeconds(passedOver)));
         if (!o.json)
-            std::cout << summaryLine(passedOver, secondsSince()) << "\n";
+            std::cout << summaryLine(passedOver, busySeconds(passedOver)) << "\n";
         return interrupted() ? kExitInterrupt : kExitNoUnit;
     }
 
@@ -418,7 +496,7 @@ int updateCommand(const Options& o) {
     job.onFailedTry = showTries(console);
     job.wait = o.wait || o.loop;
     if (o.loop)
-        return logChecked(o, log, loopUpdates(o, job, console, ports, start));
+        return logChecked(o, log, loopUpdates(o, job, console, ports));
     if (o.wait)
         console.line(tr("Waiting for the units to answer in update mode; Ctrl-C ends."));
 
@@ -470,13 +548,13 @@ int updateCommand(const Options& o) {
     std::sort(units.begin(), units.end(),
               [](const UnitReport& a, const UnitReport& b) { return a.port < b.port; });
     if (o.json) {
-        emit(o, updateJson(units, release(), !declined, secondsSince()));
+        emit(o, updateJson(units, release(), !declined, busySeconds(units)));
     } else {
         if (!o.quiet)
             printUpdate(std::cout, units);
         if (declined)
             std::cout << tr("Nothing was written: you did not confirm the update.") << "\n";
-        std::cout << summaryLine(units, secondsSince()) << "\n";
+        std::cout << summaryLine(units, busySeconds(units)) << "\n";
     }
     for (const auto& u : units)
         warnRecordLeft(u);
@@ -528,8 +606,8 @@ int restoreCommand(const Options& o) {
         std::cerr << com(unit.port) << ": "
                   << fill(tr("unit {1}. Write back the blocks kept for unit {2} on {3} (COM{4})? "
                              "Type y and Enter: "),
-                          {unit.serial, serialOf(record->identity), printable(record->written),
-                           std::to_string(record->port)});
+                          {orUnknown(unit.serial), serialOf(record->identity),
+                           printable(record->written), std::to_string(record->port)});
         std::string answer;
         if (!std::getline(std::cin, answer) || (answer != "y" && answer != "Y" && answer != "yes" &&
                                                 answer != "s" && answer != "sim")) {
@@ -543,7 +621,11 @@ int restoreCommand(const Options& o) {
         job.restore = &*record;
         job.byteWrites = o.byteWrites;
         UnitProgress again;
+        const UnitReport looked = unit;
         unit = runUnit(unit.port, job, again);
+        // What the command sent: the first look's reads as well as the restore.
+        unit.bytesSent += looked.bytesSent;
+        unit.exchangesDone += looked.exchangesDone;
     }
     if (o.json) {
         emit(o, restoreJson(unit, release()));

@@ -14,9 +14,20 @@ namespace {
 
 constexpr std::uint8_t kHandshake = 0xBC;
 
+// The bytes a frame needs before its command and address can be named: a
+// run command is the length and the command alone.
+std::size_t namedAfter(const std::vector<std::uint8_t>& f) {
+    if (f.size() < 2)
+        return 2;
+    const auto command = static_cast<std::uint8_t>(f[1] & ~kTarget1Bit);
+    if (f[1] == kCmdWriteData || command == kCmdWrite)
+        return 5;
+    return command == kCmdRun ? 2 : 4;
+}
+
 // The frame's command and address as a stop report names them.
 std::string commandOf(const std::vector<std::uint8_t>& f) {
-    if (f.size() < 4)
+    if (f.size() < namedAfter(f))
         return "frame cut short";
     SessionStop s;
     s.exchange = 1;
@@ -27,7 +38,7 @@ std::string commandOf(const std::vector<std::uint8_t>& f) {
         s.half = f[4];
     } else if (command == kCmdWrite && f.size() > 4) {
         s.address = static_cast<std::uint16_t>(f[3] << 8 | f[4]);
-    } else {
+    } else if (command != kCmdRun) {
         s.address = static_cast<std::uint16_t>(f[2] << 8 | f[3]);
     }
     return commandText(s);
@@ -55,7 +66,7 @@ std::string ExchangeLog::error() {
 HANDLE ExchangeTrace::CreateFileA(LPCSTR name, DWORD access, DWORD share,
                                   LPSECURITY_ATTRIBUTES security, DWORD creation, DWORD flags,
                                   HANDLE tmpl) {
-    endExchange("ended without a reply");
+    endExchange();
     port_ = name ? name : "";
     if (port_.rfind("\\\\.\\", 0) == 0)
         port_ = port_.substr(4);
@@ -94,42 +105,72 @@ void ExchangeTrace::sent(std::uint8_t byte) {
             state_ = State::Length;
         return;
     }
-    if (byte == kHandshake) {
-        endExchange("no reply"); // the handshake itself is not an exchange
-        return;
-    }
-    endExchange(state_ == State::Complement ? "no complement" : "no reply");
+    endExchange();
+    if (byte == kHandshake)
+        return; // the handshake itself is not an exchange
     ++exchanges_;
     frame_.clear();
+    attention_ = byte;
     state_ = State::Complement;
 }
 
 void ExchangeTrace::came(std::uint8_t byte) {
     switch (state_) {
     case State::Complement:
-        if (byte == 0x78)
+        // Other bytes before the complement are line noise, skipped as the link skips them.
+        if (byte == (attention_ ^ 0xFF))
             state_ = State::Frame;
         break;
     case State::Length:
-        if (byte == 0)
-            endExchange("reply of length 0");
-        else
-            state_ = State::Status;
+        replyLength_ = byte;
+        replyCame_ = 1;
+        if (byte <= 1) { // no room for a status byte
+            write("reply of length " + std::to_string(byte));
+            break;
+        }
+        state_ = State::Reply;
         break;
-    case State::Status: {
-        char status[16];
-        std::snprintf(status, sizeof status, "%02X", byte);
-        endExchange(std::string("status ") + status);
+    case State::Reply:
+        if (replyCame_ == 1)
+            status_ = byte;
+        if (++replyCame_ >= replyLength_)
+            endExchange();
         break;
-    }
     default:
         break;
     }
 }
 
-void ExchangeTrace::endExchange(const std::string& how) {
-    if (state_ == State::Idle)
+void ExchangeTrace::endExchange() {
+    char text[80];
+    switch (state_) {
+    case State::Idle:
         return;
+    case State::Complement:
+        write("no complement");
+        break;
+    case State::Frame:
+        write("frame not sent whole");
+        break;
+    case State::Length:
+        write("no reply");
+        break;
+    case State::Reply:
+        if (replyCame_ < 2)
+            std::snprintf(text, sizeof text, "reply cut short (%u of %u bytes)", replyCame_,
+                          replyLength_);
+        else if (replyCame_ < replyLength_)
+            std::snprintf(text, sizeof text, "status %02X, reply cut short (%u of %u bytes)",
+                          status_, replyCame_, replyLength_);
+        else
+            std::snprintf(text, sizeof text, "status %02X", status_);
+        write(text);
+        break;
+    }
+    state_ = State::Idle;
+}
+
+void ExchangeTrace::write(const std::string& how) {
     const std::string command = state_ == State::Complement ? "" : commandOf(frame_) + " ";
     log_.write(port_, "exchange " + std::to_string(exchanges_) + ": " + command + how);
     state_ = State::Idle;

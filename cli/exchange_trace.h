@@ -33,7 +33,7 @@ class ExchangeLog {
 class ExchangeTrace final : public ForwardingComm {
   public:
     ExchangeTrace(CommApi& inner, ExchangeLog& log) : ForwardingComm(inner), log_(log) {}
-    ~ExchangeTrace() override { endExchange("ended without a reply"); }
+    ~ExchangeTrace() override { endExchange(); }
 
     HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                        DWORD creation, DWORD flags, HANDLE tmpl) override;
@@ -45,16 +45,22 @@ class ExchangeTrace final : public ForwardingComm {
                              BOOL wait) override;
 
   private:
-    enum class State { Idle, Complement, Frame, Length, Status };
+    enum class State { Idle, Complement, Frame, Length, Reply };
     void sent(std::uint8_t byte);
     void came(std::uint8_t byte);
-    void endExchange(const std::string& how);
+    // The exchange's line, told by how far it got.
+    void endExchange();
+    void write(const std::string& how);
 
     ExchangeLog& log_;
     std::string port_;
     State state_ = State::Idle;
     unsigned exchanges_ = 0;
     std::vector<std::uint8_t> frame_;
+    std::uint8_t attention_ = 0; // its complement opens the frame
+    unsigned replyLength_ = 0;   // the reply's length byte, which counts itself
+    unsigned replyCame_ = 0;
+    std::uint8_t status_ = 0;
     const std::uint8_t* reading_ = nullptr; // the read under way
 };
 

@@ -189,12 +189,13 @@ int run(int argc, char** argv) {
         tr("kronex-update: writes the firmware release compiled into this program into "
            "KRONEX units in update mode.\n\n"
            "Exit status: 0 every unit updated (ports, info: succeeded; verify: every block "
-           "matches), 1 at least one unit failed or a named port could not be used, 2 no "
-           "unit found, 3 the "
-           "confirmation was declined (nothing written), 64 bad usage (also: no terminal "
-           "to confirm on without --yes, --dump-dir not a writable folder, --record not a "
-           "unit record), 70 internal error, 74 the run went well but --log lost lines, 130 "
-           "interrupted (Ctrl-C)."),
+           "matches; --loop: every unit it took), 1 at least one unit failed or did not pass "
+           "the compatibility check, or a named port could not be used or had no unit "
+           "answering, 2 the search of COM1 to COM16 found no unit, 3 the confirmation was "
+           "declined (nothing written), 64 bad usage (also: no terminal to confirm on without "
+           "--yes, --dump-dir not a writable folder, --log not writable, --record not a unit "
+           "record), 70 internal error, 74 the run went well but --log lost lines, 130 "
+           "interrupted (Ctrl-C; --loop: only when it cut an update short)."),
         "kronex-update"};
     // Before any option or command is added: each takes these from here.
     app.formatter(helpFormatter());
@@ -253,8 +254,10 @@ int run(int argc, char** argv) {
     update
         ->add_flag("--loop", o.loop,
                    tr("keep going: update each unit as it is switched on, on the named ports or "
-                      "the first free one of COM1 to COM16, until Ctrl-C; a line per unit (a "
-                      "JSON line with --json) and a running count; needs --yes"))
+                      "the first free one of COM1 to COM16, until Ctrl-C; its progress, then a "
+                      "numbered line per unit (a JSON line with --json) and one summary at the "
+                      "end; a unit that failed is taken again once switched off and on; needs "
+                      "--yes"))
         ->needs(yes)
         ->excludes(all);
     update->add_flag("--skip-current", o.skipCurrent,

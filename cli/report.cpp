@@ -4,16 +4,16 @@
 #include "messages.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <iomanip>
 #include <sstream>
+#include <type_traits>
 
 namespace kronex::cli {
 
 namespace {
-
-constexpr std::size_t kReleaseByte = 6;
 
 std::string hex4(unsigned v) {
     char text[8];
@@ -209,6 +209,17 @@ std::string com(int port) {
     return "COM" + std::to_string(port);
 }
 
+std::string orUnknown(const std::string& text) {
+    return text.empty() ? tr("unknown") : text;
+}
+
+std::string unitLabel(const UnitReport& u) {
+    const std::string port = u.port ? com(u.port) : std::string("COM1-16");
+    if (!u.serial.empty() || u.identity)
+        return port + " (" + orUnknown(u.serial) + ")";
+    return port;
+}
+
 nlohmann::json restoreJson(const UnitReport& u, const LoadedCatalog& release) {
     nlohmann::json j = unitJson(u);
     if (!u.problem.empty())
@@ -242,6 +253,8 @@ std::string outcomeName(Outcome outcome) {
         return "verified";
     case Outcome::Differs:
         return "differs";
+    case Outcome::OtherRelease:
+        return "other_release";
     case Outcome::Unreadable:
         return "unreadable";
     case Outcome::Interrupted:
@@ -291,6 +304,10 @@ std::string outcomeWord(Outcome outcome) {
 }
 
 std::string outcomeText(const UnitReport& u) {
+    return outcomeText(u, adviceFor(u).next);
+}
+
+std::string outcomeText(const UnitReport& u, const std::string& next) {
     switch (u.outcome) {
     case Outcome::Updated:
         return fill(tr("updated in {1}"), {seconds(u.seconds)});
@@ -308,13 +325,29 @@ std::string outcomeText(const UnitReport& u) {
     default:
         break;
     }
-    const Advice advice = adviceFor(u);
-    std::string text = advice.happened;
-    if (!advice.next.empty())
-        text += ". " + fill(tr("What to do: {1}."), {advice.next});
+    std::string text = adviceFor(u).happened;
+    if (!next.empty())
+        text += ". " + fill(tr("What to do: {1}."), {next});
     if (const std::string detail = detailOf(u); !detail.empty())
         text += " [" + detail + "]";
     return text;
+}
+
+double busySeconds(const std::vector<UnitReport>& units) {
+    using Span = std::decay_t<decltype(*UnitReport::span)>;
+    std::vector<Span> spans;
+    for (const auto& u : units)
+        if (u.span)
+            spans.push_back(*u.span);
+    std::sort(spans.begin(), spans.end());
+    double total = 0;
+    for (std::size_t i = 0; i < spans.size();) {
+        auto [from, to] = spans[i];
+        for (++i; i < spans.size() && spans[i].first <= to; ++i)
+            to = std::max(to, spans[i].second);
+        total += std::chrono::duration<double>(to - from).count();
+    }
+    return total;
 }
 
 std::string summaryLine(const std::vector<UnitReport>& units, double s) {
@@ -439,8 +472,9 @@ void printInfo(std::ostream& out, const UnitReport& u, const LoadedCatalog& rele
     std::size_t width = 0;
     for (const auto& l : labels)
         width = std::max(width, displayWidth(l) + 2);
-    out << com(u.port) << ": " << fill(tr("unit {1}"), {u.serial}) << "\n"
-        << "  " << padded(labels[0], width) << std::to_string(id[kReleaseByte]) << "\n"
+    out << com(u.port) << ": " << fill(tr("unit {1}"), {orUnknown(u.serial)}) << "\n"
+        << "  " << padded(labels[0], width)
+        << orUnknown(u.releaseBefore ? std::to_string(*u.releaseBefore) : "") << "\n"
         << "  " << padded(labels[1], width) << hex4(first) << ", " << hex4(second) << "\n"
         << "  " << padded(labels[2], width) << tr("passed") << "\n"
         << "  " << verdict(u, release) << "\n";
@@ -460,8 +494,8 @@ nlohmann::json infoJson(const UnitReport& u, const LoadedCatalog& release) {
                         {"reason", nullptr}};
     if (u.outcome == Outcome::Answered) {
         const auto [first, second] = eraseAddresses(*u.identity);
-        j["serial_number"] = u.serial;
-        j["release_recorded"] = u.identity->at(kReleaseByte);
+        j["serial_number"] = textOrNull(u.serial);
+        j["release_recorded"] = optionalInt(u.releaseBefore);
         j["erase_addresses"] = {hex4(first), hex4(second)};
         j["compatible"] = true;
         const EnglishTexts english;
@@ -480,8 +514,7 @@ nlohmann::json infoJson(const UnitReport& u, const LoadedCatalog& release) {
 
 void printUpdate(std::ostream& out, const std::vector<UnitReport>& units) {
     for (const auto& u : units) {
-        out << (u.port ? com(u.port) : std::string("COM1-16"))
-            << (u.serial.empty() ? "" : " (" + u.serial + ")") << ": " << outcomeText(u) << "\n";
+        out << unitLabel(u) << ": " << outcomeText(u) << "\n";
         if (!u.dumpFile.empty())
             out << "  " << fill(tr("diagnostic file: {1}"), {u.dumpFile})
                 << (u.dumpError.empty() ? "" : " (" + u.dumpError + ")") << "\n";
@@ -506,11 +539,12 @@ void printVerify(std::ostream& out, const UnitReport& u, const LoadedCatalog& re
                tr("This program installs release {1} \"{2}\" ({3})"),
                {std::to_string(release.releaseNumber), release.releaseCaption, release.releaseDate})
         << "\n";
-    out << (u.port ? com(u.port) : std::string("COM1-16"))
-        << (u.serial.empty() ? "" : " (" + u.serial + ")") << ": " << outcomeText(u) << "\n";
+    out << unitLabel(u) << ": " << outcomeText(u) << "\n";
     if (!u.readBack)
         return;
-    for (const auto& f : u.readBack->faults)
+    // Another release differs nearly everywhere: the list would say nothing more.
+    for (const auto& f :
+         u.outcome == Outcome::OtherRelease ? std::vector<BlockFault>() : u.readBack->faults)
         out << "  " << blockName(f.target, f.address) << ": "
             << (f.unread ? fill(tr("not read ({1})"), {f.whyText})
                          : fill(trn("{1} byte differs, at byte {2}",

@@ -23,6 +23,12 @@ std::string outcomeWord(Outcome outcome);
 // One line per unit: "updated in 14.8 s", or what happened, what to do next
 // and, in brackets, where exactly it stopped.
 std::string outcomeText(const UnitReport& unit);
+// The same with another next step, where the caller knows better (--loop).
+std::string outcomeText(const UnitReport& unit, const std::string& next);
+
+// The time units were being worked on: the union of their spans, so that a
+// wait, the question or idle time between units is not counted.
+double busySeconds(const std::vector<UnitReport>& units);
 
 // The closing line: units updated and failed, bytes sent, the effective line rate.
 std::string summaryLine(const std::vector<UnitReport>& units, double seconds);
@@ -48,6 +54,13 @@ void recordDump(UnitReport& report, const DumpResult& dump);
 
 // "COM3".
 std::string com(int port);
+
+// `text`, or "unknown" in the technician's language where it is empty.
+std::string orUnknown(const std::string& text);
+
+// "COM3 (290A1BC2)", "COM3 (unknown)" for a unit whose identity reads blank,
+// "COM3" before any unit answered, "COM1-16" for a scan that found none.
+std::string unitLabel(const UnitReport& unit);
 
 // `text` safe to print on a terminal: control characters (C0, DEL, C1, and
 // any byte that is not UTF-8) shown as "\xNN" instead of acting.

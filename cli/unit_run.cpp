@@ -77,8 +77,11 @@ bool readIdentity(LinkExchange& link, UnitReport& report) {
         return false;
     }
     std::copy(block.begin(), block.end(), report.identity.emplace().begin());
-    report.serial = serialOf(*report.identity);
-    report.releaseBefore = block[kReleaseByte];
+    // A blank identity holds no serial number or release: they are unknown.
+    if (!blankIdentity(*report.identity)) {
+        report.serial = serialOf(*report.identity);
+        report.releaseBefore = block[kReleaseByte];
+    }
     return true;
 }
 
@@ -156,7 +159,10 @@ void runSession(SerialLink& link, CancellableComm& comm, const UnitJob& job, Uni
                 UnitReport& report) {
     LoadedCatalog catalog = job.catalog;
     ProgressWindow window(link, comm, progress, catalog.progressMax);
-    const auto dumpFile = job.dumpFile(report.serial, report.port);
+    // A blank identity's serial number is the one its record kept.
+    const auto dumpFile = job.dumpFile(
+        report.serial.empty() && report.kept ? report.kept->record.serial : report.serial,
+        report.port);
     Workflow w{window, link, job.release, catalog, dumpFile, report.serial};
     w.unitRecords = job.unitRecords;
     w.checkedIdentity = report.identity;
@@ -167,6 +173,7 @@ void runSession(SerialLink& link, CancellableComm& comm, const UnitJob& job, Uni
         return job.confirmation && job.confirmation->technicianAnswered();
     };
     const auto& before = report.kept;
+    comm.startSpan(); // the time at the question is not the unit's
     progress.sessionStarted = true;
     const SessionResult result = ATUALIZA(w);
     window.pumpEvents();
@@ -205,7 +212,7 @@ bool restoreFits(const UnitRecord& record, UnitReport& report) {
     const auto said = [&] {
         return fill(
             tr("the unit is {1}, not {2} whose blocks the record keeps; nothing was written"),
-            {report.serial, serialOf(record.identity)});
+            {orUnknown(report.serial), serialOf(record.identity)});
     };
     report.problemWords = said();
     const EnglishTexts english;
@@ -229,7 +236,7 @@ void runRestore(LinkExchange& link, const UnitJob& job, const UnitRecord& record
         now.serial = serialOf(identity);
         now.port = report.port;
         now.written = now.since = utcNow();
-        now.release = report.releaseBefore.value_or(0);
+        now.release = identity[kReleaseByte];
         const auto held = lock.take(records.fileFor(record.identity), why);
         const fs::path undo = records.beforeRestoreFile(identity, now.written);
         if (held != RecordLock::State::Free || !records.keep(undo, now, why)) {
@@ -253,6 +260,14 @@ void runRestore(LinkExchange& link, const UnitJob& job, const UnitRecord& record
     report.stop = stop;
 }
 
+// verify: a unit whose identity records another release and whose blocks
+// differ from this release's nearly everywhere holds that release; a few
+// differing blocks under this release's number are a memory fault.
+bool holdsOtherRelease(const UnitReport& report, const ReadBack& r, int installs) {
+    return report.releaseBefore && *report.releaseBefore != installs && r.read == r.blocks &&
+           r.faults.size() * 2 >= r.blocks;
+}
+
 // On an open port: the window's eleven tries, each a handshake and, once
 // answered, the check. false when no unit passed it.
 bool tryUnit(SerialLink& link, CancellableComm& comm, const UnitJob& job, UnitProgress& progress,
@@ -261,6 +276,8 @@ bool tryUnit(SerialLink& link, CancellableComm& comm, const UnitJob& job, UnitPr
     for (int attempt = 0; attempt < kTriesPerPort && !interrupted(); ++attempt) {
         if (!SINCRONIZA(link.port))
             continue;
+        if (!answered)
+            comm.startSpan(); // the unit's time begins with its first exchange
         answered = true;
         link.exchange.exchanges = 0;
         report.checkTries = attempt + 1;
@@ -295,13 +312,15 @@ bool tryUnit(SerialLink& link, CancellableComm& comm, const UnitJob& job, UnitPr
                              : std::any_of(r.faults.begin(), r.faults.end(),
                                            [](const BlockFault& f) { return f.unread; })
                                  ? Outcome::Unreadable
+                             : holdsOtherRelease(report, r, job.catalog.releaseNumber)
+                                 ? Outcome::OtherRelease
                                  : Outcome::Differs;
             return true;
         }
         if (!job.update)
             return true;
         progress.serial = report.serial;
-        progress.releaseBefore = report.releaseBefore.value_or(0);
+        progress.releaseBefore = report.releaseBefore.value_or(-1);
         progress.checked = true;
         if (job.confirmation && !job.confirmation->await()) {
             if (interrupted())
@@ -323,7 +342,7 @@ bool tryUnit(SerialLink& link, CancellableComm& comm, const UnitJob& job, UnitPr
 
 UnitReport onPort(int port, SerialLink& link, CancellableComm& comm, const UnitJob& job,
                   UnitProgress& progress) {
-    const auto start = std::chrono::steady_clock::now();
+    comm.startSpan();
     UnitReport report;
     report.port = port;
     report.exchangesTotal = job.plan.exchanges;
@@ -335,8 +354,10 @@ UnitReport onPort(int port, SerialLink& link, CancellableComm& comm, const UnitJ
         tryUnit(link, comm, job, progress, report);
         link.port.FECHA_PORTA();
     }
-    report.seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (const auto span = comm.span(); span && report.outcome != Outcome::NoUnit) {
+        report.span = *span;
+        report.seconds = std::chrono::duration<double>(span->second - span->first).count();
+    }
     return report;
 }
 

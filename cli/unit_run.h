@@ -13,6 +13,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
@@ -20,6 +21,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace kronex::cli {
 
@@ -35,6 +37,7 @@ enum class Outcome {
     Skipped,      // --skip-current: the unit already holds this release
     Verified,     // verify: every block the release writes reads back as written
     Differs,      // verify: a block reads back otherwise
+    OtherRelease, // verify: the unit holds another release, whole
     Unreadable,   // verify: the unit refused a read, or stopped answering
     Interrupted,  // Ctrl-C
     IdentityLost, // a blank or cut identity that no record kept here fits, or several do
@@ -50,7 +53,7 @@ struct Incomplete {
 struct UnitReport {
     int port = 0;
     Outcome outcome = Outcome::NoUnit;
-    std::string serial; // "29" and six hexadecimal digits, once read
+    std::string serial; // "29" and six hexadecimal digits, once read; empty: unknown
     std::optional<std::array<std::uint8_t, 128>> identity;
     // Target 0's top block, read at the check where the identity may be cut
     // (and by restore).
@@ -61,7 +64,12 @@ struct UnitReport {
     std::optional<SessionStop> stop; // a session that ran and did not complete
     unsigned exchangesDone = 0;
     unsigned exchangesTotal = 0;
+    // From the first exchange of the unit's session (of its check, where no
+    // session ran) to its last: neither the question nor a wait counts.
     double seconds = 0;
+    std::optional<
+        std::pair<std::chrono::steady_clock::time_point, std::chrono::steady_clock::time_point>>
+        span;
     std::string dumpFile;                   // where the diagnostic file went, once written
     std::string dumpError;                  // why it did not go to its first place
     std::optional<PortProblem> portProblem; // the port would not open
@@ -108,7 +116,7 @@ struct UnitProgress {
     // number and recorded release are set before it.
     std::atomic<bool> checked{false};
     std::string serial;
-    std::atomic<int> releaseBefore{0};
+    std::atomic<int> releaseBefore{0}; // -1: unknown (a blank identity)
     // The owner of the record the unit will take, when another user of the PC.
     std::string foreignRecordOwner;
     std::atomic<bool> sessionStarted{false};

@@ -22,6 +22,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <pty.h>
+#include <sstream>
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <thread>
@@ -242,6 +243,16 @@ TEST(CliUpdate, FourUnitsAtOnceOneRefusingADataBlock) {
         const std::string& serial = serials.at(port);
         EXPECT_EQ(u["serial_number"], serial);
         EXPECT_EQ(commandsIn(bench.state / ("unit" + port.substr(3) + ".txt")), commands) << port;
+        // Every exchange traced as the unit heard it, each answered.
+        std::vector<std::string> traced;
+        std::istringstream trace(fileText(bench.state / "trace.log"));
+        for (std::string line; std::getline(trace, line);)
+            if (const auto at = line.find(" " + port + " exchange "); at != std::string::npos)
+                traced.push_back(line.substr(line.find(": ", at) + 2));
+        std::vector<std::string> heard;
+        for (std::string c : commands)
+            heard.push_back((c.rfind("DATA ", 0) == 0 ? c.insert(5, "block ") : c) + " status AA");
+        EXPECT_EQ(traced, heard) << port;
         EXPECT_EQ(fileText(bench.state / "dumps" / ("TEXTO2-" + serial + "-" + port + ".TXT")),
                   expected(serial));
     }
@@ -475,6 +486,42 @@ TEST(CliUpdate, LoopTakesUnitsOneAfterAnother) {
     for (std::string line; std::getline(lines, line); ++records)
         EXPECT_EQ(nlohmann::json::parse(line)["units"][0]["outcome"], "updated") << line;
     EXPECT_EQ(records, 3);
+
+    // In text: the unit's progress, a failed unit waited for until switched
+    // off and on, and one closing summary.
+    Background text(bench, "update --loop --yes --port 3 --lang en --dump-dir " +
+                               (bench.state / "dumps").string());
+    {
+        auto refusing = bench.unit(3, "refusing", {"--nak-at", "40"});
+        std::this_thread::sleep_for(std::chrono::milliseconds(2000));
+        EXPECT_EQ(refusing->stop(SIGTERM), 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    }
+    auto good = bench.unit(3, "good");
+    EXPECT_TRUE(updated(bench.state / "good.txt"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const auto [textStatus, textOut] = text.stop();
+    EXPECT_EQ(good->stop(SIGTERM), 0);
+    EXPECT_EQ(textStatus, 1) << textOut;
+    EXPECT_NE(textOut.find("[1] COM3 (290A1BC2): the unit refused"), std::string::npos) << textOut;
+    EXPECT_NE(textOut.find("What to do: switch the unit off and on again in update mode"),
+              std::string::npos)
+        << textOut;
+    EXPECT_EQ(textOut.find("run the update again"), std::string::npos) << textOut;
+    EXPECT_NE(textOut.find("[2] COM3 (290A1BC2): updated in "), std::string::npos) << textOut;
+    std::size_t summaries = 0;
+    for (auto at = textOut.find(" updated, "); at != std::string::npos;
+         at = textOut.find(" updated, ", at + 1))
+        ++summaries;
+    EXPECT_EQ(summaries, 1u) << textOut;
+    EXPECT_NE(textOut.find("1 updated, 1 failed; "), std::string::npos) << textOut;
+    // The updated unit's progress once, not again while its port goes quiet.
+    const std::string progress = bench.progress();
+    std::size_t full = 0;
+    for (auto at = progress.find("COM3: 100% ("); at != std::string::npos;
+         at = progress.find("COM3: 100% (", at + 1))
+        ++full;
+    EXPECT_EQ(full, 1u) << progress;
 }
 
 TEST(CliUpdate, WaitsForAUnitAndQuietPrintsTheSummaryAlone) {
@@ -488,6 +535,16 @@ TEST(CliUpdate, WaitsForAUnitAndQuietPrintsTheSummaryAlone) {
     EXPECT_EQ(out.rfind("1 updated, 0 failed; ", 0), 0u) << out;
     EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
     EXPECT_EQ(bench.progress(), "");
+
+    // The run's total counts the time the unit was being updated, not the wait.
+    Background json(bench, "update --wait --yes --json --port 3");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    auto later = bench.unit(3, "later");
+    const auto [jstatus, jout] = json.join();
+    EXPECT_EQ(later->stop(SIGTERM), 0);
+    EXPECT_EQ(jstatus, 0) << jout;
+    const auto j = nlohmann::json::parse(jout);
+    EXPECT_EQ(j["summary"]["seconds"], j["units"][0]["seconds"]) << jout;
 
     const auto [vstatus, version] = bench.run("--version --json");
     EXPECT_EQ(vstatus, 0);
@@ -505,6 +562,21 @@ TEST(CliUpdate, VerifyPassesAfterAnUpdateAndNamesAPlantedDifference) {
         return c.rfind("WRITE t1 ", 0) == 0;
     });
     const int corrupt = static_cast<int>(commands.rend() - last);
+    // A unit that holds another release is told apart from a faulty one.
+    auto other = bench.unit(3, "other");
+    const auto [otherStatus, otherOut] = bench.run("verify --port 3 --json");
+    EXPECT_EQ(otherStatus, 1);
+    EXPECT_EQ(schemaProblems(otherOut), "");
+    const auto otherJson = nlohmann::json::parse(otherOut);
+    EXPECT_EQ(otherJson["outcome"], "other_release") << otherOut;
+    EXPECT_EQ(otherJson["release_recorded"], 233);
+    EXPECT_NE(otherJson["next_step"].get<std::string>().find("update it to this release"),
+              std::string::npos);
+    EXPECT_NE(bench.run("verify --port 3 --lang en")
+                  .second.find("COM3 (290A1BC2): the unit holds release 233, not the one"),
+              std::string::npos);
+    EXPECT_EQ(other->stop(SIGTERM), 0);
+
     auto unit = bench.unit(3, "unit3", {"--corrupt-at", std::to_string(corrupt)});
     EXPECT_EQ(bench.run("update --port 3 --yes").first, 0);
     const auto [status, out] = bench.run("verify --port 3 --json");
@@ -630,6 +702,9 @@ TEST(CliUpdate, ACutUpdateIsReportedIncompleteAndItsRecordPutsTheUnitBack) {
     EXPECT_EQ(lostStatus, 1) << lostOut;
     const auto lostUnit = nlohmann::json::parse(lostOut)["units"][0];
     EXPECT_EQ(lostUnit["outcome"], "identity_lost");
+    // A blank identity holds no serial number or release: unknown, not 29FFFFFF and 255.
+    EXPECT_TRUE(lostUnit["serial_number"].is_null()) << lostOut;
+    EXPECT_TRUE(lostUnit["release_before"].is_null()) << lostOut;
     EXPECT_NE(lostUnit["reason"].get<std::string>().find("nothing was erased"), std::string::npos);
     // Decided from the check's reads, before anything is erased.
     EXPECT_EQ(commandsIn(bench.state / "lost.txt"),
@@ -661,9 +736,11 @@ TEST(CliUpdate, ACutUpdateIsReportedIncompleteAndItsRecordPutsTheUnitBack) {
     const auto restoredUnit = nlohmann::json::parse(done)["units"][0];
     EXPECT_EQ(restoredUnit["outcome"], "restored");
     EXPECT_EQ(restoredUnit["serial_number"], "290A1BC2");
-    // The restore's own pass: its reads, then each block read, erased and written.
-    EXPECT_EQ(restoredUnit["exchanges_done"], 8) << done;
-    EXPECT_GT(restoredUnit["bytes_sent"].get<int>(), 8 * 4) << done;
+    // Everything sent: the look's handshake and two reads, then the restore's
+    // own, each block read, erased and written (an attention byte and a frame
+    // each, 4 bytes but for a write's 133).
+    EXPECT_EQ(restoredUnit["exchanges_done"], 2 + 2 + 6) << done;
+    EXPECT_EQ(restoredUnit["bytes_sent"], 2 * (1 + 2 * 5) + 4 * 5 + 2 * (1 + 133)) << done;
     // The unit's blocks as they were, kept first.
     ASSERT_TRUE(restoredUnit["kept_before"].is_string()) << done;
     EXPECT_NE(fileText(restoredUnit["kept_before"].get<std::string>()).find("serial: 29FFFFFF"),
@@ -789,4 +866,62 @@ TEST(CliUpdate, AFaultOfItsOwnEndsWithOneDocumentAndStatus70) {
     EXPECT_EQ(json["command"], "update");
     EXPECT_EQ(schemaProblems(out), "");
     EXPECT_NE(bench.progress().find("kronex-update: internal error"), std::string::npos);
+}
+
+// Every exit status the README and --help document, each from a run that
+// earns it. A loop ended by Ctrl-C keeps its units' status
+// (LoopTakesUnitsOneAfterAnother); a cut update gives 130
+// (HangUpAndTerminateStopLikeCtrlC).
+TEST(CliUpdate, EveryDocumentedExitStatus) {
+    Bench bench;
+    // A port that opens and where nothing answers.
+    int master = -1, slave = -1;
+    char silent[256] = {};
+    ASSERT_EQ(openpty(&master, &slave, silent, nullptr, nullptr), 0);
+    std::ofstream(bench.state / "file") << "x";
+    struct Case {
+        std::string args;
+        const char* unit; // devsim options on COM3; null: COM3 is the silent port
+        int status;
+        std::optional<std::string> typed = std::nullopt;
+    };
+    const std::string file = (bench.state / "file").string();
+    const std::vector<Case> cases = {
+        {"update --port 3 --yes", "", 0},
+        {"info --port 3", "", 0},
+        {"verify --port 3", "", 1}, // it holds another release
+        {"update --port 3 --yes", "--nak-at 3", 1},
+        {"update --port 3 --yes", "--incompatible", 1},
+        {"update --port 3 --yes", nullptr, 1},
+        {"info --port 3", nullptr, 1},
+        {"update --port 9 --yes", "", 1},
+        {"update --yes", nullptr, 2},
+        {"info", nullptr, 2},
+        {"update --port 3", "", 3, std::string("n\n")},
+        {"update --port 3", "", 64},
+        {"update --port 0x0c --yes", "", 64},
+        {"restore --record " + file + " --yes", "", 64},
+        {"update --port 3 --yes --json --dump-dir " + file + "/\"$(printf '\\377')\"", "", 70},
+        {"info --port 3 --log /dev/full", "", 74},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args + (c.unit ? std::string(" / unit ") + c.unit : " / silent port"));
+        std::unique_ptr<DevsimProcess> unit;
+        if (c.unit) {
+            std::vector<std::string> options;
+            std::istringstream words(c.unit);
+            for (std::string w; words >> w;)
+                options.push_back(w);
+            unit = bench.unit(3, "unit", options);
+        } else {
+            bench.point(3, silent);
+        }
+        const auto [status, out] = bench.run(c.args + " --lang en", c.typed);
+        if (unit) {
+            EXPECT_EQ(unit->stop(SIGTERM), 0);
+        }
+        EXPECT_EQ(status, c.status) << out << bench.progress();
+    }
+    close(slave);
+    close(master);
 }
