@@ -291,6 +291,8 @@ std::string outcomeWord(Outcome outcome) {
         return tr("verified");
     case Outcome::Differs:
         return tr("differs");
+    case Outcome::OtherRelease:
+        return tr("another release");
     case Outcome::Unreadable:
         return tr("unreadable");
     case Outcome::Interrupted:

@@ -205,45 +205,47 @@ TEST_F(Language, CommandLineHelpAndRefusals) {
         EXPECT_NE(help.find(label), std::string::npos) << label << "\n" << help;
     // The description starts in one column whatever the accents before it.
     EXPECT_EQ(columnOf(help, "registro"), 30u) << help;
-    // A blank identity's serial number is unknown, in the technician's language.
-    TEST_F(Language, UnknownValuesAreSaidSo) {
-        UnitReport u;
-        u.port = 3;
-        EXPECT_EQ(unitLabel(u), "COM3"); // no unit answered
-        u.identity.emplace().fill(0xFF);
-        EXPECT_EQ(unitLabel(u), "COM3 (unknown)");
-        ASSERT_TRUE(chooseLanguage("pt_BR"));
-        EXPECT_EQ(unitLabel(u), "COM3 (desconhecido)");
-        u.serial = "290A1BC2";
-        EXPECT_EQ(unitLabel(u), "COM3 (290A1BC2)");
-    }
+}
 
-    // The run's time is the union of the units' spans: overlaps count once,
-    // gaps between units (a wait, the question, --loop's idle time) not at all.
-    TEST(Figures, BusyTimeIsTheUnionOfTheUnitsSpans) {
-        using std::chrono::seconds;
-        const std::chrono::steady_clock::time_point t0{};
-        const auto unit = [&](int from, int to) {
-            UnitReport u;
-            u.span.emplace(t0 + seconds(from), t0 + seconds(to));
-            return u;
-        };
-        struct Case {
-            std::vector<UnitReport> units;
-            double busy;
-        } const cases[] = {
-            {{}, 0},
-            {{UnitReport{}}, 0}, // no exchange: no time
-            {{unit(20, 43)}, 23},
-            {{unit(0, 10), unit(5, 15)}, 15},
-            {{unit(30, 40), unit(0, 10)}, 20},
-            {{unit(0, 10), unit(2, 4), unit(10, 12)}, 12},
-        };
-        for (const auto& c : cases)
-            EXPECT_DOUBLE_EQ(busySeconds(c.units), c.busy) << c.units.size();
-        EXPECT_NE(summaryLine({unit(20, 43)}, busySeconds({unit(20, 43)})).find(" in 23.0 s"),
-                  std::string::npos);
-    }
+// A blank identity's serial number is unknown, in the technician's language.
+TEST_F(Language, UnknownValuesAreSaidSo) {
+    UnitReport u;
+    u.port = 3;
+    EXPECT_EQ(unitLabel(u), "COM3"); // no unit answered
+    u.identity.emplace().fill(0xFF);
+    EXPECT_EQ(unitLabel(u), "COM3 (unknown)");
+    ASSERT_TRUE(chooseLanguage("pt_BR"));
+    EXPECT_EQ(unitLabel(u), "COM3 (desconhecido)");
+    u.serial = "290A1BC2";
+    EXPECT_EQ(unitLabel(u), "COM3 (290A1BC2)");
+}
+
+// The run's time is the union of the units' spans: overlaps count once,
+// gaps between units (a wait, the question, --loop's idle time) not at all.
+TEST(Figures, BusyTimeIsTheUnionOfTheUnitsSpans) {
+    using std::chrono::seconds;
+    const std::chrono::steady_clock::time_point t0{};
+    const auto unit = [&](int from, int to) {
+        UnitReport u;
+        u.span.emplace(t0 + seconds(from), t0 + seconds(to));
+        return u;
+    };
+    struct Case {
+        std::vector<UnitReport> units;
+        double busy;
+    } const cases[] = {
+        {{}, 0},
+        {{UnitReport{}}, 0}, // no exchange: no time
+        {{unit(20, 43)}, 23},
+        {{unit(0, 10), unit(5, 15)}, 15},
+        {{unit(30, 40), unit(0, 10)}, 20},
+        {{unit(0, 10), unit(2, 4), unit(10, 12)}, 12},
+    };
+    for (const auto& c : cases)
+        EXPECT_DOUBLE_EQ(busySeconds(c.units), c.busy) << c.units.size();
+    EXPECT_NE(summaryLine({unit(20, 43)}, busySeconds({unit(20, 43)})).find(" in 23.0 s"),
+              std::string::npos);
+}
 
 } // namespace
 } // namespace kronex::cli
