@@ -14,7 +14,9 @@
 #include "unit_records.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <deque>
 #include <fstream>
 #include <iostream>
@@ -259,8 +261,17 @@ int loopUpdates(const Options& o, const UnitJob& job, Console& console,
 } // namespace
 
 std::string logFileProblem(const std::string& path) {
+    std::error_code ec;
+    const char* problem = N_("--log {1} cannot be written: {2}");
+    if (fs::is_directory(path, ec))
+        return fill(tr(problem), {printable(path), tr("it is a folder")});
+    errno = 0;
     std::ofstream out(path, std::ios::app);
-    return out ? std::string() : fill(tr("--log {1} cannot be written"), {path});
+    if (out)
+        return {};
+    const int error = errno;
+    return fill(tr(problem),
+                {printable(path), error != 0 ? std::strerror(error) : tr("it would not open")});
 }
 
 std::string dumpDirProblem(const std::string& text) {
@@ -288,6 +299,8 @@ int portsCommand(const Options& o) {
     const auto ports = surveyPorts();
     if (o.json)
         emit(o, portsJson(ports));
+    else if (o.quiet)
+        std::cout << portsLine(ports) << "\n";
     else
         printPorts(std::cout, ports);
     return interrupted() ? kExitInterrupt : kExitOk;
@@ -333,6 +346,8 @@ int infoCommand(const Options& o) {
     const UnitReport unit = readOnlyRun(o, job, log);
     if (o.json) {
         emit(o, infoJson(unit, release()));
+    } else if (o.quiet) {
+        std::cout << infoLine(unit, release()) << "\n";
     } else {
         printInfo(std::cout, unit, release());
         // A file in the folder that is no record is never taken; the
@@ -356,6 +371,8 @@ int verifyCommand(const Options& o) {
     const UnitReport unit = readOnlyRun(o, job, log);
     if (o.json)
         emit(o, verifyJson(unit, release()));
+    else if (o.quiet)
+        std::cout << verifyLine(unit) << "\n";
     else
         printVerify(std::cout, unit, release());
     return logChecked(o, log, oneUnitExit(o, unit.outcome, Outcome::Verified));
@@ -480,7 +497,7 @@ int updateCommand(const Options& o) {
     for (const auto& u : units)
         warnRecordLeft(u);
     if (declined && !interrupted())
-        return kExitDeclined;
+        return logChecked(o, log, kExitDeclined);
     return logChecked(o, log, exitStatus(units, !o.ports.empty()));
 }
 

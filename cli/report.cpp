@@ -377,13 +377,36 @@ nlohmann::json portsJson(const std::vector<PortState>& ports) {
     return {{"command", "ports"}, {"ports", list}};
 }
 
+std::string portsLine(const std::vector<PortState>& ports) {
+    std::string found;
+    unsigned n = 0;
+    for (const auto& p : ports)
+        if (p.state == Probe::Answers)
+            found += (n++ == 0 ? "" : ", ") + com(p.port);
+    if (n == 0)
+        return tr("No unit in update mode answers on COM1 to COM16.");
+    return fill(trn("{1} unit in update mode: {2}", "{1} units in update mode: {2}", n),
+                {std::to_string(n), found});
+}
+
+std::string infoLine(const UnitReport& u, const LoadedCatalog& release) {
+    if (u.outcome != Outcome::Answered)
+        return (u.port ? com(u.port) + ": " : std::string()) + outcomeText(u);
+    return com(u.port) + " (" + u.serial + "): " + verdict(u, release);
+}
+
+std::string verifyLine(const UnitReport& u) {
+    return (u.port ? com(u.port) : std::string("COM1-16")) +
+           (u.serial.empty() ? "" : " (" + u.serial + ")") + ": " + outcomeText(u);
+}
+
 void printInfo(std::ostream& out, const UnitReport& u, const LoadedCatalog& release) {
     out << fill(
                tr("This program installs release {1} \"{2}\" ({3})"),
                {std::to_string(release.releaseNumber), release.releaseCaption, release.releaseDate})
         << "\n";
     if (u.outcome != Outcome::Answered) {
-        out << (u.port ? com(u.port) + ": " : std::string()) << outcomeText(u) << "\n";
+        out << infoLine(u, release) << "\n";
         return;
     }
     const auto& id = *u.identity;
@@ -452,8 +475,7 @@ void printVerify(std::ostream& out, const UnitReport& u, const LoadedCatalog& re
                tr("This program installs release {1} \"{2}\" ({3})"),
                {std::to_string(release.releaseNumber), release.releaseCaption, release.releaseDate})
         << "\n";
-    out << (u.port ? com(u.port) : std::string("COM1-16"))
-        << (u.serial.empty() ? "" : " (" + u.serial + ")") << ": " << outcomeText(u) << "\n";
+    out << verifyLine(u) << "\n";
     if (!u.readBack)
         return;
     for (const auto& f : u.readBack->faults)

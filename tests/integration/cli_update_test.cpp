@@ -361,13 +361,20 @@ TEST(CliUpdate, NothingSentWhenTheRunCannotBeRight) {
     std::ofstream(file) << "x";
     // The diagnostic folder is a file; a missing --dump-dir value; no terminal
     // to confirm on and no --yes.
-    for (const std::string& args :
-         std::vector<std::string>{"update --port 3 --yes --json --dump-dir " + file.string(),
-                                  "update --port 3 --json --dump-dir -y", "update --json --all"}) {
+    // An empty --dump-dir or --log; a --log that is a folder, with why.
+    for (const std::string& args : std::vector<std::string>{
+             "update --port 3 --yes --json --dump-dir " + file.string(),
+             "update --port 3 --json --dump-dir -y", "update --json --all",
+             "update --port 3 --yes --json --dump-dir ''",
+             "update --port 3 --yes --json --log=", "info --port 3 --json --log ''",
+             "verify --port 3 --json --log " + bench.state.string()}) {
         const auto [status, out] = bench.run(args);
         EXPECT_EQ(status, 64) << args;
         EXPECT_EQ(nlohmann::json::parse(out)["error"], "usage") << args;
         EXPECT_EQ(schemaProblems(out), "");
+        if (args.find("--log " + bench.state.string()) != std::string::npos) {
+            EXPECT_NE(out.find("cannot be written: it is a folder"), std::string::npos) << out;
+        }
     }
     EXPECT_EQ(unit->stop(SIGTERM), 0);
     EXPECT_EQ(fileText(bench.state / "unit3.txt"), "");
@@ -475,11 +482,24 @@ TEST(CliUpdate, WaitsForAUnitAndQuietPrintsTheSummaryAlone) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1500)); // nothing there yet
     auto unit = bench.unit(3, "late");
     const auto [status, out] = waiting.join();
-    EXPECT_EQ(unit->stop(SIGTERM), 0);
     EXPECT_EQ(status, 0) << out;
     EXPECT_EQ(out.rfind("1 updated, 0 failed; ", 0), 0u) << out;
     EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
     EXPECT_EQ(bench.progress(), "");
+    // The other commands' one closing line; `ports` kept off this machine's own ports.
+    for (int n = 4; n <= 16; ++n)
+        bench.point(n, (bench.state / "none").string());
+    for (const auto& [args, line] : std::vector<std::pair<std::string, std::string>>{
+             {"ports -q", "1 unit in update mode: COM3\n"},
+             {"info -q --port 3", "COM3 (290A1BC2): already has release "},
+             {"verify --quiet --port 3", "COM3 (290A1BC2): verified: all "}}) {
+        const auto [quietStatus, quietOut] = bench.run(args + " --lang en");
+        EXPECT_EQ(quietStatus, 0) << args;
+        EXPECT_EQ(quietOut.rfind(line, 0), 0u) << args << ": " << quietOut;
+        EXPECT_EQ(std::count(quietOut.begin(), quietOut.end(), '\n'), 1) << quietOut;
+        EXPECT_EQ(bench.progress(), "") << args;
+    }
+    EXPECT_EQ(unit->stop(SIGTERM), 0);
 
     const auto [vstatus, version] = bench.run("--version --json");
     EXPECT_EQ(vstatus, 0);
@@ -758,12 +778,22 @@ TEST(CliUpdate, ALogThatLosesLinesIsReported) {
     Bench bench;
     auto unit = bench.unit(3, "unit");
     const auto [status, out] = bench.run("info --port 3 --log /dev/full --lang en");
-    EXPECT_EQ(unit->stop(SIGTERM), 0);
     EXPECT_EQ(status, 74) << out;
     EXPECT_NE(bench.progress().find("--log /dev/full: lines could not be written (No space left "
                                     "on device)"),
               std::string::npos)
         << bench.progress();
+    // A whole update: said once as it happens, before the units' results.
+    const auto [updateStatus, updated] =
+        bench.run("update --port 3 --yes --log /dev/full --lang en");
+    EXPECT_EQ(unit->stop(SIGTERM), 0);
+    EXPECT_EQ(updateStatus, 74) << updated;
+    const std::string progress = bench.progress();
+    const std::string early = "--log /dev/full: lines can no longer be written (No space left on "
+                              "device); the run goes on";
+    const auto at = progress.find(early);
+    EXPECT_LT(at, progress.find("COM3: 100%")) << progress;
+    EXPECT_EQ(progress.find(early, at + 1), std::string::npos) << progress;
 }
 
 // A fault of the program's own ends it with one line and one JSON document,
