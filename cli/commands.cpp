@@ -7,6 +7,7 @@
 #include "messages.h"
 #include "port_survey.h"
 #include "progress_view.h"
+#include "question.h"
 #include "record_files.h"
 #include "release_rehearsal.h"
 #include "report.h"
@@ -108,7 +109,8 @@ class Console {
         if (quiet_)
             return;
         std::lock_guard lock(mutex_);
-        std::cerr << text << "\n" << std::flush;
+        // In one write: the progress another thread writes never lands inside the line.
+        std::cerr << text + "\n" << std::flush;
         watchOutputs();
     }
 
@@ -129,7 +131,7 @@ std::function<void(int, int, const SessionStop&)> showTries(Console& console) {
 }
 
 // Every unit listed, the release to be written, and the technician's answer.
-bool askToWrite(const std::deque<UnitProgress>& units) {
+Answer askToWrite(const std::deque<UnitProgress>& units) {
     int ready = 0;
     std::cerr << tr("Units ready in update mode:") << "\n";
     for (const auto& u : units) {
@@ -152,14 +154,8 @@ bool askToWrite(const std::deque<UnitProgress>& units) {
     std::cerr << fill(tr("Release {1} \"{2}\" ({3}) will be written into {4}."),
                       {std::to_string(release().releaseNumber), release().releaseCaption,
                        release().releaseDate, count})
-              << "\n"
-              << tr("Type y and Enter to write it, anything else to leave the units as they are: ")
-              << std::flush;
-    std::string answer;
-    if (!std::getline(std::cin, answer))
-        return false;
-    return answer == "y" || answer == "Y" || answer == "yes" || answer == "s" || answer == "S" ||
-           answer == "sim";
+              << "\n";
+    return ask(tr("Type y and Enter to write it, n and Enter to leave the units as they are: "));
 }
 
 bool anyWaiting(const std::deque<UnitProgress>& units) {
@@ -457,12 +453,15 @@ int updateCommand(const Options& o) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         watchOutputs();
     }
-    bool declined = false;
+    // Ctrl-C at the question ends it at once: the units report it, not a decline.
+    bool declined = false, cut = false;
     if (!confirmation.decided()) {
-        const bool ask = !interrupted() && anyWaiting(progress);
-        const bool go = ask && askToWrite(progress) && !interrupted();
-        declined = ask && !go && !interrupted();
-        confirmation.decide(go, ask);
+        const bool asking = !interrupted() && anyWaiting(progress);
+        const Answer answer = asking ? askToWrite(progress) : Answer::Decline;
+        const bool go = answer == Answer::Go && !interrupted();
+        cut = asking && !go && interrupted();
+        declined = asking && !go && !cut;
+        confirmation.decide(go, asking);
     }
 
     ProgressView view(stderr, job.plan);
@@ -486,7 +485,7 @@ int updateCommand(const Options& o) {
     std::sort(units.begin(), units.end(),
               [](const UnitReport& a, const UnitReport& b) { return a.port < b.port; });
     if (o.json) {
-        emit(o, updateJson(units, release(), !declined, secondsSince()));
+        emit(o, updateJson(units, release(), !declined && !cut, secondsSince()));
     } else {
         if (!o.quiet)
             printUpdate(std::cout, units);
@@ -541,14 +540,19 @@ int restoreCommand(const Options& o) {
     UnitReport unit =
         o.ports.empty() ? scanAndRun(look, progress) : runUnit(o.ports.front(), look, progress);
     if (unit.outcome == Outcome::Answered && !o.yes) {
-        std::cerr << com(unit.port) << ": "
-                  << fill(tr("unit {1}. Write back the blocks kept for unit {2} on {3} (COM{4})? "
-                             "Type y and Enter: "),
-                          {unit.serial, serialOf(record->identity), printable(record->written),
-                           std::to_string(record->port)});
-        std::string answer;
-        if (!std::getline(std::cin, answer) || (answer != "y" && answer != "Y" && answer != "yes" &&
-                                                answer != "s" && answer != "sim")) {
+        const Answer answer =
+            ask(com(unit.port) + ": " +
+                fill(tr("unit {1}. Write back the blocks kept for unit {2} on {3} (COM{4})? "
+                        "Type y and Enter: "),
+                     {unit.serial, serialOf(record->identity), printable(record->written),
+                      std::to_string(record->port)}));
+        if (answer == Answer::Interrupted || interrupted()) {
+            unit.outcome = Outcome::Interrupted;
+            std::cerr << tr("Nothing was written: the restore was interrupted.") << "\n";
+            emit(o, restoreJson(unit, release()));
+            return kExitInterrupt;
+        }
+        if (answer == Answer::Decline) {
             std::cerr << tr("Nothing was written: the restore was declined.") << "\n";
             emit(o, restoreJson(unit, release()));
             return kExitDeclined;

@@ -281,32 +281,40 @@ std::string outcomeText(const UnitReport& u) {
 }
 
 std::string summaryLine(const std::vector<UnitReport>& units, double s) {
-    int updated = 0, failed = 0;
+    int updated = 0, failed = 0, cut = 0;
     std::uint64_t bytes = 0;
     for (const auto& u : units) {
         updated += u.outcome == Outcome::Updated;
-        failed += failure(u.outcome) && !u.passedOver;
+        failed += failure(u.outcome) && !u.passedOver && u.outcome != Outcome::Interrupted;
+        cut += u.outcome == Outcome::Interrupted; // the technician's stop, not a failure
         bytes += u.bytesSent;
     }
     char rate[64];
     std::snprintf(rate, sizeof rate, "%.1f kB", static_cast<double>(bytes) / 1000);
     const long bits = s > 0 ? std::lround(static_cast<double>(bytes) * 10 / s) : 0;
+    if (cut > 0)
+        return fill(tr("{1} updated, {2} failed, {6} interrupted; {3} sent in {4}, effective line "
+                       "rate {5} bit/s"),
+                    {std::to_string(updated), std::to_string(failed), rate, seconds(s),
+                     std::to_string(bits), std::to_string(cut)});
     return fill(
         tr("{1} updated, {2} failed; {3} sent in {4}, effective line rate {5} bit/s"),
         {std::to_string(updated), std::to_string(failed), rate, seconds(s), std::to_string(bits)});
 }
 
 nlohmann::json summaryJson(const std::vector<UnitReport>& units, double s) {
-    int updated = 0, failed = 0, skipped = 0;
+    int updated = 0, failed = 0, skipped = 0, cut = 0;
     std::uint64_t bytes = 0;
     for (const auto& u : units) {
         updated += u.outcome == Outcome::Updated;
         skipped += u.outcome == Outcome::Skipped;
-        failed += failure(u.outcome) && !u.passedOver;
+        failed += failure(u.outcome) && !u.passedOver && u.outcome != Outcome::Interrupted;
+        cut += u.outcome == Outcome::Interrupted; // the technician's stop, not a failure
         bytes += u.bytesSent;
     }
     return {{"updated", updated},
             {"failed", failed},
+            {"interrupted", cut},
             {"skipped", skipped},
             {"bytes_sent", bytes},
             {"seconds", std::round(s * 10) / 10},

@@ -9,6 +9,7 @@
 #include "fake_window.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -21,6 +22,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <poll.h>
 #include <pty.h>
 #include <sys/file.h>
 #include <sys/wait.h>
@@ -144,6 +146,84 @@ struct HeldTerminal {
     }
 };
 
+// kronex-update with a terminal of `columns` columns on standard input and
+// error, as a technician runs it; standard output goes to a file.
+struct OnTerminal {
+    Bench& bench;
+    int master = -1, slave = -1;
+    pid_t pid = -1;
+    std::string screen; // all it wrote on the terminal
+    OnTerminal(Bench& b, const std::string& args, unsigned short columns = 80) : bench(b) {
+        const winsize size{24, columns, 0, 0};
+        EXPECT_EQ(openpty(&master, &slave, nullptr, nullptr, &size), 0);
+        const std::string command = std::string("exec ") + KRONEX_UPDATE + " " + args + " >" +
+                                    (bench.state / "out.txt").string();
+        pid = fork();
+        if (pid == 0) {
+            dup2(slave, 0);
+            dup2(slave, 2);
+            execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+    }
+    ~OnTerminal() {
+        close(master);
+        close(slave);
+    }
+    // Reads the terminal for up to `ms` milliseconds.
+    void read(int ms) {
+        pollfd p{master, POLLIN, 0};
+        char buffer[4096];
+        while (poll(&p, 1, ms) > 0) {
+            const ssize_t n = ::read(master, buffer, sizeof buffer);
+            if (n <= 0)
+                return;
+            screen.append(buffer, static_cast<std::size_t>(n));
+            ms = 0;
+        }
+    }
+    bool shows(const std::string& text) {
+        for (int i = 0; i < 3000 && screen.find(text) == std::string::npos; ++i)
+            read(10);
+        return screen.find(text) != std::string::npos;
+    }
+    void type(const std::string& text) {
+        EXPECT_EQ(write(master, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    }
+    // Its exit status, once it has ended; -1 when it has not `within` later.
+    int end(std::chrono::seconds within) {
+        const auto deadline = std::chrono::steady_clock::now() + within;
+        int status = 0;
+        while (waitpid(pid, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                kill(pid, SIGKILL);
+                waitpid(pid, &status, 0);
+                return -1;
+            }
+            read(10);
+        }
+        read(0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    std::string out() { return fileText(bench.state / "out.txt"); }
+    // The widest line it drew, in columns, its cursor movements left out.
+    std::size_t widest() {
+        std::size_t most = 0, now = 0;
+        for (std::size_t i = 0; i < screen.size(); ++i) {
+            const auto c = static_cast<unsigned char>(screen[i]);
+            if (c == '\x1b') {
+                while (i < screen.size() && !std::isalpha(static_cast<unsigned char>(screen[i])))
+                    ++i;
+            } else if (c == '\r' || c == '\n') {
+                now = 0;
+            } else if ((c & 0xC0) != 0x80) {
+                most = std::max(most, ++now);
+            }
+        }
+        return most;
+    }
+};
+
 } // namespace
 
 TEST(CliUpdate, SendsWhatTheWindowSends) {
@@ -205,6 +285,12 @@ TEST(CliUpdate, FourUnitsAtOnceOneRefusingADataBlock) {
     for (auto& u : units)
         EXPECT_EQ(u->stop(SIGTERM), 0);
     EXPECT_EQ(status, 1) << out;
+    // The refusing unit's end is told as it comes, not after the others'.
+    const std::string progress = bench.progress();
+    const auto failedAt = progress.find(" exchanges), failed\n");
+    ASSERT_NE(failedAt, std::string::npos) << progress;
+    EXPECT_EQ(progress.rfind("COM5: ", failedAt), progress.rfind('\n', failedAt) + 1) << progress;
+    EXPECT_LT(failedAt, progress.find("COM3: 100%")) << progress;
     const auto json = nlohmann::json::parse(out);
     EXPECT_EQ(schemaProblems(out), "");
     ASSERT_EQ(json["units"].size(), 4u) << out;
@@ -383,9 +469,11 @@ TEST(CliUpdate, NothingSentWhenTheRunCannotBeRight) {
 TEST(CliUpdate, AsksAfterTheSurveyAndADeclineWritesNothing) {
     Bench bench;
     auto unit = bench.unit(3, "declined");
-    const auto [status, out] = bench.run("update --port 3 --json", std::string("n\n"));
+    // An unclear answer is asked once more; "não" in capitals declines.
+    const auto [status, out] = bench.run("update --port 3 --json", std::string("talvez\nNÃO\n"));
     EXPECT_EQ(unit->stop(SIGTERM), 0);
     EXPECT_EQ(status, 3) << out;
+    EXPECT_NE(bench.progress().find("Please answer y or yes (s, sim)"), std::string::npos);
     const auto json = nlohmann::json::parse(out);
     EXPECT_EQ(schemaProblems(out), "");
     EXPECT_EQ(json["confirmed"], false);
@@ -398,11 +486,37 @@ TEST(CliUpdate, AsksAfterTheSurveyAndADeclineWritesNothing) {
               std::string::npos);
     EXPECT_EQ(commandsIn(bench.state / "declined.txt"), (std::vector<std::string>{"READ t0 2000"}));
 
-    // Confirmed, the session goes on with the same link: the window's bytes.
+    // Ctrl-C at the question ends it at once: interrupted, not declined or failed.
+    auto cut = bench.unit(3, "cut");
+    OnTerminal asked(bench, "update --port 3 --json");
+    ASSERT_TRUE(asked.shows("Type y and Enter"));
+    kill(asked.pid, SIGINT);
+    EXPECT_EQ(asked.end(std::chrono::seconds(5)), 130);
+    EXPECT_EQ(cut->stop(SIGTERM), 0);
+    const auto cutJson = nlohmann::json::parse(asked.out());
+    EXPECT_EQ(schemaProblems(asked.out()), "");
+    EXPECT_EQ(cutJson["confirmed"], false);
+    EXPECT_EQ(cutJson["units"][0]["outcome"], "interrupted");
+    EXPECT_EQ(cutJson["summary"]["interrupted"], 1);
+    EXPECT_EQ(cutJson["summary"]["failed"], 0);
+    EXPECT_EQ(asked.screen.find('['), std::string::npos) << asked.screen; // no bar
+    EXPECT_EQ(commandsIn(bench.state / "cut.txt"), (std::vector<std::string>{"READ t0 2000"}));
+
+    // Confirmed, the session goes on with the same link: the window's bytes. On
+    // a narrow terminal each bar fits its line, and says how the unit ended.
     auto confirmed = bench.unit(3, "confirmed");
-    EXPECT_EQ(bench.run("update --port 3", std::string("y\n")).first, 0);
+    OnTerminal narrow(bench, "update --port 3 --lang en", 45);
+    ASSERT_TRUE(narrow.shows("Type y and Enter"));
+    narrow.type(" Sim \n");
+    EXPECT_EQ(narrow.end(std::chrono::seconds(60)), 0) << narrow.out();
     EXPECT_EQ(confirmed->stop(SIGTERM), 0);
     EXPECT_EQ(commandsIn(bench.state / "confirmed.txt"), embeddedUpdate().commands);
+    const std::string screen = narrow.screen.substr(narrow.screen.find(" Sim "));
+    EXPECT_NE(screen.find("COM3  [#"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("] 100%"), std::string::npos) << screen;
+    EXPECT_NE(screen.find(" kB  updated"), std::string::npos) << screen;
+    narrow.screen = screen; // the question itself wraps as any text does
+    EXPECT_LT(narrow.widest(), 45u) << screen;
 }
 
 TEST(CliUpdate, AllKeepsHeldPortsInItsRecord) {
@@ -666,6 +780,12 @@ TEST(CliUpdate, ACutUpdateIsReportedIncompleteAndItsRecordPutsTheUnitBack) {
     }
 
     auto erased = bench.unit(3, "erased", {"--erased-identity"});
+    // Ctrl-C at restore's question: nothing written, said as interrupted.
+    OnTerminal asked(bench, "restore --record " + record + " --port 3 --json");
+    ASSERT_TRUE(asked.shows("Type y and Enter"));
+    kill(asked.pid, SIGINT);
+    EXPECT_EQ(asked.end(std::chrono::seconds(5)), 130);
+    EXPECT_EQ(nlohmann::json::parse(asked.out())["units"][0]["outcome"], "interrupted");
     const auto [restored, done] =
         bench.run("restore --record " + record + " --port 3 --yes --json");
     ASSERT_EQ(erased->stop(SIGTERM), 0);
