@@ -8,6 +8,7 @@
 #include "messages.h"
 #include "port_survey.h"
 #include "progress_view.h"
+#include "question.h"
 #include "record_files.h"
 #include "release_rehearsal.h"
 #include "report.h"
@@ -16,7 +17,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <deque>
 #include <fstream>
 #include <iostream>
@@ -109,7 +112,8 @@ class Console {
         if (quiet_)
             return;
         std::lock_guard lock(mutex_);
-        std::cerr << text << "\n" << std::flush;
+        // In one write: the progress another thread writes never lands inside the line.
+        std::cerr << text + "\n" << std::flush;
         watchOutputs();
     }
 
@@ -130,7 +134,7 @@ std::function<void(int, int, const SessionStop&)> showTries(Console& console) {
 }
 
 // Every unit listed, the release to be written, and the technician's answer.
-bool askToWrite(const std::deque<UnitProgress>& units) {
+Answer askToWrite(const std::deque<UnitProgress>& units) {
     int ready = 0;
     std::cerr << tr("Units ready in update mode:") << "\n";
     for (const auto& u : units) {
@@ -155,14 +159,8 @@ bool askToWrite(const std::deque<UnitProgress>& units) {
     std::cerr << fill(tr("Release {1} \"{2}\" ({3}) will be written into {4}."),
                       {std::to_string(release().releaseNumber), release().releaseCaption,
                        release().releaseDate, count})
-              << "\n"
-              << tr("Type y and Enter to write it, anything else to leave the units as they are: ")
-              << std::flush;
-    std::string answer;
-    if (!std::getline(std::cin, answer))
-        return false;
-    return answer == "y" || answer == "Y" || answer == "yes" || answer == "s" || answer == "S" ||
-           answer == "sim";
+              << "\n";
+    return ask(tr("Type y and Enter to write it, n and Enter to leave the units as they are: "));
 }
 
 bool anyWaiting(const std::deque<UnitProgress>& units) {
@@ -343,8 +341,17 @@ int loopUpdates(const Options& o, const UnitJob& job, Console& console,
 } // namespace
 
 std::string logFileProblem(const std::string& path) {
+    std::error_code ec;
+    const char* problem = N_("--log {1} cannot be written: {2}");
+    if (fs::is_directory(path, ec))
+        return fill(tr(problem), {printable(path), tr("it is a folder")});
+    errno = 0;
     std::ofstream out(path, std::ios::app);
-    return out ? std::string() : fill(tr("--log {1} cannot be written"), {path});
+    if (out)
+        return {};
+    const int error = errno;
+    return fill(tr(problem),
+                {printable(path), error != 0 ? std::strerror(error) : tr("it would not open")});
 }
 
 std::string dumpDirProblem(const std::string& text) {
@@ -372,6 +379,8 @@ int portsCommand(const Options& o) {
     const auto ports = surveyPorts();
     if (o.json)
         emit(o, portsJson(ports));
+    else if (o.quiet)
+        std::cout << portsLine(ports) << "\n";
     else
         printPorts(std::cout, ports);
     return interrupted() ? kExitInterrupt : kExitOk;
@@ -416,6 +425,8 @@ int infoCommand(const Options& o) {
     const UnitReport unit = readOnlyRun(o, job, log);
     if (o.json) {
         emit(o, infoJson(unit, release()));
+    } else if (o.quiet) {
+        std::cout << infoLine(unit, release()) << "\n";
     } else {
         printInfo(std::cout, unit, release());
         // A file in the folder that is no record is never taken; the
@@ -439,6 +450,8 @@ int verifyCommand(const Options& o) {
     const UnitReport unit = readOnlyRun(o, job, log);
     if (o.json)
         emit(o, verifyJson(unit, release()));
+    else if (o.quiet)
+        std::cout << verifyLine(unit) << "\n";
     else
         printVerify(std::cout, unit, release());
     return logChecked(o, log, oneUnitExit(o, unit.outcome, Outcome::Verified));
@@ -519,12 +532,15 @@ int updateCommand(const Options& o) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         watchOutputs();
     }
-    bool declined = false;
+    // Ctrl-C at the question ends it at once: the units report it, not a decline.
+    bool declined = false, cut = false;
     if (!confirmation.decided()) {
-        const bool ask = !interrupted() && anyWaiting(progress);
-        const bool go = ask && askToWrite(progress) && !interrupted();
-        declined = ask && !go && !interrupted();
-        confirmation.decide(go, ask);
+        const bool asking = !interrupted() && anyWaiting(progress);
+        const Answer answer = asking ? askToWrite(progress) : Answer::Decline;
+        const bool go = answer == Answer::Go && !interrupted();
+        cut = asking && !go && interrupted();
+        declined = asking && !go && !cut;
+        confirmation.decide(go, asking);
     }
 
     ProgressView view(stderr, job.plan);
@@ -548,7 +564,7 @@ int updateCommand(const Options& o) {
     std::sort(units.begin(), units.end(),
               [](const UnitReport& a, const UnitReport& b) { return a.port < b.port; });
     if (o.json) {
-        emit(o, updateJson(units, release(), !declined, busySeconds(units)));
+        emit(o, updateJson(units, release(), !declined && !cut, busySeconds(units)));
     } else {
         if (!o.quiet)
             printUpdate(std::cout, units);
@@ -559,7 +575,7 @@ int updateCommand(const Options& o) {
     for (const auto& u : units)
         warnRecordLeft(u);
     if (declined && !interrupted())
-        return kExitDeclined;
+        return logChecked(o, log, kExitDeclined);
     return logChecked(o, log, exitStatus(units, !o.ports.empty()));
 }
 
@@ -603,14 +619,19 @@ int restoreCommand(const Options& o) {
     UnitReport unit =
         o.ports.empty() ? scanAndRun(look, progress) : runUnit(o.ports.front(), look, progress);
     if (unit.outcome == Outcome::Answered && !o.yes) {
-        std::cerr << com(unit.port) << ": "
-                  << fill(tr("unit {1}. Write back the blocks kept for unit {2} on {3} (COM{4})? "
-                             "Type y and Enter: "),
-                          {orUnknown(unit.serial), serialOf(record->identity),
-                           printable(record->written), std::to_string(record->port)});
-        std::string answer;
-        if (!std::getline(std::cin, answer) || (answer != "y" && answer != "Y" && answer != "yes" &&
-                                                answer != "s" && answer != "sim")) {
+        const Answer answer =
+            ask(com(unit.port) + ": " +
+                fill(tr("unit {1}. Write back the blocks kept for unit {2} on {3} (COM{4})? "
+                        "Type y and Enter: "),
+                     {orUnknown(unit.serial), serialOf(record->identity),
+                      printable(record->written), std::to_string(record->port)}));
+        if (answer == Answer::Interrupted || interrupted()) {
+            unit.outcome = Outcome::Interrupted;
+            std::cerr << tr("Nothing was written: the restore was interrupted.") << "\n";
+            emit(o, restoreJson(unit, release()));
+            return kExitInterrupt;
+        }
+        if (answer == Answer::Decline) {
             std::cerr << tr("Nothing was written: you did not confirm the restore.") << "\n";
             emit(o, restoreJson(unit, release()));
             return kExitDeclined;

@@ -1,12 +1,15 @@
 #include "exchange_trace.h"
 
 #include "device_commands.h"
+#include "messages.h"
+#include "report.h"
 #include "session_stop.h"
 #include "utc_now.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <iostream>
 
 namespace kronex::cli {
 
@@ -46,7 +49,7 @@ std::string commandOf(const std::vector<std::uint8_t>& f) {
 
 } // namespace
 
-ExchangeLog::ExchangeLog(const std::string& path) : out_(path, std::ios::app) {}
+ExchangeLog::ExchangeLog(const std::string& path) : path_(path), out_(path, std::ios::app) {}
 
 void ExchangeLog::write(const std::string& port, const std::string& text) {
     std::lock_guard lock(mutex_);
@@ -54,8 +57,16 @@ void ExchangeLog::write(const std::string& port, const std::string& text) {
         return;
     errno = 0;
     out_ << utcNow(true) << ' ' << port << ' ' << text << '\n' << std::flush;
-    if (!out_)
-        error_ = errno != 0 ? std::strerror(errno) : "write failed";
+    if (out_)
+        return;
+    error_ = errno != 0 ? std::strerror(errno) : "write failed";
+    // Told while the technician can still act on it, not only at the end.
+    std::cerr << "kronex-update: " +
+                     fill(tr("--log {1}: lines can no longer be written ({2}); the run goes on "
+                             "without its trace"),
+                          {printable(path_), error_}) +
+                     "\n"
+              << std::flush;
 }
 
 std::string ExchangeLog::error() {

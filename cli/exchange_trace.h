@@ -18,6 +18,7 @@ class ExchangeLog {
   public:
     explicit ExchangeLog(const std::string& path);
     bool isOpen() const { return out_.is_open(); }
+    // The first line lost is said at once on standard error; the run goes on.
     void write(const std::string& port, const std::string& text);
     // Why lines were lost (the system's text for the first write that
     // failed); empty while every line went in.
@@ -25,6 +26,7 @@ class ExchangeLog {
 
   private:
     std::mutex mutex_;
+    std::string path_;
     std::ofstream out_;
     std::string error_;
 };

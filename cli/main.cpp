@@ -284,12 +284,14 @@ int run(int argc, char** argv) {
         ->type_name(tr("PORT"))
         ->check(port);
     restore->add_flag("--yes,-y", o.yes, tr("do not ask for confirmation"));
+    std::vector<CLI::Option*> logOptions;
     for (auto* sub : {info, update, verify})
-        sub->add_option("--log", o.logFile,
-                        tr("add a line per exchange with the unit to this file (time, port, "
-                           "command, address, reply status), for support"))
-            ->type_name(tr("FILE"))
-            ->check(notAnOption("--log", bad));
+        logOptions.push_back(
+            sub->add_option("--log", o.logFile,
+                            tr("add a line per exchange with the unit to this file (time, port, "
+                               "command, address, reply status), for support"))
+                ->type_name(tr("FILE"))
+                ->check(notAnOption("--log", bad)));
     for (auto* sub : {info, update, verify, restore})
         sub->add_flag("--byte-writes", o.byteWrites,
                       tr("send each byte of a request to the port as a write of its own, as the "
@@ -297,7 +299,14 @@ int run(int argc, char** argv) {
                          "on the line; through a USB adapter, minutes instead of seconds)"));
     for (auto* sub : {ports, info, update, verify, restore}) {
         sub->add_flag("--json", o.json, tr("one JSON document on standard output instead of text"));
-        sub->add_flag("--quiet,-q", o.quiet, tr("print only the closing summary"));
+        sub->add_flag("--quiet,-q", o.quiet,
+                      sub == ports    ? tr("print only one line: how many units answer, and on "
+                                              "which ports")
+                      : sub == info   ? tr("print only one line: the unit, the release it records "
+                                             "and what this program would install")
+                      : sub == verify ? tr("print only one line: the unit and whether every block "
+                                           "matches")
+                                      : tr("print only the closing summary"));
         sub->add_option("--lang", lang, tr("pt_BR or en (default: the system's language)"));
     }
     app.add_flag("--json", o.json, tr("one JSON document on standard output instead of text"));
@@ -333,6 +342,13 @@ int run(int argc, char** argv) {
     std::optional<EnglishTexts> english;
     if (json)
         english.emplace();
+    // An empty value names nothing: refused rather than taken as no option at all.
+    if (*update && update->count("--dump-dir") > 0 && o.dumpDir.empty())
+        return usage(json, "update", tr("--dump-dir needs a folder, not an empty text"));
+    for (const CLI::Option* log : logOptions)
+        if (log->count() > 0 && o.logFile.empty())
+            return usage(json, commandIn(argc, argv),
+                         tr("--log needs a file name, not an empty text"));
     if (*update && !o.dumpDir.empty())
         if (const std::string problem = dumpDirProblem(o.dumpDir); !problem.empty())
             return usage(json, "update", problem);

@@ -1,6 +1,7 @@
 // Progress while sessions run: a bar per unit on a terminal (percentage,
 // bytes, time left), plain lines at every tenth otherwise, and where a
-// Windows console cannot take the bars' escape sequences.
+// Windows console cannot take the bars' escape sequences. A unit shows once
+// its session has begun, and its end is marked as soon as it comes.
 #pragma once
 
 #include "session_plan.h"
@@ -9,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <deque>
+#include <string>
 #include <vector>
 
 namespace kronex::cli {
@@ -16,6 +18,15 @@ namespace kronex::cli {
 // Whether bars can be drawn on `out`: a terminal, and on Windows a console
 // with virtual-terminal processing on, which this turns on where it can.
 bool drawsBars(std::FILE* out);
+
+// The columns of the terminal or console `out` shows in; 80 when unknown.
+std::size_t terminalColumns(std::FILE* out);
+
+// One unit's bar line, made to fit in `columns` (the terminal wraps a line
+// that fills its last column): the bar shortened first, then the time left
+// left out. `left` is the time left or how the unit ended, if anything.
+std::string fitBar(const std::string& name, double fraction, const std::string& figures,
+                   const std::string& left, std::size_t columns);
 
 class ProgressView {
   public:
@@ -30,8 +41,9 @@ class ProgressView {
         std::chrono::steady_clock::time_point start{};
         bool started = false;
         int tenths = -1;
+        bool ended = false; // its end said (plain lines)
     };
-    std::string bar(const UnitProgress& unit, Seen& seen) const;
+    std::string bar(const UnitProgress& unit, Seen& seen, std::size_t columns) const;
     void plain(const UnitProgress& unit, Seen& seen);
 
     std::FILE* out_;

@@ -353,34 +353,41 @@ double busySeconds(const std::vector<UnitReport>& units) {
 }
 
 std::string summaryLine(const std::vector<UnitReport>& units, double s) {
-    int updated = 0, failed = 0;
+    int updated = 0, failed = 0, cut = 0;
     std::uint64_t bytes = 0;
     for (const auto& u : units) {
         updated += u.outcome == Outcome::Updated;
-        failed += failure(u.outcome) && !u.passedOver;
+        failed += failure(u.outcome) && !u.passedOver && u.outcome != Outcome::Interrupted;
+        cut += u.outcome == Outcome::Interrupted; // the technician's stop, not a failure
         bytes += u.bytesSent;
     }
     const std::string rate = decimal(static_cast<double>(bytes) / 1000, 1) + " kB";
     const long bits = s > 0 ? std::lround(static_cast<double>(bytes) * 10 / s) : 0;
     // Portuguese agrees the words with each count ("1 atualizada", "2 atualizadas").
     const auto n = [](int count) { return static_cast<unsigned long long>(count); };
+    std::string failedPart =
+        fill(trn("{1} failed", "{1} failed", n(failed)), {std::to_string(failed)});
+    if (cut > 0)
+        failedPart +=
+            ", " + fill(trn("{1} interrupted", "{1} interrupted", n(cut)), {std::to_string(cut)});
     return fill(tr("{1}, {2}; {3} sent in {4}, effective line rate {5} bit/s"),
                 {fill(trn("{1} updated", "{1} updated", n(updated)), {std::to_string(updated)}),
-                 fill(trn("{1} failed", "{1} failed", n(failed)), {std::to_string(failed)}), rate,
-                 seconds(s), std::to_string(bits)});
+                 failedPart, rate, seconds(s), std::to_string(bits)});
 }
 
 nlohmann::json summaryJson(const std::vector<UnitReport>& units, double s) {
-    int updated = 0, failed = 0, skipped = 0;
+    int updated = 0, failed = 0, skipped = 0, cut = 0;
     std::uint64_t bytes = 0;
     for (const auto& u : units) {
         updated += u.outcome == Outcome::Updated;
         skipped += u.outcome == Outcome::Skipped;
-        failed += failure(u.outcome) && !u.passedOver;
+        failed += failure(u.outcome) && !u.passedOver && u.outcome != Outcome::Interrupted;
+        cut += u.outcome == Outcome::Interrupted; // the technician's stop, not a failure
         bytes += u.bytesSent;
     }
     return {{"updated", updated},
             {"failed", failed},
+            {"interrupted", cut},
             {"skipped", skipped},
             {"bytes_sent", bytes},
             {"seconds", std::round(s * 10) / 10},
@@ -457,13 +464,35 @@ nlohmann::json portsJson(const std::vector<PortState>& ports) {
     return {{"command", "ports"}, {"ports", list}};
 }
 
+std::string portsLine(const std::vector<PortState>& ports) {
+    std::string found;
+    unsigned n = 0;
+    for (const auto& p : ports)
+        if (p.state == Probe::Answers)
+            found += (n++ == 0 ? "" : ", ") + com(p.port);
+    if (n == 0)
+        return tr("No unit in update mode answers on COM1 to COM16.");
+    return fill(trn("{1} unit in update mode: {2}", "{1} units in update mode: {2}", n),
+                {std::to_string(n), found});
+}
+
+std::string infoLine(const UnitReport& u, const LoadedCatalog& release) {
+    if (u.outcome != Outcome::Answered)
+        return (u.port ? com(u.port) + ": " : std::string()) + outcomeText(u);
+    return unitLabel(u) + ": " + verdict(u, release);
+}
+
+std::string verifyLine(const UnitReport& u) {
+    return unitLabel(u) + ": " + outcomeText(u);
+}
+
 void printInfo(std::ostream& out, const UnitReport& u, const LoadedCatalog& release) {
     out << fill(
                tr("This program installs release {1} \"{2}\" ({3})"),
                {std::to_string(release.releaseNumber), release.releaseCaption, release.releaseDate})
         << "\n";
     if (u.outcome != Outcome::Answered) {
-        out << (u.port ? com(u.port) + ": " : std::string()) << outcomeText(u) << "\n";
+        out << infoLine(u, release) << "\n";
         return;
     }
     const auto& id = *u.identity;
@@ -541,7 +570,7 @@ void printVerify(std::ostream& out, const UnitReport& u, const LoadedCatalog& re
                tr("This program installs release {1} \"{2}\" ({3})"),
                {std::to_string(release.releaseNumber), release.releaseCaption, release.releaseDate})
         << "\n";
-    out << unitLabel(u) << ": " << outcomeText(u) << "\n";
+    out << verifyLine(u) << "\n";
     if (!u.readBack)
         return;
     // Another release differs nearly everywhere: the list would say nothing more.

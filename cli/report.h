@@ -69,6 +69,13 @@ std::string printable(std::string_view text);
 // Why a file is not a unit record, in the technician's language.
 std::string recordFaultMessage(RecordFault fault, const std::string& why);
 
+// -q: the one line each command closes with. ports: how many units answer
+// and on which ports; info: the unit and what this program would install
+// there (or what went wrong); verify: the unit and the outcome.
+std::string portsLine(const std::vector<PortState>& ports);
+std::string infoLine(const UnitReport& unit, const LoadedCatalog& release);
+std::string verifyLine(const UnitReport& unit);
+
 // restore: the unit object of update's document.
 nlohmann::json restoreJson(const UnitReport& unit, const LoadedCatalog& release);
 

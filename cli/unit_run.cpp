@@ -428,6 +428,7 @@ UnitReport runUnit(int port, const UnitJob& job, UnitProgress& progress) {
     }
     if (interrupted() && noUnitYet(report.outcome))
         report.outcome = Outcome::Interrupted;
+    progress.outcome = report.outcome;
     progress.done = true;
     return report;
 }
@@ -453,6 +454,7 @@ UnitReport scanAndRun(const UnitJob& job, UnitProgress& progress) {
     for (;;) {
         UnitReport report = scanOnce(link, comm, job, progress);
         if (!job.wait || !noUnitYet(report.outcome) || interrupted()) {
+            progress.outcome = report.outcome;
             progress.done = true;
             return report;
         }

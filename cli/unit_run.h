@@ -120,6 +120,8 @@ struct UnitProgress {
     // The owner of the record the unit will take, when another user of the PC.
     std::string foreignRecordOwner;
     std::atomic<bool> sessionStarted{false};
+    // How the unit ended, set before done: its bar is marked at once.
+    std::atomic<Outcome> outcome{Outcome::NoUnit};
     std::atomic<bool> done{false};
 };
 

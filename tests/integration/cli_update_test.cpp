@@ -21,6 +21,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <poll.h>
 #include <pty.h>
 #include <sstream>
 #include <sys/file.h>
@@ -145,6 +146,59 @@ struct HeldTerminal {
     }
 };
 
+// kronex-update with a terminal of `columns` columns on standard input and
+// error, as a technician runs it; standard output goes to a file.
+struct OnTerminal {
+    Bench& bench;
+    int master = -1, slave = -1;
+    pid_t pid = -1;
+    std::string screen; // all it wrote on the terminal
+    OnTerminal(Bench& b, const std::string& args, unsigned short columns = 80) : bench(b) {
+        const winsize size{24, columns, 0, 0};
+        EXPECT_EQ(openpty(&master, &slave, nullptr, nullptr, &size), 0);
+        const std::string command = std::string("exec ") + KRONEX_UPDATE + " " + args + " >" +
+                                    (bench.state / "out.txt").string();
+        if ((pid = fork()) == 0) {
+            dup2(slave, 0);
+            dup2(slave, 2);
+            execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+    }
+    ~OnTerminal() {
+        close(master);
+        close(slave);
+    }
+    void read(int ms) {
+        pollfd p{master, POLLIN, 0};
+        char buffer[4096];
+        for (ssize_t n; poll(&p, 1, ms) > 0 && (n = ::read(master, buffer, sizeof buffer)) > 0;
+             ms = 0)
+            screen.append(buffer, static_cast<std::size_t>(n));
+    }
+    bool shows(const std::string& text) { // within 30 s
+        for (int i = 0; i < 3000 && screen.find(text) == std::string::npos; ++i)
+            read(10);
+        return screen.find(text) != std::string::npos;
+    }
+    // Its exit status once it has ended; -1 when it has not `within` later.
+    int end(std::chrono::seconds within) {
+        const auto deadline = std::chrono::steady_clock::now() + within;
+        int status = 0;
+        while (waitpid(pid, &status, WNOHANG) == 0)
+            if (std::chrono::steady_clock::now() < deadline) {
+                read(10);
+            } else {
+                kill(pid, SIGKILL);
+                waitpid(pid, &status, 0);
+                return -1;
+            }
+        read(0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    std::string out() { return fileText(bench.state / "out.txt"); }
+};
+
 } // namespace
 
 TEST(CliUpdate, SendsWhatTheWindowSends) {
@@ -206,6 +260,12 @@ TEST(CliUpdate, FourUnitsAtOnceOneRefusingADataBlock) {
     for (auto& u : units)
         EXPECT_EQ(u->stop(SIGTERM), 0);
     EXPECT_EQ(status, 1) << out;
+    // The refusing unit's end is told as it comes, not after the others'.
+    const std::string progress = bench.progress();
+    const auto failedAt = progress.find(" exchanges), failed\n");
+    ASSERT_NE(failedAt, std::string::npos) << progress;
+    EXPECT_EQ(progress.rfind("COM5: ", failedAt), progress.rfind('\n', failedAt) + 1) << progress;
+    EXPECT_LT(failedAt, progress.find("COM3: 100%")) << progress;
     const auto json = nlohmann::json::parse(out);
     EXPECT_EQ(schemaProblems(out), "");
     ASSERT_EQ(json["units"].size(), 4u) << out;
@@ -372,13 +432,20 @@ TEST(CliUpdate, NothingSentWhenTheRunCannotBeRight) {
     std::ofstream(file) << "x";
     // The diagnostic folder is a file; a missing --dump-dir value; no terminal
     // to confirm on and no --yes.
-    for (const std::string& args :
-         std::vector<std::string>{"update --port 3 --yes --json --dump-dir " + file.string(),
-                                  "update --port 3 --json --dump-dir -y", "update --json --all"}) {
+    // An empty --dump-dir or --log; a --log that is a folder, with why.
+    for (const std::string& args : std::vector<std::string>{
+             "update --port 3 --yes --json --dump-dir " + file.string(),
+             "update --port 3 --json --dump-dir -y", "update --json --all",
+             "update --port 3 --yes --json --dump-dir ''",
+             "update --port 3 --yes --json --log=", "info --port 3 --json --log ''",
+             "verify --port 3 --json --log " + bench.state.string()}) {
         const auto [status, out] = bench.run(args);
         EXPECT_EQ(status, 64) << args;
         EXPECT_EQ(nlohmann::json::parse(out)["error"], "usage") << args;
         EXPECT_EQ(schemaProblems(out), "");
+        if (args.find("--log " + bench.state.string()) != std::string::npos) {
+            EXPECT_NE(out.find("cannot be written: it is a folder"), std::string::npos) << out;
+        }
     }
     EXPECT_EQ(unit->stop(SIGTERM), 0);
     EXPECT_EQ(fileText(bench.state / "unit3.txt"), "");
@@ -387,9 +454,11 @@ TEST(CliUpdate, NothingSentWhenTheRunCannotBeRight) {
 TEST(CliUpdate, AsksAfterTheSurveyAndADeclineWritesNothing) {
     Bench bench;
     auto unit = bench.unit(3, "declined");
-    const auto [status, out] = bench.run("update --port 3 --json", std::string("n\n"));
+    // An unclear answer is asked once more; "não" in capitals declines.
+    const auto [status, out] = bench.run("update --port 3 --json", std::string("talvez\nNÃO\n"));
     EXPECT_EQ(unit->stop(SIGTERM), 0);
     EXPECT_EQ(status, 3) << out;
+    EXPECT_NE(bench.progress().find("Please answer y or yes (s, sim)"), std::string::npos);
     const auto json = nlohmann::json::parse(out);
     EXPECT_EQ(schemaProblems(out), "");
     EXPECT_EQ(json["confirmed"], false);
@@ -410,11 +479,38 @@ TEST(CliUpdate, AsksAfterTheSurveyAndADeclineWritesNothing) {
     EXPECT_NE(pt.find("Nada foi gravado: você não confirmou a atualização."), std::string::npos)
         << pt;
 
-    // Confirmed, the session goes on with the same link: the window's bytes.
+    // Ctrl-C at the question ends it at once: interrupted, not declined or failed.
+    auto cut = bench.unit(3, "cut");
+    OnTerminal asked(bench, "update --port 3 --json");
+    ASSERT_TRUE(asked.shows("Type y and Enter"));
+    kill(asked.pid, SIGINT);
+    EXPECT_EQ(asked.end(std::chrono::seconds(5)), 130);
+    EXPECT_EQ(cut->stop(SIGTERM), 0);
+    const auto cutJson = nlohmann::json::parse(asked.out());
+    EXPECT_EQ(schemaProblems(asked.out()), "");
+    EXPECT_EQ(cutJson["confirmed"], false);
+    EXPECT_EQ(cutJson["units"][0]["outcome"], "interrupted");
+    EXPECT_EQ(cutJson["summary"]["interrupted"], 1);
+    EXPECT_EQ(cutJson["summary"]["failed"], 0);
+    EXPECT_EQ(asked.screen.find('['), std::string::npos) << asked.screen; // no bar
+    EXPECT_EQ(commandsIn(bench.state / "cut.txt"), (std::vector<std::string>{"READ t0 2000"}));
+
+    // Confirmed, the session goes on with the same link: the window's bytes. On
+    // a narrow terminal each bar fits its line, and says how the unit ended.
     auto confirmed = bench.unit(3, "confirmed");
-    EXPECT_EQ(bench.run("update --port 3", std::string("y\n")).first, 0);
+    OnTerminal narrow(bench, "update --port 3 --lang en", 45);
+    ASSERT_TRUE(narrow.shows("Type y and Enter"));
+    ASSERT_EQ(write(narrow.master, " Sim \n", 6), 6);
+    EXPECT_EQ(narrow.end(std::chrono::seconds(60)), 0) << narrow.out();
     EXPECT_EQ(confirmed->stop(SIGTERM), 0);
     EXPECT_EQ(commandsIn(bench.state / "confirmed.txt"), embeddedUpdate().commands);
+    const std::string& screen = narrow.screen;
+    EXPECT_NE(screen.find("COM3  [#"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("] 100%"), std::string::npos) << screen;
+    EXPECT_NE(screen.find(" kB  updated"), std::string::npos) << screen;
+    for (auto at = screen.find("\rCOM3"); at != std::string::npos;
+         at = screen.find("\rCOM3", at + 1))
+        EXPECT_LT(screen.find("\x1b[K", at) - at - 1, 45u) << screen.substr(at, 80);
 }
 
 TEST(CliUpdate, AllKeepsHeldPortsInItsRecord) {
@@ -530,11 +626,24 @@ TEST(CliUpdate, WaitsForAUnitAndQuietPrintsTheSummaryAlone) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1500)); // nothing there yet
     auto unit = bench.unit(3, "late");
     const auto [status, out] = waiting.join();
-    EXPECT_EQ(unit->stop(SIGTERM), 0);
     EXPECT_EQ(status, 0) << out;
     EXPECT_EQ(out.rfind("1 updated, 0 failed; ", 0), 0u) << out;
     EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
     EXPECT_EQ(bench.progress(), "");
+    // The other commands' one closing line; `ports` kept off this machine's own ports.
+    for (int n = 4; n <= 16; ++n)
+        bench.point(n, (bench.state / "none").string());
+    for (const auto& [args, line] : std::vector<std::pair<std::string, std::string>>{
+             {"ports -q", "1 unit in update mode: COM3\n"},
+             {"info -q --port 3", "COM3 (290A1BC2): already has release "},
+             {"verify --quiet --port 3", "COM3 (290A1BC2): verified: all "}}) {
+        const auto [quietStatus, quietOut] = bench.run(args + " --lang en");
+        EXPECT_EQ(quietStatus, 0) << args;
+        EXPECT_EQ(quietOut.rfind(line, 0), 0u) << args << ": " << quietOut;
+        EXPECT_EQ(std::count(quietOut.begin(), quietOut.end(), '\n'), 1) << quietOut;
+        EXPECT_EQ(bench.progress(), "") << args;
+    }
+    EXPECT_EQ(unit->stop(SIGTERM), 0);
 
     // The run's total counts the time the unit was being updated, not the wait.
     Background json(bench, "update --wait --yes --json --port 3");
@@ -729,6 +838,12 @@ TEST(CliUpdate, ACutUpdateIsReportedIncompleteAndItsRecordPutsTheUnitBack) {
     }
 
     auto erased = bench.unit(3, "erased", {"--erased-identity"});
+    // Ctrl-C at restore's question: nothing written, said as interrupted.
+    OnTerminal asked(bench, "restore --record " + record + " --port 3 --json");
+    ASSERT_TRUE(asked.shows("Type y and Enter"));
+    kill(asked.pid, SIGINT);
+    EXPECT_EQ(asked.end(std::chrono::seconds(5)), 130);
+    EXPECT_EQ(nlohmann::json::parse(asked.out())["units"][0]["outcome"], "interrupted");
     const auto [restored, done] =
         bench.run("restore --record " + record + " --port 3 --yes --json");
     ASSERT_EQ(erased->stop(SIGTERM), 0);
@@ -843,12 +958,22 @@ TEST(CliUpdate, ALogThatLosesLinesIsReported) {
     Bench bench;
     auto unit = bench.unit(3, "unit");
     const auto [status, out] = bench.run("info --port 3 --log /dev/full --lang en");
-    EXPECT_EQ(unit->stop(SIGTERM), 0);
     EXPECT_EQ(status, 74) << out;
     EXPECT_NE(bench.progress().find("--log /dev/full: lines could not be written (No space left "
                                     "on device)"),
               std::string::npos)
         << bench.progress();
+    // A whole update: said once as it happens, before the units' results.
+    const auto [updateStatus, updated] =
+        bench.run("update --port 3 --yes --log /dev/full --lang en");
+    EXPECT_EQ(unit->stop(SIGTERM), 0);
+    EXPECT_EQ(updateStatus, 74) << updated;
+    const std::string progress = bench.progress();
+    const std::string early = "--log /dev/full: lines can no longer be written (No space left on "
+                              "device); the run goes on";
+    const auto at = progress.find(early);
+    EXPECT_LT(at, progress.find("COM3: 100%")) << progress;
+    EXPECT_EQ(progress.find(early, at + 1), std::string::npos) << progress;
 }
 
 // A fault of the program's own ends it with one line and one JSON document,

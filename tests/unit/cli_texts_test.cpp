@@ -1,10 +1,13 @@
 // The command-line updater's texts in both languages: plural forms from the
 // catalogue, decimals in the language's form, columns by display width,
-// the stop's account, and the command line's own help and refusals.
+// the stop's account, the command line's own help and refusals, the
+// answers its questions take and the bars that fit the terminal.
 #include "advice.h"
 #include "device_commands.h"
 #include "link_exchange.h"
 #include "messages.h"
+#include "progress_view.h"
+#include "question.h"
 #include "report.h"
 #include "usage.h"
 
@@ -245,6 +248,50 @@ TEST(Figures, BusyTimeIsTheUnionOfTheUnitsSpans) {
         EXPECT_DOUBLE_EQ(busySeconds(c.units), c.busy) << c.units.size();
     EXPECT_NE(summaryLine({unit(20, 43)}, busySeconds({unit(20, 43)})).find(" in 23.0 s"),
               std::string::npos);
+}
+
+TEST(Answers, EitherLanguageAnyCaseSpacesAround) {
+    struct Case {
+        const char* typed;
+        Reply reply;
+    } const cases[] = {
+        {"s", Reply::Yes},          {"S", Reply::Yes},       {"sim", Reply::Yes},
+        {"Sim", Reply::Yes},        {"SIM", Reply::Yes},     {" s ", Reply::Yes},
+        {"y", Reply::Yes},          {"Yes", Reply::Yes},     {"YES", Reply::Yes},
+        {"\tyes\r", Reply::Yes}, // a line ended on Windows
+        {"n", Reply::No},           {"N", Reply::No},        {"não", Reply::No},
+        {"Não", Reply::No},         {"NÃO", Reply::No},      {"nao", Reply::No},
+        {"NAO", Reply::No},         {"no", Reply::No},       {"  No ", Reply::No},
+        {"na\xCC\x83o", Reply::No}, // "não" with a combining tilde
+        {"", Reply::Unclear},       {"   ", Reply::Unclear}, {"talvez", Reply::Unclear},
+        {"yess", Reply::Unclear},   {"s s", Reply::Unclear}, {"sí", Reply::Unclear},
+        {"nãoo", Reply::Unclear},   {"ok", Reply::Unclear},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(parseReply(c.typed), c.reply) << "\"" << c.typed << "\"";
+}
+
+TEST(Bars, FitTheTerminalShorterBarFirstThenNoTimeLeft) {
+    const std::string name = "COM3  ", figures = " 24%  55,9/234,2 kB", left = "  restam 0:17";
+    struct Case {
+        std::size_t columns;
+        std::size_t barWidth; // 0: no bar
+        bool timeLeft;
+    } const cases[] = {
+        {120, 30, true}, {80, 30, true}, {60, 18, true}, {52, 10, true}, {51, 22, false},
+        {45, 16, false}, {30, 1, false}, {29, 0, false}, {10, 0, false},
+    };
+    for (const auto& c : cases) {
+        const std::string line = fitBar(name, 0.24, figures, left, c.columns);
+        EXPECT_LT(displayWidth(line), c.columns) << c.columns << ": " << line;
+        const auto open = line.find('['), close = line.find(']');
+        EXPECT_EQ(open == std::string::npos ? 0 : close - open - 1, c.barWidth)
+            << c.columns << ": " << line;
+        EXPECT_EQ(line.find("0:17") != std::string::npos, c.timeLeft) << c.columns << ": " << line;
+    }
+    EXPECT_EQ(fitBar(name, 0.5, figures, "", 80).substr(6, 32), "[###############...............]");
+    // Cut by columns, never inside a character.
+    EXPECT_EQ(fitBar(name, 0, "  0%  concluída", "", 20), "COM3    0%  concluí");
 }
 
 } // namespace
