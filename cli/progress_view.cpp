@@ -190,7 +190,9 @@ void ProgressView::show(const std::deque<UnitProgress>& units) {
     for (std::size_t i = 0; i < units.size(); ++i) {
         if (!seen_[i].started)
             continue; // still being found or checked, or declined: no bar
-        frame += "\r" + bar(units[i], seen_[i], columns) + "\x1b[K\n";
+        frame += '\r';
+        frame += bar(units[i], seen_[i], columns);
+        frame += "\x1b[K\n";
         ++drawn_;
     }
     std::fputs(frame.c_str(), out_);
