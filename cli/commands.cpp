@@ -297,6 +297,7 @@ int loopUpdates(const Options& o, const UnitJob& job, Console& console,
                 shown[i].bytes = from->bytes.load();
                 shown[i].sessionStarted = from->sessionStarted.load();
                 shown[i].done = from->done.load();
+                shown[i].outcome = from->outcome.load();
             }
         }
         if (view && (now != drawn || !done.empty())) {
@@ -308,8 +309,11 @@ int loopUpdates(const Options& o, const UnitJob& job, Console& console,
             report(e.report);
         watchOutputs();
         for (std::size_t i = 0; i < slots.size(); ++i)
-            if (!now[i])
-                shown[i].port = 0; // nothing of this slot to draw
+            if (!now[i]) { // nothing of this slot to draw
+                shown[i].port = 0;
+                shown[i].sessionStarted = false;
+                shown[i].done = false;
+            }
         drawn = now;
         const bool any = std::any_of(now.begin(), now.end(), [](auto p) { return p != nullptr; });
         if (any && !view)

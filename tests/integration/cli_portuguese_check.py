@@ -91,10 +91,19 @@ def unplug(com):
     units.pop(com).send_signal(signal.SIGTERM)
 
 
-def run(args, answer=None):
+def run(args, answer=None, ctrl_c_after=None):
     """Standard output and error together; with `answer`, standard input and
-    error are a terminal where it is typed."""
+    error are a terminal where it is typed; with `ctrl_c_after`, Ctrl-C ends
+    it after that many seconds (a loop)."""
     command = [update_exe, "--lang", "pt_BR", *args.split()]
+    if ctrl_c_after is not None:
+        p = subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL,
+                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        try:
+            return p.communicate(timeout=ctrl_c_after)[0]
+        except subprocess.TimeoutExpired:
+            p.send_signal(signal.SIGINT)
+            return p.communicate(timeout=60)[0]
     if answer is None:
         r = subprocess.run(command, env=env, stdin=subprocess.DEVNULL,
                            capture_output=True, text=True, timeout=120)
@@ -142,10 +151,10 @@ faults = []
 ran = 0
 
 
-def check(args, answer=None):
+def check(args, answer=None, ctrl_c_after=None):
     global ran
     ran += 1
-    out = readable(run(args, answer))
+    out = readable(run(args, answer, ctrl_c_after))
     for line in out.replace("\r", "\n").splitlines():
         found = sorted(words(line) & ENGLISH)
         if found:
@@ -177,6 +186,10 @@ try:
     check("update --port 3 --yes --skip-current")
     check("update --port 3 --port 4 --yes --quiet")
     check("restore --record " + str(state) + " --port 3 --yes")
+    # A production line: one unit refuses a block, another is updated.
+    unit(6, "--serial", "290A1BC6", "--nak-at", "150")
+    unit(7, "--serial", "290A1BC7")
+    check("update --loop --yes --port 6 --port 7", ctrl_c_after=6)
 finally:
     for com in list(units):
         unplug(com)

@@ -588,7 +588,7 @@ TEST(CliUpdate, LoopTakesUnitsOneAfterAnother) {
     Background text(bench, "update --loop --yes --port 3 --lang en --dump-dir " +
                                (bench.state / "dumps").string());
     {
-        auto refusing = bench.unit(3, "refusing", {"--nak-at", "40"});
+        auto refusing = bench.unit(3, "refusing", {"--nak-at", "150"});
         std::this_thread::sleep_for(std::chrono::milliseconds(2000));
         EXPECT_EQ(refusing->stop(SIGTERM), 0);
         std::this_thread::sleep_for(std::chrono::milliseconds(1500));
@@ -618,6 +618,9 @@ TEST(CliUpdate, LoopTakesUnitsOneAfterAnother) {
          at = progress.find("COM3: 100% (", at + 1))
         ++full;
     EXPECT_EQ(full, 1u) << progress;
+    // Each unit's last line says how it ended.
+    EXPECT_NE(progress.find("(150 of 1877 exchanges), failed"), std::string::npos) << progress;
+    EXPECT_NE(progress.find("(1877 of 1877 exchanges), updated"), std::string::npos) << progress;
 }
 
 TEST(CliUpdate, WaitsForAUnitAndQuietPrintsTheSummaryAlone) {
