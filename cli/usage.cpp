@@ -31,7 +31,7 @@ class HelpFormatter : public CLI::Formatter {
         std::string out = "  " + name;
         if (description.empty())
             return out + "\n";
-        if (displayWidth(out) >= column_width_)
+        if (displayWidth(out) + 2 > column_width_) // two spaces at least before the text
             out += "\n" + std::string(column_width_, ' ');
         else
             out += std::string(column_width_ - displayWidth(out), ' ');
