@@ -35,6 +35,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// How many times `what` stands in `text`.
+std::size_t timesIn(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
 std::string fileText(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -605,19 +613,11 @@ TEST(CliUpdate, LoopTakesUnitsOneAfterAnother) {
         << textOut;
     EXPECT_EQ(textOut.find("run the update again"), std::string::npos) << textOut;
     EXPECT_NE(textOut.find("[2] COM3 (290A1BC2): updated in "), std::string::npos) << textOut;
-    std::size_t summaries = 0;
-    for (auto at = textOut.find(" updated, "); at != std::string::npos;
-         at = textOut.find(" updated, ", at + 1))
-        ++summaries;
-    EXPECT_EQ(summaries, 1u) << textOut;
+    EXPECT_EQ(timesIn(textOut, " updated, "), 1u) << textOut; // one summary
     EXPECT_NE(textOut.find("1 updated, 1 failed; "), std::string::npos) << textOut;
     // The updated unit's progress once, not again while its port goes quiet.
     const std::string progress = bench.progress();
-    std::size_t full = 0;
-    for (auto at = progress.find("COM3: 100% ("); at != std::string::npos;
-         at = progress.find("COM3: 100% (", at + 1))
-        ++full;
-    EXPECT_EQ(full, 1u) << progress;
+    EXPECT_EQ(timesIn(progress, "COM3: 100% ("), 1u) << progress;
     // Each unit's last line says how it ended.
     EXPECT_NE(progress.find("(150 of 1877 exchanges), failed"), std::string::npos) << progress;
     EXPECT_NE(progress.find("(1877 of 1877 exchanges), updated"), std::string::npos) << progress;
