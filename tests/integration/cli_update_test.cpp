@@ -23,6 +23,7 @@
 #include <optional>
 #include <poll.h>
 #include <pty.h>
+#include <regex>
 #include <sstream>
 #include <sys/file.h>
 #include <sys/wait.h>
@@ -619,8 +620,10 @@ TEST(CliUpdate, LoopTakesUnitsOneAfterAnother) {
     const std::string progress = bench.progress();
     EXPECT_EQ(timesIn(progress, "COM3: 100% ("), 1u) << progress;
     // Each unit's last line says how it ended.
-    EXPECT_NE(progress.find("(150 of 1877 exchanges), failed"), std::string::npos) << progress;
-    EXPECT_NE(progress.find("(1877 of 1877 exchanges), updated"), std::string::npos) << progress;
+    EXPECT_TRUE(std::regex_search(progress, std::regex(R"(\(150 of \d+ exchanges\), failed)")))
+        << progress;
+    EXPECT_TRUE(std::regex_search(progress, std::regex(R"(\((\d+) of \1 exchanges\), updated)")))
+        << progress;
 }
 
 TEST(CliUpdate, WaitsForAUnitAndQuietPrintsTheSummaryAlone) {
