@@ -274,7 +274,11 @@ TEST(CliUpdate, FourUnitsAtOnceOneRefusingADataBlock) {
     const auto failedAt = progress.find(" exchanges), failed\n");
     ASSERT_NE(failedAt, std::string::npos) << progress;
     EXPECT_EQ(progress.rfind("COM5: ", failedAt), progress.rfind('\n', failedAt) + 1) << progress;
-    EXPECT_LT(failedAt, progress.find("COM3: 100%")) << progress;
+    // Where the others have far to go after the refusal (a small release is
+    // over within one look at the units), it is told before theirs end.
+    if (embeddedUpdate().commands.size() > 1000) {
+        EXPECT_LT(failedAt, progress.find("COM3: 100%")) << progress;
+    }
     const auto json = nlohmann::json::parse(out);
     EXPECT_EQ(schemaProblems(out), "");
     ASSERT_EQ(json["units"].size(), 4u) << out;
@@ -597,7 +601,9 @@ TEST(CliUpdate, LoopTakesUnitsOneAfterAnother) {
     Background text(bench, "update --loop --yes --port 3 --lang en --dump-dir " +
                                (bench.state / "dumps").string());
     {
-        auto refusing = bench.unit(3, "refusing", {"--nak-at", "150"});
+        // Refused halfway through its session, whatever the release.
+        auto refusing = bench.unit(
+            3, "refusing", {"--nak-at", std::to_string(embeddedUpdate().commands.size() / 2)});
         std::this_thread::sleep_for(std::chrono::milliseconds(2000));
         EXPECT_EQ(refusing->stop(SIGTERM), 0);
         std::this_thread::sleep_for(std::chrono::milliseconds(1500));
@@ -620,7 +626,7 @@ TEST(CliUpdate, LoopTakesUnitsOneAfterAnother) {
     const std::string progress = bench.progress();
     EXPECT_EQ(timesIn(progress, "COM3: 100% ("), 1u) << progress;
     // Each unit's last line says how it ended.
-    EXPECT_TRUE(std::regex_search(progress, std::regex(R"(\(150 of \d+ exchanges\), failed)")))
+    EXPECT_TRUE(std::regex_search(progress, std::regex(R"(\(\d+ of \d+ exchanges\), failed)")))
         << progress;
     EXPECT_TRUE(std::regex_search(progress, std::regex(R"(\((\d+) of \1 exchanges\), updated)")))
         << progress;
