@@ -1,6 +1,7 @@
 #include "uATU.h"
 
 #include "detection.h"
+#include "start_button.h"
 #include "dump_file.h"
 #include "embedded_release.h"
 #include "look.h"
@@ -192,7 +193,7 @@ void TfmATU::sbATUClick() {
     running_ = true;
     kronex::Workflow workflow{*this, link_, *releaseTable_, *release_, kronex::dumpFilePath(), {}};
     workflow.unitRecords = kronex::defaultUnitRecordFolder();
-    kronex::sbATUClick(workflow);
+    kronex::sbATUClick(*this, workflow);
     running_ = false;
     if (terminationRequested_)
         QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);

@@ -17,6 +17,7 @@
 // are printed.
 #include "counting_comm.h"
 #include "detection.h"
+#include "start_button.h"
 #include "dump_file.h"
 #include "embedded_release.h"
 #include "headless_window.h"
@@ -136,7 +137,7 @@ int main(int argc, char** argv) {
     const long loadedPeakKb = bench::peakResidentKb();
     const bench::CpuTime cpu0 = bench::cpuNow();
     const std::int64_t t0 = bench::monotonicNs();
-    sbATUClick(workflow);
+    sbATUClick(window, workflow);
     const std::int64_t t1 = bench::monotonicNs();
     const bench::CpuTime cpu1 = bench::cpuNow();
     comm.finish();

@@ -5,7 +5,6 @@
 #include "dump_file.h"
 #include "serial_link.h"
 #include "update_session.h"
-#include "windowless_ops.h"
 
 #include <algorithm>
 #include <deque>
@@ -136,12 +135,12 @@ rehearse(const ReleaseTable& release, const LoadedCatalog& loaded, std::uint8_t 
     StandInUnit unit(fill);
     SerialLink link(unit);
     LoadedCatalog catalog = loaded;
-    WindowlessOps window(catalog.progressMax); // the rehearsal has no window
+    SessionObserver quiet; // nobody watches a rehearsal
     link.port.ABRE_PORTA(1);
     link.exchange.attention = kAttentionByte;
     // No diagnostic file: its place is left empty. The identity as the check
     // read it is the unit's, as every other block it reads.
-    Workflow w{window, link, release, catalog, {}, "29000000"};
+    Workflow w{quiet, link, release, catalog, {}, "29000000"};
     NoFiles noFiles;
     w.dumpFiles = &noFiles;
     w.checkedIdentity.emplace();

@@ -13,7 +13,6 @@
 #include "stop_gate.h"
 #include "update_session.h"
 #include "utc_now.h"
-#include "windowless_ops.h"
 
 #include <algorithm>
 #include <chrono>
@@ -27,13 +26,22 @@ namespace {
 
 constexpr std::size_t kReleaseByte = 6;
 
-// What the session may do to a window: keep the progress figures current.
-class ProgressWindow final : public WindowlessOps {
+// The session's reports as kronex-update takes them: the progress figures
+// kept current as it goes; a record another user keeps is used only on the
+// technician's own answer.
+class UnitReports final : public SessionObserver {
   public:
-    ProgressWindow(SerialLink& link, CancellableComm& comm, UnitProgress& progress, int maximum)
-        : WindowlessOps(maximum), link_(link), comm_(comm), progress_(progress) {}
+    UnitReports(SerialLink& link, CancellableComm& comm, UnitProgress& progress, const UnitJob& job)
+        : link_(link), comm_(comm), progress_(progress), job_(job) {}
 
-    void pumpEvents() override {
+    void sessionBegins(std::string_view) override { note(); }
+    void between() override { note(); }
+    void sessionCompleted() override { note(); }
+    bool useForeignRecord(const KeptRecord&) override {
+        return job_.confirmation && job_.confirmation->technicianAnswered();
+    }
+
+    void note() {
         progress_.exchanges.store(link_.exchange.exchanges, std::memory_order_relaxed);
         progress_.bytes.store(comm_.bytesWritten(), std::memory_order_relaxed);
     }
@@ -42,16 +50,14 @@ class ProgressWindow final : public WindowlessOps {
     SerialLink& link_;
     CancellableComm& comm_;
     UnitProgress& progress_;
+    const UnitJob& job_;
 };
 
-// Opens COMn; why not, when it would not open.
-std::optional<PortProblem> open(SerialLink& link, CommApi& comm, int port) {
-    link.port.ABRE_PORTA(port);
+// COMn as the scan opened it: why it would not open, if it would not.
+std::optional<PortProblem> openProblem(SerialLink& link, CommApi& comm, int port) {
     if (isValidHandle(link.port.handle()))
         return std::nullopt;
-    const DWORD error = comm.GetLastError();
-    link.port.FECHA_PORTA();
-    return diagnosePort(port, error);
+    return diagnosePort(port, comm.GetLastError());
 }
 
 Outcome outcomeOf(const PortProblem& problem) {
@@ -158,25 +164,22 @@ std::optional<int> releaseAfter(const UnitReport& r, const SessionResult& s, int
 void runSession(SerialLink& link, CancellableComm& comm, const UnitJob& job, UnitProgress& progress,
                 UnitReport& report) {
     LoadedCatalog catalog = job.catalog;
-    ProgressWindow window(link, comm, progress, catalog.progressMax);
+    UnitReports reports(link, comm, progress, job);
     // A blank identity's serial number is the one its record kept.
     const auto dumpFile = job.dumpFile(
         report.serial.empty() && report.kept ? report.kept->record.serial : report.serial,
         report.port);
-    Workflow w{window, link, job.release, catalog, dumpFile, report.serial};
+    Workflow w{reports, link, job.release, catalog, dumpFile, report.serial};
     w.unitRecords = job.unitRecords;
     w.checkedIdentity = report.identity;
     w.port = report.port;
     w.recordRequired = true;
     w.checkedTop = report.top;
-    w.confirmRecord = [&job](const KeptRecord&) {
-        return job.confirmation && job.confirmation->technicianAnswered();
-    };
     const auto& before = report.kept;
     comm.startSpan(); // the time at the question is not the unit's
     progress.sessionStarted = true;
     const SessionResult result = ATUALIZA(w);
-    window.pumpEvents();
+    reports.note();
     report.bytesSent = comm.bytesWritten();
     report.releaseAfter = releaseAfter(report, result, catalog.releaseNumber, before.has_value());
     if (!result.ownSerial.empty())
@@ -273,9 +276,7 @@ bool holdsOtherRelease(const UnitReport& report, const ReadBack& r, int installs
 bool tryUnit(SerialLink& link, CancellableComm& comm, const UnitJob& job, UnitProgress& progress,
              UnitReport& report) {
     bool answered = false;
-    for (int attempt = 0; attempt < kTriesPerPort && !interrupted(); ++attempt) {
-        if (!SINCRONIZA(link.port))
-            continue;
+    const auto check = [&](int attempt) {
         if (!answered)
             comm.startSpan(); // the unit's time begins with its first exchange
         answered = true;
@@ -284,7 +285,7 @@ bool tryUnit(SerialLink& link, CancellableComm& comm, const UnitJob& job, UnitPr
         if (!readIdentity(link.exchange, report)) {
             if (job.onFailedTry && !interrupted())
                 job.onFailedTry(report.port, attempt + 1, *report.checkStop);
-            continue;
+            return false;
         }
         report.checkStop.reset();
         report.outcome = Outcome::Answered;
@@ -333,31 +334,45 @@ bool tryUnit(SerialLink& link, CancellableComm& comm, const UnitJob& job, UnitPr
         }
         runSession(link, comm, job, progress, report);
         return true;
-    }
+    };
+    if (tryHandshakes(link.port, check, interrupted))
+        return true;
     report.outcome = interrupted() ? Outcome::Interrupted
                      : answered    ? Outcome::Incompatible
                                    : Outcome::NoUnit;
     return false;
 }
 
-UnitReport onPort(int port, SerialLink& link, CancellableComm& comm, const UnitJob& job,
-                  UnitProgress& progress) {
+// COMn, opened by the scan: why it would not open, or the unit on it.
+UnitReport onOpenPort(int port, SerialLink& link, CancellableComm& comm, const UnitJob& job,
+                      UnitProgress& progress) {
     comm.startSpan();
     UnitReport report;
     report.port = port;
     report.exchangesTotal = job.plan.exchanges;
     progress.port = port;
-    if (auto problem = open(link, comm, port)) {
+    if (auto problem = openProblem(link, comm, port)) {
         report.outcome = interrupted() ? Outcome::Interrupted : outcomeOf(*problem);
         report.portProblem = std::move(problem);
     } else {
         tryUnit(link, comm, job, progress, report);
-        link.port.FECHA_PORTA();
     }
     if (const auto span = comm.span(); span && report.outcome != Outcome::NoUnit) {
         report.span = *span;
         report.seconds = std::chrono::duration<double>(span->second - span->first).count();
     }
+    return report;
+}
+
+// The named port alone, searched as the scan searches each port.
+UnitReport onPort(int port, SerialLink& link, CancellableComm& comm, const UnitJob& job,
+                  UnitProgress& progress) {
+    UnitReport report;
+    scanPorts(link.port, port, port, [&](int n) {
+        report = onOpenPort(n, link, comm, job, progress);
+        return true;
+    });
+    link.port.FECHA_PORTA();
     return report;
 }
 
@@ -466,13 +481,16 @@ namespace {
 UnitReport scanOnce(SerialLink& link, CancellableComm& comm, const UnitJob& job,
                     UnitProgress& progress) {
     UnitReport report, incompatible;
-    for (int n = kFirstPort; n <= kLastPort && !interrupted(); ++n) {
-        report = onPort(n, link, comm, job, progress);
-        if (report.outcome == Outcome::Incompatible)
-            incompatible = report;
-        else if (!passedOver(report.outcome))
-            break;
-    }
+    scanPorts(
+        link.port, kFirstPort, kLastPort,
+        [&](int n) {
+            report = onOpenPort(n, link, comm, job, progress);
+            if (report.outcome == Outcome::Incompatible)
+                incompatible = report;
+            return !passedOver(report.outcome);
+        },
+        interrupted);
+    link.port.FECHA_PORTA();
     const bool found = !passedOver(report.outcome);
     if (!found) {
         // Not the last port's own state: no port of the scan had a unit.
@@ -492,24 +510,21 @@ UnitReport scanOnce(SerialLink& link, CancellableComm& comm, const UnitJob& job,
 Probe probePort(int port) {
     CancellableComm comm(systemCommApi(), interrupted);
     SerialLink link(comm);
-    if (const auto problem = open(link, comm, port)) {
-        switch (outcomeOf(*problem)) {
-        case Outcome::Held:
-            return Probe::Held;
-        case Outcome::Denied:
-            return Probe::Denied;
-        default:
-            return Probe::Missing;
+    Probe probe = Probe::Missing;
+    scanPorts(link.port, port, port, [&](int n) {
+        if (const auto problem = openProblem(link, comm, n)) {
+            const Outcome o = outcomeOf(*problem);
+            probe = o == Outcome::Held     ? Probe::Held
+                    : o == Outcome::Denied ? Probe::Denied
+                                           : Probe::Missing;
+        } else {
+            const bool answers = tryHandshakes(
+                link.port, [](int) { return true; }, interrupted);
+            probe = answers ? Probe::Answers : Probe::Silent;
         }
-    }
-    Probe outcome = Probe::Silent;
-    for (int attempt = 0; attempt < kTriesPerPort && !interrupted(); ++attempt)
-        if (SINCRONIZA(link.port)) {
-            outcome = Probe::Answers;
-            break;
-        }
-    link.port.FECHA_PORTA();
-    return outcome;
+        return false; // closed again
+    });
+    return probe;
 }
 
 } // namespace kronex::cli

@@ -1,7 +1,6 @@
 #include "detection.h"
 
 #include "device_commands.h"
-#include "update_session.h"
 
 namespace kronex {
 
@@ -9,6 +8,10 @@ namespace {
 
 constexpr std::uint8_t kHandshake = 0xBC;
 constexpr std::uint8_t kHandshakeAnswer = 0x43; // "C"
+
+bool stopped(const StopAsked& stop) {
+    return stop && stop();
+}
 
 } // namespace
 
@@ -21,55 +24,36 @@ bool SINCRONIZA(SerialPort& port) {
     return buffer == kHandshakeAnswer;
 }
 
-int CART_V2(MainWindowOps& window, LinkExchange& link, std::string& serial,
+int CART_V2(SessionObserver& observer, LinkExchange& link, std::string& serial,
             std::optional<IdentityImage>* block) {
-    window.setBusyCursor();
+    observer.checkBegins();
     link.attention = kAttentionByte;
     IdentityImage bytes{};
     const bool read = LE_IDENTIFICACAO(link, serial, bytes.data());
     if (block)
         *block = read ? std::optional<IdentityImage>(bytes) : std::nullopt;
-    window.restoreCursor();
-    window.pumpEvents();
+    observer.checkEnded();
     return read ? 0 : 1;
 }
 
-void sbATUClick(Workflow& w) {
-    MainWindowOps& window = w.window;
-    SerialPort& port = w.link.port;
-    window.setBusyCursor();
-    window.stepProgress(-window.progressMax());
-    window.setStartEnabled(false);
-    if (!window.SHOW_MSG(MSG_INICIAR)) {
-        window.restoreCursor();
-        window.setStartEnabled(true);
-        return;
-    }
-    window.pumpEvents();
+bool tryHandshakes(SerialPort& port, const std::function<bool(int attempt)>& answered,
+                   const StopAsked& stop) {
+    for (int attempt = 0; attempt < kTriesPerPort && !stopped(stop); ++attempt)
+        if (SINCRONIZA(port) && answered(attempt))
+            return true;
+    return false;
+}
 
-    for (int n = kFirstPort; n <= kLastPort; ++n) {
+int scanPorts(SerialPort& port, int first, int last, const std::function<bool(int n)>& visit,
+              const StopAsked& stop) {
+    for (int n = first; n <= last && !stopped(stop); ++n) {
         if (!port.ABRE_PORTA(n))
             continue;
-        for (int attempt = 0; attempt < kTriesPerPort; ++attempt) {
-            if (!SINCRONIZA(port))
-                continue;
-            if (CART_V2(window, w.link.exchange, w.serialNumber, &w.checkedIdentity) == 0) {
-                w.port = n;
-                ATUALIZA(w);
-                window.requestTermination();
-                port.FECHA_PORTA();
-                return;
-            }
-            window.SHOW_MSG(MSG_VERSAO);
-        }
+        if (visit(n))
+            return n;
         port.FECHA_PORTA();
     }
-
-    window.SHOW_MSG(MSG_PORTA);
-    window.restoreCursor();
-    window.setStartEnabled(true);
-    window.setStartCaption("Iniciar");
-    port.FECHA_PORTA();
+    return 0;
 }
 
 } // namespace kronex

@@ -2,9 +2,8 @@
 // can make a write fail. The class itself is the disk.
 #pragma once
 
-#include "unit_record.h"
-
 #include "record_owner.h"
+#include "unit_record.h"
 
 #include <filesystem>
 #include <optional>

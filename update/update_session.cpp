@@ -29,7 +29,7 @@ constexpr std::size_t kPageHexChars = 2 * kPageBytes;
 class UpdateSession {
   public:
     explicit UpdateSession(Workflow& w)
-        : w_(w), window_(w.window), link_(w.link.exchange), cursor_(w.catalog.cursor) {
+        : w_(w), observer_(w.observer), link_(w.link.exchange), cursor_(w.catalog.cursor) {
         identity_.fill(0xFF);
     }
 
@@ -52,16 +52,13 @@ class UpdateSession {
 
   private:
     bool run() {
-        window_.pumpEvents();
-        window_.setStatusText("Número de série: " + w_.serialNumber);
-        window_.setStartCaption("Aguarde...");
-        window_.pumpEvents();
-        window_.stepProgress(1);
+        observer_.sessionBegins(w_.serialNumber);
+        observer_.advanced(1);
         if (!settleRecordBeforeErasing())
             return false;
 
         const auto& at = w_.catalog.segmentAddresses;
-        stop_.step = SessionStep::MainImageGroup1;
+        enter(SessionStep::MainImageGroup1);
         for (int k = 0; k < 3; ++k)
             if (!GRAVA_SEGMENTO(0, at[static_cast<std::size_t>(k)], kMainProgressStep))
                 return false;
@@ -73,18 +70,18 @@ class UpdateSession {
         for (int attempt = 0; attempt < kRestartHandshakes; ++attempt)
             if (SINCRONIZA(link_.port()))
                 break;
-        stop_.step = SessionStep::MainImageGroup2;
+        enter(SessionStep::MainImageGroup2);
         for (int k = 3; k < 6; ++k)
             if (!GRAVA_SEGMENTO(0, at[static_cast<std::size_t>(k)], kMainProgressStep))
                 return false;
 
         // Past "**", the address texts and the maker list.
         cursor_ = w_.catalog.dataStart;
-        stop_.step = SessionStep::Erases;
+        enter(SessionStep::Erases);
         CMD_APAGA(link_, 0, static_cast<std::uint16_t>(w_.catalog.eraseAddress1));
         CMD_APAGA(link_, 0, static_cast<std::uint16_t>(w_.catalog.eraseAddress2));
-        window_.stepProgress(1);
-        stop_.step = SessionStep::DataPart;
+        observer_.advanced(1);
+        enter(SessionStep::DataPart);
         if (!dataPart())
             return false;
 
@@ -92,11 +89,11 @@ class UpdateSession {
             return false;
         ++cursor_; // past the "*" after "BMP"
 
-        stop_.step = SessionStep::SecondTarget;
+        enter(SessionStep::SecondTarget);
         if (!GRAVA_SEGMENTO(1, kTarget1Segment1, kTarget1ProgressStep) || !CMD_EXECUTA(link_, 1) ||
             !GRAVA_SEGMENTO(1, kTarget1Segment2, kTarget1ProgressStep) || !topBlockOfTarget1())
             return false;
-        stop_.step = SessionStep::FinalRun;
+        enter(SessionStep::FinalRun);
         if (!CMD_EXECUTA(link_, 1))
             return false;
 
@@ -105,7 +102,7 @@ class UpdateSession {
     }
 
     Workflow& w_;
-    MainWindowOps& window_;
+    SessionObserver& observer_;
     LinkExchange& link_;
     std::int64_t& cursor_;
     IdentityImage identity_;
@@ -133,6 +130,11 @@ class UpdateSession {
 
     RecordFiles& files() { return w_.recordFiles ? *w_.recordFiles : diskRecordFiles(); }
     UnitRecords records() { return UnitRecords(w_.unitRecords, files()); }
+
+    void enter(SessionStep step) {
+        stop_.step = step;
+        observer_.stepReached(step);
+    }
 
     bool safeguard(Safeguard why) {
         stop_.safeguard = why;
@@ -170,8 +172,8 @@ class UpdateSession {
             if (!GRAVA_PAGINA_HEX(link_, target, address, text))
                 return false;
             address = static_cast<std::uint16_t>(address + kPageStep);
-            window_.stepProgress(progressStep);
-            window_.pumpEvents();
+            observer_.advanced(progressStep);
+            observer_.between();
         }
         if (pastEnd())
             return releaseFault();
@@ -194,8 +196,8 @@ class UpdateSession {
                 return link_.exchanges == before ? releaseFault() : false; // too long a line
             ++cursor_;
             ++blockNumber_;
-            window_.stepProgress(1);
-            window_.pumpEvents();
+            observer_.advanced(1);
+            observer_.between();
         }
         if (pastEnd())
             return releaseFault();
@@ -212,7 +214,7 @@ class UpdateSession {
         for (std::size_t maker = 1; maker < w_.catalog.makers.size(); ++maker) {
             if (!GRAVA_SECAO())
                 return false;
-            window_.pumpEvents();
+            observer_.between();
         }
         for (int k = 0; k < 3; ++k)
             if (!GRAVA_SECAO())
@@ -228,7 +230,7 @@ class UpdateSession {
     // read is taken: writing whatever an earlier reply left would wreck the
     // unit's reset area.
     bool topBlockOfTarget0() {
-        stop_.step = SessionStep::TopBlock;
+        enter(SessionStep::TopBlock);
         UnitBlock read{};
         if (!readWhole(kTopBlockAddress, read) || !settleOwnBlocks(read))
             return false;
@@ -246,10 +248,10 @@ class UpdateSession {
         const UnitBlock& checked = *w_.checkedIdentity;
         std::optional<UnitBlock> top = w_.checkedTop;
         if (identityMayBeCut(checked) && !top) {
-            stop_.step = SessionStep::TopBlock;
+            enter(SessionStep::TopBlock);
             if (!readWhole(kTopBlockAddress, top.emplace()))
                 return false;
-            stop_.step = SessionStep::MainImageGroup1;
+            enter(SessionStep::MainImageGroup1);
         }
         cut_ = top ? identityCut(checked, *top) : blankIdentity(checked);
         const bool keeping = !w_.unitRecords.empty();
@@ -269,8 +271,7 @@ class UpdateSession {
         case RecordChoice::Held:
             return safeguard(Safeguard::RecordHeld);
         case RecordChoice::Record:
-            if (!lookup.record->owner.trusted &&
-                !(w_.confirmRecord && w_.confirmRecord(*lookup.record)))
+            if (!lookup.record->owner.trusted && !observer_.useForeignRecord(*lookup.record))
                 return safeguard(Safeguard::RecordNotTrusted);
             found_ = lookup.record;
             break;
@@ -390,7 +391,7 @@ class UpdateSession {
 
     // The release's mirror block (the second data section's first line).
     bool mirrorBlock() {
-        stop_.step = SessionStep::MirrorBlock;
+        enter(SessionStep::MirrorBlock);
         return GRAVA_PAGINA_HEX(link_, 0, kMirrorBlockAddress, mirrorLine_);
     }
 
@@ -399,7 +400,7 @@ class UpdateSession {
     // unit's own as settled: a read-back that differs from them is never
     // written back unless a kept record vouches for them.
     bool identityBlock() {
-        stop_.step = SessionStep::IdentityBlock;
+        enter(SessionStep::IdentityBlock);
         UnitBlock work{};
         if (!readWhole(kIdentityBlockAddress, work))
             return false;
@@ -447,10 +448,7 @@ class UpdateSession {
         // the front end that can say so does.
         dump_ =
             writeDumpFile(w_.dumpFile, identity_, w_.dumpFiles ? *w_.dumpFiles : systemDumpFiles());
-        window_.stepProgress(window_.progressMax());
-        window_.setStatusText("Atualização concluída!");
-        window_.pumpEvents();
-        window_.SHOW_MSG(MSG_CONCLUIDO);
+        observer_.sessionCompleted();
     }
 };
 

@@ -1,4 +1,4 @@
-// What the start button works with: the window, the link, the release and
+// What an update works with: whom it reports to, the link, the release and
 // the diagnostic file's place.
 #pragma once
 
@@ -6,17 +6,16 @@
 #include "loaded_catalog.h"
 #include "release_table.h"
 #include "serial_link.h"
-#include "window_ops.h"
+#include "session_observer.h"
 
 #include <filesystem>
-#include <functional>
 #include <optional>
 #include <string>
 
 namespace kronex {
 
 struct Workflow {
-    MainWindowOps& window;
+    SessionObserver& observer;
     SerialLink& link;
     const ReleaseTable& release;
     LoadedCatalog& catalog; // its cursor moves on as the session reads
@@ -36,9 +35,6 @@ struct Workflow {
     // kept. The window goes on without one.
     bool recordRequired = false;
     class RecordFiles* recordFiles = nullptr; // null: the disk
-    // Asked before a record that another user of the PC owns goes into the
-    // unit; null (the window): such a record is never used.
-    std::function<bool(const struct KeptRecord&)> confirmRecord = {};
     // Where the diagnostic file is written, and where else when dumpFile
     // cannot be; null: the system's files.
     DumpFiles* dumpFiles = nullptr;

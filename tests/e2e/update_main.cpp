@@ -10,6 +10,7 @@
 // calls did against what they must do on that scene. Exit code 0 when every
 // check holds. What the unit received is checked on its side (kronex-e2e-check).
 #include "detection.h"
+#include "start_button.h"
 #include "dump_file.h"
 #include "embedded_release.h"
 #include "fake_window.h"
@@ -83,7 +84,7 @@ int main(int argc, char** argv) {
     window.maximum = catalog->progressMax;
     Workflow workflow{window, link, embeddedRelease(), *catalog, dumpFilePath(), {}};
     const DWORD start = comm.GetTickCount();
-    sbATUClick(workflow);
+    sbATUClick(window, workflow);
     const DWORD tenths = (comm.GetTickCount() - start) / 100;
 
     std::printf("\nserial calls made:");

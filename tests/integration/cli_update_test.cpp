@@ -2,6 +2,7 @@
 // pseudo-terminals: the same commands as the window, and several units at
 // once where one refuses a data block.
 #include "detection.h"
+#include "start_button.h"
 #include "devsim_process.h"
 #include "dump_file.h"
 #include "embedded_release.h"
@@ -220,7 +221,7 @@ TEST(CliUpdate, SendsWhatTheWindowSends) {
     test::FakeWindow window;
     window.maximum = catalog.progressMax;
     Workflow workflow{window, link, embeddedRelease(), catalog, bench.state / "window.TXT", {}};
-    sbATUClick(workflow);
+    sbATUClick(window, workflow);
     ASSERT_EQ(windowUnit->stop(SIGTERM), 0);
 
     auto cliUnit = bench.unit(3, "cli");

@@ -1,6 +1,7 @@
 // A port another program holds is passed over, its traffic untouched, and a
 // second copy of the updater never reaches a unit the first one holds.
 #include "detection.h"
+#include "start_button.h"
 #include "devsim_process.h"
 #include "embedded_release.h"
 #include "fake_window.h"
@@ -74,7 +75,7 @@ TEST_F(HeldPort, ScanPassesOverAPortAnotherProgramHolds) {
     test::FakeWindow window;
     window.maximum = catalog.progressMax;
     Workflow workflow{window, link, embeddedRelease(), catalog, state / "TEXTO2.TXT", {}};
-    sbATUClick(workflow);
+    sbATUClick(window, workflow);
 
     EXPECT_EQ(window.shown, (std::vector<MessageCode>{MSG_INICIAR, MSG_CONCLUIDO}));
     std::uint8_t seen[16];
@@ -103,7 +104,7 @@ TEST_F(HeldPort, ASecondCopyNeverWritesToTheSameUnit) {
     SerialLink second(comm);
     test::FakeWindow window;
     Workflow workflow{window, second, embeddedRelease(), catalog, state / "TEXTO2.TXT", {}};
-    sbATUClick(workflow);
+    sbATUClick(window, workflow);
 
     EXPECT_EQ(window.shown, (std::vector<MessageCode>{MSG_INICIAR, MSG_PORTA}));
     EXPECT_EQ(comm.opened.size(), 16u);

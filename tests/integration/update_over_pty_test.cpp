@@ -1,6 +1,7 @@
 // A whole update as the program runs it, on this platform's serial calls:
 // COM1 a silent terminal, COM2 missing, kronex-devsim on COM3.
 #include "detection.h"
+#include "start_button.h"
 #include "devsim_process.h"
 #include "dump_file.h"
 #include "embedded_release.h"
@@ -68,7 +69,7 @@ TEST(UpdateOverPty, WholeUpdateOfTheEmbeddedRelease) {
     test::FakeWindow window;
     window.maximum = catalog.progressMax;
     Workflow workflow{window, link, embeddedRelease(), catalog, dumpFilePath(), {}};
-    sbATUClick(workflow);
+    sbATUClick(window, workflow);
 
     EXPECT_EQ(window.shown, (std::vector<MessageCode>{MSG_INICIAR, MSG_CONCLUIDO}));
     EXPECT_EQ(window.position, catalog.progressMax);

@@ -1,6 +1,7 @@
 #include "real_faults.h"
 
 #include "detection.h"
+#include "start_button.h"
 #include "devsim_process.h"
 #include "dos_devices.h"
 #include "dump_file.h"
@@ -187,7 +188,7 @@ class Program {
         window.maximum = catalog.progressMax;
         Workflow w{window, link, sampleRelease(), catalog, dumpFilePath(), {}};
         const int before = openDescriptors();
-        sbATUClick(w);
+        sbATUClick(window, w);
         std::string line = std::to_string(window.position) + " " + std::to_string(window.maximum) +
                            " " + std::to_string(window.terminationRequested) + " " +
                            std::to_string(openDescriptors() - before);

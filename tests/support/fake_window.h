@@ -24,6 +24,8 @@ class FakeWindow : public MainWindowOps {
     std::vector<int> steps;            // every progress step, as asked
     std::vector<std::string> statuses; // every status text, in order
     std::function<void()> onPump;      // runs at each pump, as a user's click would
+    // Answers the question about a record another user keeps; empty: no.
+    std::function<bool(const KeptRecord&)> foreignRecord;
     // Answers for SHOW_MSG, in order; when empty, OK.
     std::deque<bool> answers;
 
@@ -53,6 +55,9 @@ class FakeWindow : public MainWindowOps {
             onPump();
     }
     void requestTermination() override { terminationRequested = true; }
+    bool useForeignRecord(const KeptRecord& k) override {
+        return foreignRecord && foreignRecord(k);
+    }
     bool SHOW_MSG(MessageCode code) override {
         shown.push_back(code);
         if (terminationRequested)

@@ -51,14 +51,14 @@ Workflow WorkflowRig::workflow() {
     w.unitRecords = unitRecords;
     w.recordFiles = recordFiles;
     w.recordRequired = recordRequired;
-    w.confirmRecord = confirmRecord;
+    window.foreignRecord = confirmRecord;
     w.dumpFiles = &dumpFiles;
     return w;
 }
 
 void WorkflowRig::click() {
     Workflow w = workflow();
-    sbATUClick(w);
+    sbATUClick(window, w);
     serialNumber = w.serialNumber;
 }
 

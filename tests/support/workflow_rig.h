@@ -3,6 +3,7 @@
 #pragma once
 
 #include "detection.h"
+#include "start_button.h"
 #include "device_model.h"
 #include "device_peer.h"
 #include "fake_comm.h"

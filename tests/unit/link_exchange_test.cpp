@@ -306,7 +306,7 @@ TEST(UsbAdapterModel, KronexUpdateSendsTheWindowsBytesInWholeFrames) {
                 kronex::Workflow w{rig.window,  link,         kronex::test::sampleRelease(),
                                    rig.catalog, rig.dumpFile, {}};
                 w.unitRecords = rig.recordFolder();
-                kronex::sbATUClick(w);
+                kronex::sbATUClick(rig.window, w);
                 ASSERT_EQ(rig.window.shown.back(), kronex::MSG_CONCLUIDO);
             } else {
                 kronex::cli::UnitJob job{

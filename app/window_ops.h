@@ -1,5 +1,8 @@
-// What the workflow may do to the main window, without knowing the toolkit.
+// What the workflow may do to the main window, without knowing the toolkit,
+// and how the session's reports become those widget calls.
 #pragma once
+
+#include "session_observer.h"
 
 #include <string_view>
 
@@ -13,10 +16,8 @@ inline constexpr MessageCode MSG_VERSAO = 4;    // the unit cannot take this rel
 inline constexpr MessageCode MSG_CONCLUIDO = 7; // the update completed
 
 // Texts are UTF-8.
-class MainWindowOps {
+class MainWindowOps : public SessionObserver {
   public:
-    virtual ~MainWindowOps() = default;
-
     virtual void setHeaderTexts(std::string_view date, std::string_view caption) = 0;
     virtual void clearModuleList() = 0;
     virtual void appendModuleLine(std::string_view line) = 0;
@@ -35,6 +36,15 @@ class MainWindowOps {
     virtual void requestTermination() = 0;
     // Shows the message dialog for `code`; true only when closed with OK.
     virtual bool SHOW_MSG(MessageCode code) = 0;
+
+    // The session's reports, as the window shows them. A record another
+    // user keeps is never used: nobody is asked.
+    void checkBegins() final;
+    void checkEnded() final;
+    void sessionBegins(std::string_view serial) final;
+    void advanced(int units) final;
+    void between() final;
+    void sessionCompleted() final;
 };
 
 } // namespace kronex
