@@ -25,8 +25,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::size_t kReleaseByte = 6;
-
 // What the session may do to a window: keep the progress figures current.
 class ProgressWindow final : public WindowlessOps {
   public:
@@ -70,16 +68,17 @@ Outcome outcomeOf(const PortProblem& problem) {
 
 // The compatibility check's read (CART_V2's bytes), keeping the whole block.
 bool readIdentity(LinkExchange& link, UnitReport& report) {
-    std::array<std::uint8_t, kBlockBytes> block{};
+    UnitBlock block{};
+    std::string serial;
     link.attention = kAttentionByte;
-    if (!CMD_LE_BLOCO(link, 0, kIdentityBlockAddress, block.data())) {
+    if (!LE_IDENTIFICACAO(link, serial, block.data())) {
         recordLastExchange(link, report.checkStop.emplace());
         return false;
     }
-    std::copy(block.begin(), block.end(), report.identity.emplace().begin());
+    report.identity = block;
     // A blank identity holds no serial number or release: they are unknown.
-    if (!blankIdentity(*report.identity)) {
-        report.serial = serialOf(*report.identity);
+    if (!blankIdentity(block)) {
+        report.serial = serial;
         report.releaseBefore = block[kReleaseByte];
     }
     return true;
