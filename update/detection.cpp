@@ -1,16 +1,10 @@
 #include "detection.h"
 
 #include "device_commands.h"
+#include "handshake.h"
 #include "update_session.h"
 
 namespace kronex {
-
-namespace {
-
-constexpr std::uint8_t kHandshake = 0xBC;
-constexpr std::uint8_t kHandshakeAnswer = 0x43; // "C"
-
-} // namespace
 
 bool SINCRONIZA(SerialPort& port) {
     // Nothing read leaves 0xBC in the buffer, so a silent port fails the try.

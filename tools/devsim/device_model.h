@@ -3,6 +3,7 @@
 // in-process fake port of the tests and the pseudo-terminal of kronex-devsim.
 #pragma once
 
+#include "handshake.h"
 #include "identity_layout.h"
 
 #include <array>
@@ -45,9 +46,9 @@ inline std::uint8_t cutWrite(std::uint8_t old, std::uint8_t wanted) {
     return static_cast<std::uint8_t>(old & (wanted | 0x0F));
 }
 
-inline constexpr std::uint8_t kHandshake = 0xBC;
-inline constexpr std::uint8_t kHandshakeAnswer = 0x43; // "C"
 // The facts the updater and the unit share are written once, with the updater.
+using kronex::kHandshake;
+using kronex::kHandshakeAnswer;
 using kronex::kTopBlockAddress;
 using kronex::kTopBlockMark;
 using kronex::kTopBlockMarkValue;
