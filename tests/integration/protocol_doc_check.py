@@ -7,31 +7,20 @@ import re
 import sys
 
 root = pathlib.Path(sys.argv[1])
-listed = {}  # name: (value, header)
-for line in (root / "docs/PROTOCOL.md").read_text(encoding="utf-8").splitlines():
-    m = re.match(r"\| `(k\w+)` \| `([^`]+)` \| `([^`]+)` \|", line)
-    if m:
-        listed[m[1]] = (int(m[2], 0), m[3])
-
-DEFINITION = re.compile(r"constexpr\s+[\w:]+\s+(k\w+)\s*=\s*([^;]+);")
+doc = (root / "docs/PROTOCOL.md").read_text(encoding="utf-8")
+listed = {m[0]: (int(m[1], 0), m[2])
+          for m in re.findall(r"^\| `(k\w+)` \| `([^`]+)` \| `([^`]+)` \|", doc, re.M)}
+own = {"serial/handshake.h", "serial/identity_layout.h", "serial/device_commands.h"}
 values, where = {}, {}
-for header in {h for _, h in listed.values()} | {"serial/handshake.h",
-                                                 "serial/identity_layout.h",
-                                                 "serial/device_commands.h"}:
-    for name, expr in DEFINITION.findall((root / header).read_text(encoding="utf-8")):
-        values[name] = eval(expr, {}, dict(values))  # a literal or earlier constants
-        where[name] = header
+for header in own | {h for _, h in listed.values()}:
+    text = (root / header).read_text(encoding="utf-8")
+    for name, expr in re.findall(r"constexpr\s+[\w:]+\s+(k\w+)\s*=\s*([^;]+);", text):
+        values[name], where[name] = eval(expr, {}, dict(values)), header  # literals, names above
 
-wrong = []
-for name, (value, header) in listed.items():
-    if where.get(name) != header:
-        wrong.append(f"{name}: not defined in {header}")
-    elif values[name] != value:
-        wrong.append(f"{name}: the document says {value:#x}, {header} {values[name]:#x}")
-for name, header in where.items():
-    if header in ("serial/handshake.h", "serial/identity_layout.h",
-                  "serial/device_commands.h") and name not in listed:
-        wrong.append(f"{name} ({header}) is missing from the document's constants")
+wrong = [f"{n}: the document says {v} in {h}, the code {values.get(n)} in {where.get(n)}"
+         for n, (v, h) in listed.items() if (values.get(n), where.get(n)) != (v, h)]
+wrong += [f"{n} ({h}) is missing from the document" for n, h in where.items()
+          if h in own and n not in listed]
 if wrong:
     print("\n".join(wrong))
 sys.exit(1 if wrong or len(listed) < 10 else 0)
