@@ -1,6 +1,7 @@
 #include "exchange_trace.h"
 
 #include "device_commands.h"
+#include "handshake.h"
 #include "messages.h"
 #include "report.h"
 #include "session_stop.h"
@@ -14,8 +15,6 @@
 namespace kronex::cli {
 
 namespace {
-
-constexpr std::uint8_t kHandshake = 0xBC;
 
 // The bytes a frame needs before its command and address can be named: a
 // run command is the length and the command alone.

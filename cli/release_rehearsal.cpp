@@ -3,6 +3,7 @@
 #include "detection.h"
 #include "device_commands.h"
 #include "dump_file.h"
+#include "handshake.h"
 #include "serial_link.h"
 #include "update_session.h"
 
@@ -13,9 +14,6 @@
 namespace kronex::cli {
 
 namespace {
-
-constexpr std::uint8_t kHandshake = 0xBC;
-constexpr std::uint8_t kHandshakeAnswer = 'C';
 
 // A unit that answers every command with 0xAA and every read with `fill`,
 // keeping the blocks written. The serial calls complete at once.

@@ -1,6 +1,7 @@
 #include "report.h"
 
 #include "advice.h"
+#include "identity_layout.h"
 #include "messages.h"
 
 #include <algorithm>
@@ -25,9 +26,10 @@ std::string seconds(double s) {
     return decimal(s, 1) + " s";
 }
 
-// Bytes 9-10 and 7-8 of the identity block: the first and second erase.
+// The first and second erase addresses the identity block records.
 std::pair<unsigned, unsigned> eraseAddresses(const std::array<std::uint8_t, 128>& id) {
-    return {static_cast<unsigned>(id[9] << 8 | id[10]), static_cast<unsigned>(id[7] << 8 | id[8])};
+    return {eraseAddressAt(id.data(), kFirstEraseByte),
+            eraseAddressAt(id.data(), kSecondEraseByte)};
 }
 
 std::string verdict(const UnitReport& unit, const LoadedCatalog& release) {

@@ -24,8 +24,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::size_t kReleaseByte = 6;
-
 // The session's reports as kronex-update takes them: the progress figures
 // kept current as it goes; a record another user keeps is used only on the
 // technician's own answer.
@@ -76,16 +74,17 @@ Outcome outcomeOf(const PortProblem& problem) {
 
 // The compatibility check's read (CART_V2's bytes), keeping the whole block.
 bool readIdentity(LinkExchange& link, UnitReport& report) {
-    std::array<std::uint8_t, kBlockBytes> block{};
+    UnitBlock block{};
+    std::string serial;
     link.attention = kAttentionByte;
-    if (!CMD_LE_BLOCO(link, 0, kIdentityBlockAddress, block.data())) {
+    if (!LE_IDENTIFICACAO(link, serial, block.data())) {
         recordLastExchange(link, report.checkStop.emplace());
         return false;
     }
-    std::copy(block.begin(), block.end(), report.identity.emplace().begin());
+    report.identity = block;
     // A blank identity holds no serial number or release: they are unknown.
-    if (!blankIdentity(*report.identity)) {
-        report.serial = serialOf(*report.identity);
+    if (!blankIdentity(block)) {
+        report.serial = serial;
         report.releaseBefore = block[kReleaseByte];
     }
     return true;

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 
 namespace kronex {
 
@@ -119,9 +118,7 @@ bool LE_IDENTIFICACAO(LinkExchange& link, std::string& serial, std::uint8_t* who
     }
     if (whole)
         std::copy(block.begin(), block.end(), whole);
-    char text[9];
-    std::snprintf(text, sizeof text, "29%02X%02X%02X", block[0], block[1], block[2]);
-    serial = text;
+    serial = serialText(block.data());
     return true;
 }
 

@@ -2,6 +2,7 @@
 // block: five), and the routines the update workflow calls on top of them.
 #pragma once
 
+#include "identity_layout.h"
 #include "link_exchange.h"
 
 #include <cstdint>
@@ -11,8 +12,6 @@
 namespace kronex {
 
 inline constexpr std::uint8_t kAck = 0xAA;
-inline constexpr std::uint16_t kIdentityBlockAddress = 0x2000;
-inline constexpr std::uint16_t kTopBlockAddress = 0xFF80; // either target's
 inline constexpr std::size_t kBlockBytes = 128;
 inline constexpr std::size_t kPageBytes = 512;
 inline constexpr std::size_t kDataBlockBytes = 256;
@@ -42,9 +41,8 @@ bool CMD_GRAVA_PAGINA(LinkExchange& link, int target, int blocks, std::uint16_t 
 // first was acknowledged.
 bool CMD_GRAVA_MEMORIA(LinkExchange& link, int blockNumber, const std::uint8_t* data);
 
-// Reads the identity block; `serial` becomes "29" and bytes 0-2 in upper-case
-// hexadecimal, or empty when the read failed. `block`, when given, receives
-// the 128 bytes read.
+// Reads the identity block; `serial` becomes its serialText, or empty when
+// the read failed. `block`, when given, receives the 128 bytes read.
 bool LE_IDENTIFICACAO(LinkExchange& link, std::string& serial, std::uint8_t* block = nullptr);
 // One 512-byte program block from up to 1024 hexadecimal characters
 // (missing pairs give 0x00).

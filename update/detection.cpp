@@ -1,13 +1,11 @@
 #include "detection.h"
 
 #include "device_commands.h"
+#include "handshake.h"
 
 namespace kronex {
 
 namespace {
-
-constexpr std::uint8_t kHandshake = 0xBC;
-constexpr std::uint8_t kHandshakeAnswer = 0x43; // "C"
 
 bool stopped(const StopAsked& stop) {
     return stop && stop();

@@ -40,12 +40,13 @@ bool identityMayBeCut(const UnitBlock& identity) {
 }
 
 bool identityCut(const UnitBlock& identity, const UnitBlock& top) {
-    return blankIdentity(identity) || (identityMayBeCut(identity) && top[kTopBlockMark] == 0xFE);
+    return blankIdentity(identity) ||
+           (identityMayBeCut(identity) && top[kTopBlockMark] == kTopBlockMarkValue);
 }
 
 UnitBlock markedTop(const UnitBlock& own) {
     UnitBlock top = own;
-    top[kTopBlockMark] = 0xFE;
+    top[kTopBlockMark] = kTopBlockMarkValue;
     return top;
 }
 

@@ -9,15 +9,13 @@
 // (read & kept) == kept) and no live session holds that record.
 #pragma once
 
+#include "identity_layout.h"
 #include "unit_records.h"
 
 #include <functional>
 #include <optional>
 
 namespace kronex {
-
-inline constexpr std::size_t kTopBlockMark = 63;    // the session sets it to 0xFE
-inline constexpr std::size_t kOwnIdentityBytes = 6; // serial number and unit bytes
 
 // Bytes 0-5 (serial number and unit bytes) all erased.
 bool blankIdentity(const UnitBlock& identity);

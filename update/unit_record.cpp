@@ -1,5 +1,7 @@
 #include "unit_record.h"
 
+#include "identity_layout.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <sstream>
@@ -61,9 +63,7 @@ std::string checksumOf(const std::string& body) {
 } // namespace
 
 std::string serialOf(const UnitBlock& identity) {
-    char text[9];
-    std::snprintf(text, sizeof text, "29%02X%02X%02X", identity[0], identity[1], identity[2]);
-    return text;
+    return serialText(identity.data());
 }
 
 std::string recordText(const UnitRecord& r) {

@@ -1,5 +1,7 @@
 #include "unit_records.h"
 
+#include "identity_layout.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -43,8 +45,8 @@ std::vector<std::pair<fs::path, RecordFault>> UnitRecords::leftOut() const {
 
 fs::path UnitRecords::fileFor(const UnitBlock& identity) const {
     char unitBytes[7];
-    std::snprintf(unitBytes, sizeof unitBytes, "%02X%02X%02X", identity[3], identity[4],
-                  identity[5]);
+    const std::uint8_t* unit = identity.data() + kUnitBytesFirst;
+    std::snprintf(unitBytes, sizeof unitBytes, "%02X%02X%02X", unit[0], unit[1], unit[2]);
     return folder_ / ("unit-" + serialOf(identity) + "-" + unitBytes + kRecordExtension);
 }
 

@@ -19,7 +19,6 @@ constexpr std::uint16_t kTarget1Segment2 = 0x1A00;
 constexpr std::uint16_t kPageStep = 0x200;
 constexpr std::size_t kTarget1TopFirst = 76;  // bytes 76-127 come from the release
 constexpr std::size_t kTarget1TopChars = 104; // 52 bytes
-constexpr std::size_t kDirectoryStart = 11;   // section directory in the identity block
 constexpr std::uint32_t kRestartPauseMs = 1000;
 constexpr int kRestartHandshakes = 101;
 constexpr int kMainProgressStep = 2;
@@ -405,18 +404,17 @@ class UpdateSession {
         if (!readWhole(kIdentityBlockAddress, work))
             return false;
         if (ownIdentity_) {
-            if (!fromRecord_ && !std::equal(work.begin(), work.begin() + 6, ownIdentity_->begin()))
+            if (!fromRecord_ &&
+                !std::equal(work.begin(), work.begin() + kOwnIdentityBytes, ownIdentity_->begin()))
                 return safeguard(Safeguard::IdentityChanged);
             work = *ownIdentity_;
         } else if (blankIdentity(work)) {
             return safeguard(Safeguard::IdentityLost);
         }
-        std::copy(work.begin(), work.begin() + 6, identity_.begin());
-        identity_[6] = w_.catalog.releaseNumber;
-        identity_[7] = static_cast<std::uint8_t>((w_.catalog.eraseAddress2 >> 8) & 0xFF);
-        identity_[8] = static_cast<std::uint8_t>(w_.catalog.eraseAddress2 & 0xFF);
-        identity_[9] = static_cast<std::uint8_t>((w_.catalog.eraseAddress1 >> 8) & 0xFF);
-        identity_[10] = static_cast<std::uint8_t>(w_.catalog.eraseAddress1 & 0xFF);
+        std::copy(work.begin(), work.begin() + kOwnIdentityBytes, identity_.begin());
+        identity_[kReleaseByte] = w_.catalog.releaseNumber;
+        putEraseAddress(identity_.data(), kSecondEraseByte, w_.catalog.eraseAddress2);
+        putEraseAddress(identity_.data(), kFirstEraseByte, w_.catalog.eraseAddress1);
         return CMD_GRAVA_PAGINA(link_, 0, 1, kIdentityBlockAddress, identity_.data());
     }
 
@@ -428,7 +426,7 @@ class UpdateSession {
             const std::string_view pair = 2 * i < line.size() ? line.substr(2 * i, 2) : "";
             work[kTarget1TopFirst + i] = static_cast<std::uint8_t>(HEX_PARA_INT(pair) & 0xFF);
         }
-        work[kTopBlockMark] = 0xFE;
+        work[kTopBlockMark] = kTopBlockMarkValue;
         if (!CMD_GRAVA_PAGINA(link_, 1, 1, kTopBlockAddress, work.data()))
             return false;
         ++cursor_;

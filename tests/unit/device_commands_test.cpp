@@ -155,6 +155,21 @@ TEST_F(DeviceCommandsTest, IdentityGivesTheSerialNumberText) {
     EXPECT_EQ(serial, "");
 }
 
+// Where the session writes the erase addresses is where the report reads
+// them, in the bytes the unit keeps them in; the serial text shows every bit.
+TEST(IdentityLayout, ErasesAndSerialNumberSitInTheirBytes) {
+    std::array<std::uint8_t, 128> id;
+    id.fill(0xFF);
+    id[1] = 0xF0;
+    id[2] = 0x0F;
+    putEraseAddress(id.data(), kFirstEraseByte, 0x4000);
+    putEraseAddress(id.data(), kSecondEraseByte, 0xE1F2);
+    EXPECT_EQ(Bytes(id.begin() + 6, id.begin() + 12), (Bytes{0xFF, 0xE1, 0xF2, 0x40, 0x00, 0xFF}));
+    EXPECT_EQ(eraseAddressAt(id.data(), kFirstEraseByte), 0x4000u);
+    EXPECT_EQ(eraseAddressAt(id.data(), kSecondEraseByte), 0xE1F2u);
+    EXPECT_EQ(serialText(id.data()), "29FFF00F");
+}
+
 TEST_F(DeviceCommandsTest, DataBlockFromHexText) {
     auto written = [&](std::string_view hex) {
         unit.frames.clear();

@@ -61,7 +61,7 @@ void DeviceModel::presetTop(const std::optional<std::array<std::uint8_t, 3>>& li
         std::copy(top.begin(), top.end(), target0_.begin() + kTopBlockAddress);
     }
     if (marked)
-        target0_[kTopBlockAddress + 63] = 0xFE;
+        target0_[kTopBlockAddress + kTopBlockMark] = kTopBlockMarkValue;
 }
 
 void DeviceModel::presetErasedIdentity() {

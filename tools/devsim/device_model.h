@@ -3,6 +3,9 @@
 // in-process fake port of the tests and the pseudo-terminal of kronex-devsim.
 #pragma once
 
+#include "handshake.h"
+#include "identity_layout.h"
+
 #include <array>
 #include <cstdint>
 #include <map>
@@ -43,13 +46,16 @@ inline std::uint8_t cutWrite(std::uint8_t old, std::uint8_t wanted) {
     return static_cast<std::uint8_t>(old & (wanted | 0x0F));
 }
 
-inline constexpr std::uint8_t kHandshake = 0xBC;
-inline constexpr std::uint8_t kHandshakeAnswer = 0x43; // "C"
+// The facts the updater and the unit share are written once, with the updater.
+using kronex::kHandshake;
+using kronex::kHandshakeAnswer;
+using kronex::kTopBlockAddress;
+using kronex::kTopBlockMark;
+using kronex::kTopBlockMarkValue;
 inline constexpr std::uint8_t kAttention = 0x87;
 inline constexpr std::uint8_t kAck = 0xAA;
 inline constexpr std::uint8_t kNak = 0x55;
-inline constexpr std::uint16_t kIdentityAddress = 0x2000;
-inline constexpr std::uint16_t kTopBlockAddress = 0xFF80;
+inline constexpr std::uint16_t kIdentityAddress = kronex::kIdentityBlockAddress;
 
 class DeviceModel {
   public:

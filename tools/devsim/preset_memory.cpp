@@ -8,9 +8,9 @@ Block128 presetIdentityBlock() {
     Block128 b{};
     for (std::size_t i = 0; i < b.size(); ++i)
         b[i] = static_cast<std::uint8_t>(i * 37 + 11);
-    for (std::size_t i = 0; i < 3; ++i) {
+    for (std::size_t i = 0; i < kronex::kSerialBytes; ++i) {
         b[i] = DeviceModel::kSerial[i];
-        b[3 + i] = kUnitBytes[i];
+        b[kronex::kUnitBytesFirst + i] = kUnitBytes[i];
     }
     return b;
 }
@@ -26,7 +26,7 @@ Block128 presetTopBlock(int target, const std::array<std::uint8_t, 3>& serial) {
     for (std::size_t i = 0; i < b.size(); ++i)
         b[i] = static_cast<std::uint8_t>(((i * 13) ^ salt) ^ (mix * (i + 1)));
     // The updater marks this byte itself; start from the erased value.
-    b[63] = 0xFF;
+    b[kTopBlockMark] = 0xFF;
     return b;
 }
 
