@@ -2,12 +2,13 @@
 // catalogue, decimals in the language's form, columns by display width,
 // the stop's account, the command line's own help and refusals, the
 // answers its questions take and the bars that fit the terminal; what the
-// technician is told to do for each ending.
+// technician is told to do for each ending, and the ports it takes.
 #include "advice.h"
 #include "detection.h"
 #include "device_commands.h"
 #include "link_exchange.h"
 #include "messages.h"
+#include "port_argument.h"
 #include "progress_view.h"
 #include "question.h"
 #include "report.h"
@@ -385,6 +386,42 @@ TEST_F(Language, DetailSaysWhereAndHow) {
             EXPECT_NE(detail.find(part), std::string::npos) << c.what << ": " << detail;
     }
     EXPECT_EQ(detailOf(heldAtStart).find("exchange"), std::string::npos);
+}
+
+// A port as typed: decimal, with or without "COM" in any case, from 1 to
+// the highest Windows names; anything else is refused, never read as
+// another port.
+TEST(PortArgument, DecimalWithOrWithoutComUpToTheHighest) {
+    const std::string highest = std::to_string(kHighestNamedPort);
+    const std::string above = std::to_string(kHighestNamedPort + 1);
+    // Above the scan's COM16 still a port to name; a leading zero decimal, not octal.
+    const std::pair<std::string, int> accepted[] = {{"1", 1},
+                                                    {"12", 12},
+                                                    {"COM12", 12},
+                                                    {"com12", 12},
+                                                    {"Com12", 12},
+                                                    {"cOM7", 7},
+                                                    {"16", 16},
+                                                    {"COM16", 16},
+                                                    {"17", 17},
+                                                    {"COM17", 17},
+                                                    {"012", 12},
+                                                    {"COM012", 12},
+                                                    {highest, kHighestNamedPort},
+                                                    {"COM" + highest, kHighestNamedPort}};
+    for (const auto& [typed, port] : accepted)
+        EXPECT_EQ(parsePortArgument(typed), port) << "\"" << typed << "\"";
+    const std::string refused[] = {
+        "",           "0",           "COM0",    "000",
+        above,        "COM" + above, "1000",
+        "4294967308", // 12 once it wraps
+        "0x0c",       "0x10",        "-1",      "+12",
+        " 12",        "12 ",         "COM",     "com",
+        "COM 12",     "COM-1",       "COMCOM1", "12COM",
+        "COM12a",     "COM1:",       "COX12",   "\\\\.\\COM12",
+        "/dev/ttyS0", "LPT1",        "CON",     "\xEF\xBC\x91\xEF\xBC\x92"}; // full-width "12"
+    for (const std::string& typed : refused)
+        EXPECT_EQ(parsePortArgument(typed), std::nullopt) << "\"" << typed << "\"";
 }
 
 // CLI11's help and refusals come from the catalogue, not from its English.
