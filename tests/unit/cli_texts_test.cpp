@@ -1,16 +1,20 @@
 // The command-line updater's texts in both languages: plural forms from the
 // catalogue, decimals in the language's form, columns by display width,
 // the stop's account, the command line's own help and refusals, the
-// answers its questions take and the bars that fit the terminal.
+// answers its questions take and the bars that fit the terminal; what the
+// technician is told to do for each ending, and the ports it takes.
 #include "advice.h"
+#include "detection.h"
 #include "device_commands.h"
 #include "link_exchange.h"
 #include "messages.h"
+#include "port_argument.h"
 #include "progress_view.h"
 #include "question.h"
 #include "report.h"
 #include "usage.h"
 
+#include <functional>
 #include <gtest/gtest.h>
 #include <sstream>
 
@@ -158,6 +162,266 @@ TEST_F(Language, StopAccountInTheLanguage) {
     EXPECT_EQ(reasonWords(kept),
               "o registro desta unidade não pode ser guardado neste PC: disk full; nada foi "
               "apagado");
+}
+
+// A unit that ended as `outcome`, with whatever `set` adds.
+UnitReport ended(Outcome outcome, const std::function<void(UnitReport&)>& set = {}) {
+    UnitReport u;
+    u.port = 3;
+    u.outcome = outcome;
+    if (set)
+        set(u);
+    return u;
+}
+
+// How a session stopped; by default a program write the unit refused.
+struct Stop {
+    std::uint8_t command = kCmdWrite;
+    std::uint8_t link = LINK_OK;
+    unsigned replyLength = 2;
+    bool frameSent = true;
+    bool portFailed = false;
+    bool releaseFault = false;
+    Safeguard safeguard = Safeguard::None;
+};
+
+UnitReport stopped(const Stop& how) {
+    return ended(Outcome::Failed, [&](UnitReport& u) {
+        SessionStop& s = u.stop.emplace();
+        s.command = how.command;
+        s.address = 0x4200;
+        s.exchange = 40;
+        s.linkStatus = how.link;
+        s.replyStatus = 0x55;
+        s.replyLength = how.replyLength;
+        s.frameSent = how.frameSent;
+        s.portFailed = how.portFailed;
+        s.releaseFault = how.releaseFault;
+        s.safeguard = how.safeguard;
+        s.recordError = "disk full";
+    });
+}
+
+// The advice follows the cause: what happened names it, and what to do
+// next fits it. Only the facts that tell one cause from another are checked.
+TEST_F(Language, AdviceFollowsTheCause) {
+    ASSERT_TRUE(chooseLanguage("en"));
+    const std::string tries = std::to_string(kTriesPerPort);
+    struct Case {
+        const char* what;
+        UnitReport unit;
+        std::string happened; // a part of it
+        const char* next;     // a part of it; nullptr: nothing to do
+        bool repair;          // next sends the unit for repair
+    } const cases[] = {
+        {"write refused", stopped({}), "refused to write a block", "run the update again", true},
+        {"t1 write refused", stopped({.command = kCmdWrite | kTarget1Bit}), "refused to write",
+         "again", true},
+        {"data write refused", stopped({.command = kCmdWriteData}), "refused to write", "again",
+         true},
+        {"erase refused", stopped({.command = kCmdErase | kTarget1Bit}), "refused to erase",
+         "run the update again", false},
+        {"run refused", stopped({.command = kCmdRun}), "refused to restart", "again", false},
+        {"read refused", stopped({.command = kCmdRead, .replyLength = kReadReplyLength}),
+         "refused a command", "again", false},
+        {"t1 read cut short", stopped({.command = kCmdRead | kTarget1Bit, .replyLength = 3}),
+         "answer came garbled", "again", false},
+        {"no reply", stopped({.link = LINK_TIMEOUT}), "took a command but never answered",
+         "check the cable", false},
+        {"no complement", stopped({.link = LINK_TIMEOUT, .frameSent = false}), "stopped answering",
+         "check the cable", false},
+        {"zero length", stopped({.link = LINK_ZERO_LENGTH}), "garbled", "connectors", false},
+        {"short read", stopped({.link = LINK_SHORT_READ}), "garbled", "connectors", false},
+        {"write failed", stopped({.link = LINK_WRITE_FAILED}), "could not send", "adapter", false},
+        {"port gone", stopped({.link = LINK_TIMEOUT, .portFailed = true}), "disconnected",
+         "adapter", false},
+        // The port failed after the exchange had ended: the refusal is the cause.
+        {"refused, then the port failed", stopped({.portFailed = true}), "refused to write",
+         "again", true},
+        {"release fault", stopped({.link = LINK_TIMEOUT, .releaseFault = true}),
+         "release inside this program", "another build", false},
+        // A safeguard comes before whatever the last exchange was.
+        {"record held", stopped({.link = LINK_TIMEOUT, .safeguard = Safeguard::RecordHeld}),
+         "in use by another update", "let the other update end", false},
+        {"record not kept", stopped({.safeguard = Safeguard::RecordNotKept}),
+         "cannot be kept on this PC: disk full", "free space", false},
+        {"record not trusted", stopped({.safeguard = Safeguard::RecordNotTrusted}),
+         "belongs to another user", "without --yes", false},
+        {"identity changed", stopped({.safeguard = Safeguard::IdentityChanged}),
+         "identity block read otherwise", "run the update again", false},
+        {"top block blank", stopped({.safeguard = Safeguard::TopBlockBlank}),
+         "top block reads blank", "restore --record", false},
+        {"identity lost",
+         ended(Outcome::IdentityLost,
+               [](UnitReport& u) { u.stop.emplace().safeguard = Safeguard::IdentityLost; }),
+         "no record kept", "restore --record", false},
+        {"several records",
+         ended(Outcome::IdentityLost,
+               [](UnitReport& u) { u.stop.emplace().safeguard = Safeguard::SeveralRecords; }),
+         "several records", "restore --record", false},
+        {"dump nowhere",
+         ended(Outcome::Failed, [](UnitReport& u) { u.dumpError = u.problem = "disk full"; }),
+         "diagnostic file", "needs nothing more", false},
+        {"not its record", ended(Outcome::Failed, [](UnitReport& u) { u.problem = "other"; }),
+         "record is not this unit's", "restore with it", false},
+        {"after the session", ended(Outcome::Failed), "what followed the update failed",
+         "needs nothing more", false},
+        {"one block differs",
+         ended(Outcome::Differs, [](UnitReport& u) { u.readBack.emplace().faults.resize(1); }),
+         "1 block of the unit's memory differs", "send it for repair", true},
+        {"blocks differ",
+         ended(Outcome::Differs, [](UnitReport& u) { u.readBack.emplace().faults.resize(3); }),
+         "3 blocks of the unit's memory differ", "send it for repair", true},
+        {"other release", ended(Outcome::OtherRelease, [](UnitReport& u) { u.releaseBefore = 7; }),
+         "holds release 7", "kronex-update update", false},
+        {"unreadable", ended(Outcome::Unreadable), "not verified", "run verify again", false},
+        {"incompatible once", ended(Outcome::Incompatible, [](UnitReport& u) { u.checkTries = 1; }),
+         "1 time out of " + tries, "F2", false},
+        {"incompatible",
+         ended(Outcome::Incompatible, [](UnitReport& u) { u.checkTries = kTriesPerPort; }),
+         tries + " times out of " + tries, "F2", false},
+        {"no unit in the scan", ended(Outcome::NoUnit, [](UnitReport& u) { u.port = 0; }),
+         "COM1 to COM16", "--port", false},
+        {"no unit on the port", ended(Outcome::NoUnit), "on this port", "kronex-update ports",
+         false},
+        {"held", ended(Outcome::Held), "another program", "close the other program", false},
+        {"denied", ended(Outcome::Denied), "may not open the port", "run the update", false},
+        {"no such port",
+         ended(Outcome::Missing,
+               [](UnitReport& u) { u.portProblem.emplace().cause = PortCause::Missing; }),
+         "no such port", "plugged in", false},
+        {"not a serial port",
+         ended(Outcome::Missing,
+               [](UnitReport& u) { u.portProblem.emplace().cause = PortCause::NotSerial; }),
+         "not a serial port", "adapter's device", false},
+        {"interrupted in the session",
+         ended(Outcome::Interrupted, [](UnitReport& u) { u.stop.emplace(); }),
+         "only partly written", "before using it", false},
+        {"interrupted before it", ended(Outcome::Interrupted), "nothing was written", nullptr,
+         false},
+    };
+    for (const auto& c : cases) {
+        const Advice a = adviceFor(c.unit);
+        EXPECT_NE(a.happened.find(c.happened), std::string::npos) << c.what << ": " << a.happened;
+        if (c.next)
+            EXPECT_NE(a.next.find(c.next), std::string::npos) << c.what << ": " << a.next;
+        else
+            EXPECT_EQ(a.next, "") << c.what;
+        EXPECT_EQ(a.next.find("repair") != std::string::npos, c.repair) << c.what << ": " << a.next;
+    }
+    for (const Outcome fine : {Outcome::Updated, Outcome::Answered, Outcome::Skipped,
+                               Outcome::Verified, Outcome::Restored}) {
+        const Advice a = adviceFor(ended(fine));
+        EXPECT_EQ(a.happened + a.next, "") << static_cast<int>(fine);
+    }
+#ifndef _WIN32
+    // The group the device belongs to, or the usual one when it is not known.
+    EXPECT_NE(adviceFor(ended(Outcome::Denied,
+                              [](UnitReport& u) {
+                                  u.portProblem.emplace().cause = PortCause::Denied;
+                                  u.portProblem->group = "uucp";
+                              }))
+                  .next.find("-aG uucp"),
+              std::string::npos);
+    EXPECT_NE(adviceFor(ended(Outcome::Denied)).next.find("-aG dialout"), std::string::npos);
+#endif
+}
+
+// The precise account beside the advice: where the session stopped and
+// how, or what settled the ending before anything was sent.
+TEST_F(Language, DetailSaysWhereAndHow) {
+    ASSERT_TRUE(chooseLanguage("en"));
+    const auto total = [](UnitReport u) {
+        u.exchangesTotal = 99;
+        return u;
+    };
+    const UnitReport refused = total(stopped({}));
+    UnitReport interrupted = refused;
+    interrupted.outcome = Outcome::Interrupted;
+    const UnitReport held = stopped({.safeguard = Safeguard::RecordHeld});
+    UnitReport heldAtStart = held;
+    heldAtStart.stop->exchange = 0;
+    const std::string tries = std::to_string(kTriesPerPort);
+    struct Case {
+        const char* what;
+        UnitReport unit;
+        std::vector<std::string> parts; // none: no account
+    } const cases[] = {
+        {"refused",
+         refused,
+         {stepName(*refused.stop) + ", " + commandText(*refused.stop) + ", exchange 40 of 99: ",
+          reasonText(*refused.stop)}},
+        {"interrupted", interrupted, {"exchange 40 of 99: interrupted"}},
+        {"safeguard in the session", total(held), {"exchange 40 of 99: ", reasonText(*held.stop)}},
+        {"safeguard before any exchange", heldAtStart, {reasonText(*held.stop)}},
+        {"port",
+         ended(Outcome::Denied,
+               [](UnitReport& u) {
+                   PortProblem& p = u.portProblem.emplace();
+                   p.cause = PortCause::Denied;
+                   p.code = 13;
+                   p.text = "Permission denied";
+               }),
+         {"system error 13: Permission denied"}},
+        {"restore refused",
+         ended(Outcome::Failed, [](UnitReport& u) { u.problem = "not its own"; }),
+         {"not its own"}},
+        {"incompatible",
+         ended(Outcome::Incompatible,
+               [](UnitReport& u) {
+                   u.checkTries = 3;
+                   SessionStop& s = u.checkStop.emplace();
+                   s.command = kCmdRead;
+                   s.address = kIdentityBlockAddress;
+                   s.exchange = 1;
+                   s.linkStatus = LINK_TIMEOUT;
+               }),
+         {"identity read READ t0 2000, try 3 of " + tries + ": no complement within 5 s"}},
+        {"updated", ended(Outcome::Updated), {}},
+    };
+    for (const auto& c : cases) {
+        const std::string detail = detailOf(c.unit);
+        EXPECT_EQ(detail.empty(), c.parts.empty()) << c.what << ": " << detail;
+        for (const std::string& part : c.parts)
+            EXPECT_NE(detail.find(part), std::string::npos) << c.what << ": " << detail;
+    }
+    EXPECT_EQ(detailOf(heldAtStart).find("exchange"), std::string::npos);
+}
+
+// A port as typed: decimal, with or without "COM" in any case, from 1 to
+// the highest Windows names; anything else is refused, never read as
+// another port.
+TEST(PortArgument, DecimalWithOrWithoutComUpToTheHighest) {
+    const std::string highest = std::to_string(kHighestNamedPort);
+    const std::string above = std::to_string(kHighestNamedPort + 1);
+    // Above the scan's COM16 still a port to name; a leading zero decimal, not octal.
+    const std::pair<std::string, int> accepted[] = {{"1", 1},
+                                                    {"12", 12},
+                                                    {"COM12", 12},
+                                                    {"com12", 12},
+                                                    {"Com12", 12},
+                                                    {"cOM7", 7},
+                                                    {"16", 16},
+                                                    {"COM16", 16},
+                                                    {"17", 17},
+                                                    {"COM17", 17},
+                                                    {"012", 12},
+                                                    {"COM012", 12},
+                                                    {highest, kHighestNamedPort},
+                                                    {"COM" + highest, kHighestNamedPort}};
+    for (const auto& [typed, port] : accepted)
+        EXPECT_EQ(parsePortArgument(typed), port) << "\"" << typed << "\"";
+    const std::string refused[] = {
+        "",           "0",           "COM0",    "000",
+        above,        "COM" + above, "1000",
+        "4294967308", // 12 once it wraps
+        "0x0c",       "0x10",        "-1",      "+12",
+        " 12",        "12 ",         "COM",     "com",
+        "COM 12",     "COM-1",       "COMCOM1", "12COM",
+        "COM12a",     "COM1:",       "COX12",   "\\\\.\\COM12",
+        "/dev/ttyS0", "LPT1",        "CON",     "\xEF\xBC\x91\xEF\xBC\x92"}; // full-width "12"
+    for (const std::string& typed : refused)
+        EXPECT_EQ(parsePortArgument(typed), std::nullopt) << "\"" << typed << "\"";
 }
 
 // CLI11's help and refusals come from the catalogue, not from its English.
