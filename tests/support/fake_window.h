@@ -23,6 +23,7 @@ class FakeWindow : public MainWindowOps {
     std::vector<MessageCode> shown;
     std::vector<int> steps;            // every progress step, as asked
     std::vector<std::string> statuses; // every status text, in order
+    std::vector<SessionStep> reached;  // every step the session reported
     std::function<void()> onPump;      // runs at each pump, as a user's click would
     // Answers the question about a record another user keeps; empty: no.
     std::function<bool(const KeptRecord&)> foreignRecord;
@@ -55,6 +56,7 @@ class FakeWindow : public MainWindowOps {
             onPump();
     }
     void requestTermination() override { terminationRequested = true; }
+    void stepReached(SessionStep step) override { reached.push_back(step); }
     bool useForeignRecord(const KeptRecord& k) override {
         return foreignRecord && foreignRecord(k);
     }

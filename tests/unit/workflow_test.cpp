@@ -102,6 +102,11 @@ TEST(Workflow, UpdatesTheUnitOnTheFirstPortThatAnswers) {
     EXPECT_EQ(steps.back(), 865);
     EXPECT_EQ(rig.window.position, 865);
 
+    using S = SessionStep;
+    EXPECT_EQ(rig.window.reached, (std::vector<S>{S::MainImageGroup1, S::MainImageGroup2, S::Erases,
+                                                  S::DataPart, S::TopBlock, S::MirrorBlock,
+                                                  S::IdentityBlock, S::SecondTarget, S::FinalRun}));
+
     expectUpdated(unit, rig, expected());
 }
 
