@@ -61,7 +61,7 @@ class UpdateSession {
             return false;
 
         const auto& at = w_.catalog.segmentAddresses;
-        stop_.step = SessionStep::MainImageGroup1;
+        enter(SessionStep::MainImageGroup1);
         for (int k = 0; k < 3; ++k)
             if (!GRAVA_SEGMENTO(0, at[static_cast<std::size_t>(k)], kMainProgressStep))
                 return false;
@@ -73,18 +73,18 @@ class UpdateSession {
         for (int attempt = 0; attempt < kRestartHandshakes; ++attempt)
             if (SINCRONIZA(link_.port()))
                 break;
-        stop_.step = SessionStep::MainImageGroup2;
+        enter(SessionStep::MainImageGroup2);
         for (int k = 3; k < 6; ++k)
             if (!GRAVA_SEGMENTO(0, at[static_cast<std::size_t>(k)], kMainProgressStep))
                 return false;
 
         // Past "**", the address texts and the maker list.
         cursor_ = w_.catalog.dataStart;
-        stop_.step = SessionStep::Erases;
+        enter(SessionStep::Erases);
         CMD_APAGA(link_, 0, static_cast<std::uint16_t>(w_.catalog.eraseAddress1));
         CMD_APAGA(link_, 0, static_cast<std::uint16_t>(w_.catalog.eraseAddress2));
         window_.stepProgress(1);
-        stop_.step = SessionStep::DataPart;
+        enter(SessionStep::DataPart);
         if (!dataPart())
             return false;
 
@@ -92,11 +92,11 @@ class UpdateSession {
             return false;
         ++cursor_; // past the "*" after "BMP"
 
-        stop_.step = SessionStep::SecondTarget;
+        enter(SessionStep::SecondTarget);
         if (!GRAVA_SEGMENTO(1, kTarget1Segment1, kTarget1ProgressStep) || !CMD_EXECUTA(link_, 1) ||
             !GRAVA_SEGMENTO(1, kTarget1Segment2, kTarget1ProgressStep) || !topBlockOfTarget1())
             return false;
-        stop_.step = SessionStep::FinalRun;
+        enter(SessionStep::FinalRun);
         if (!CMD_EXECUTA(link_, 1))
             return false;
 
@@ -133,6 +133,13 @@ class UpdateSession {
 
     RecordFiles& files() { return w_.recordFiles ? *w_.recordFiles : diskRecordFiles(); }
     UnitRecords records() { return UnitRecords(w_.unitRecords, files()); }
+
+    // Every step is entered here, so that whoever follows the session sees each.
+    void enter(SessionStep step) {
+        stop_.step = step;
+        if (w_.stepReached)
+            w_.stepReached(step);
+    }
 
     bool safeguard(Safeguard why) {
         stop_.safeguard = why;
@@ -228,7 +235,7 @@ class UpdateSession {
     // read is taken: writing whatever an earlier reply left would wreck the
     // unit's reset area.
     bool topBlockOfTarget0() {
-        stop_.step = SessionStep::TopBlock;
+        enter(SessionStep::TopBlock);
         UnitBlock read{};
         if (!readWhole(kTopBlockAddress, read) || !settleOwnBlocks(read))
             return false;
@@ -246,10 +253,10 @@ class UpdateSession {
         const UnitBlock& checked = *w_.checkedIdentity;
         std::optional<UnitBlock> top = w_.checkedTop;
         if (identityMayBeCut(checked) && !top) {
-            stop_.step = SessionStep::TopBlock;
+            enter(SessionStep::TopBlock);
             if (!readWhole(kTopBlockAddress, top.emplace()))
                 return false;
-            stop_.step = SessionStep::MainImageGroup1;
+            enter(SessionStep::MainImageGroup1);
         }
         cut_ = top ? identityCut(checked, *top) : blankIdentity(checked);
         const bool keeping = !w_.unitRecords.empty();
@@ -390,7 +397,7 @@ class UpdateSession {
 
     // The release's mirror block (the second data section's first line).
     bool mirrorBlock() {
-        stop_.step = SessionStep::MirrorBlock;
+        enter(SessionStep::MirrorBlock);
         return GRAVA_PAGINA_HEX(link_, 0, kMirrorBlockAddress, mirrorLine_);
     }
 
@@ -399,7 +406,7 @@ class UpdateSession {
     // unit's own as settled: a read-back that differs from them is never
     // written back unless a kept record vouches for them.
     bool identityBlock() {
-        stop_.step = SessionStep::IdentityBlock;
+        enter(SessionStep::IdentityBlock);
         UnitBlock work{};
         if (!readWhole(kIdentityBlockAddress, work))
             return false;

@@ -6,6 +6,7 @@
 #include "loaded_catalog.h"
 #include "release_table.h"
 #include "serial_link.h"
+#include "session_stop.h"
 #include "window_ops.h"
 
 #include <filesystem>
@@ -42,6 +43,8 @@ struct Workflow {
     // Where the diagnostic file is written, and where else when dumpFile
     // cannot be; null: the system's files.
     DumpFiles* dumpFiles = nullptr;
+    // Told as the session enters each of its steps; null: nobody listens.
+    std::function<void(SessionStep)> stepReached = {};
 };
 
 } // namespace kronex
