@@ -5,6 +5,7 @@
 #include "preset_memory.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 
 namespace kronex::devsim {
@@ -12,7 +13,6 @@ namespace kronex::devsim {
 namespace {
 
 constexpr std::size_t kPayload = kBlockBytes;
-constexpr std::size_t kPayloadAt = 5; // a write frame's payload
 constexpr std::size_t kEraseSize = 512;
 
 // Sent ahead of 0x78 when noise is injected: bytes a careless reader could take
@@ -178,13 +178,15 @@ std::vector<std::uint8_t> DeviceModel::command(bool nak, std::size_t done) {
     if (!wholeFrame(frame_.data(), n))
         return rejected();
     const FrameFields f = *decodeFrame(frame_.data(), n);
+    std::array<std::uint8_t, kPayload> payload{}; // a write's bytes as they are stored
+    framePayload(frame_.data(), n, payload.data());
 
     std::vector<std::uint8_t> body{nak ? kNak : kAck};
     std::string line;
     if (f.dataWrite()) {
         line = "DATA " + hex(f.address, 4) + "+" + hex(f.half, 2);
         if (!nak)
-            writeData(std::uint32_t{f.address} * 256 + f.half, &frame_[kPayloadAt], done);
+            writeData(std::uint32_t{f.address} * 256 + f.half, payload.data(), done);
     } else if (f.command == kCmdRun) {
         // A run of target 0 restarts the unit into update mode; the frame state
         // has already been dropped, so the next handshake is answered as at power-on.
@@ -205,7 +207,7 @@ std::vector<std::uint8_t> DeviceModel::command(bool nak, std::size_t done) {
         // Programming only clears bits: over bytes not erased it leaves old & new.
         for (std::size_t i = 0; !nak && i < std::min(done + 1, kPayload); ++i) {
             auto& cell = program(f.target)[static_cast<std::uint16_t>(to + i)];
-            const std::uint8_t wanted = codeByte(frame_[kPayloadAt + i]);
+            const std::uint8_t wanted = payload[i];
             cell = i < done ? static_cast<std::uint8_t>(cell & wanted) : cutWrite(cell, wanted);
         }
         // A cell that did not take its value: nothing on the line shows it.
@@ -224,13 +226,13 @@ std::vector<std::uint8_t> DeviceModel::reply(std::vector<std::uint8_t> body) {
 }
 
 // The data memory takes whole bytes: a cut leaves the first `done` written.
-void DeviceModel::writeData(std::uint32_t position, const std::uint8_t* coded, std::size_t done) {
+void DeviceModel::writeData(std::uint32_t position, const std::uint8_t* bytes, std::size_t done) {
     for (std::size_t i = 0; i < std::min(done, kPayload); ++i) {
         const std::uint32_t at = position + static_cast<std::uint32_t>(i);
         auto [it, fresh] = data_.try_emplace(at >> 8);
         if (fresh)
             it->second.fill(0xFF);
-        it->second[at & 0xFF] = codeByte(coded[i]);
+        it->second[at & 0xFF] = bytes[i];
     }
     if (done > 0)
         dataExtent_ = std::max<std::uint32_t>(
