@@ -52,7 +52,7 @@ int kronexUpdateRun(const LoadedCatalog& catalog, int units, std::int64_t latenc
     };
     for (int i = 0; i < units; ++i) {
         cli::UnitJob& job = jobs.emplace_back(cli::UnitJob{
-            embeddedRelease(), catalog, cli::planSession(embeddedRelease(), catalog), true, dump});
+            embeddedRelease(), catalog, planSession(embeddedRelease(), catalog), true, dump});
         if (latencyMs > 0 && frameUs > 0)
             job.api = &adapters.emplace_back(systemCommApi(),
                                              bench::UsbAdapter{frameUs, latencyMs * 1000}, clock);

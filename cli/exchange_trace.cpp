@@ -16,33 +16,16 @@ namespace kronex::cli {
 
 namespace {
 
-// The bytes a frame needs before its command and address can be named: a
-// run command is the length and the command alone.
-std::size_t namedAfter(const std::vector<std::uint8_t>& f) {
-    if (f.size() < 2)
-        return 2;
-    const auto command = static_cast<std::uint8_t>(f[1] & ~kTarget1Bit);
-    if (f[1] == kCmdWriteData || command == kCmdWrite)
-        return 5;
-    return command == kCmdRun ? 2 : 4;
-}
-
 // The frame's command and address as a stop report names them.
 std::string commandOf(const std::vector<std::uint8_t>& f) {
-    if (f.size() < namedAfter(f))
+    const auto fields = decodeFrame(f.data(), f.size());
+    if (!fields)
         return "frame cut short";
     SessionStop s;
     s.exchange = 1;
-    s.command = f[1];
-    const auto command = static_cast<std::uint8_t>(f[1] & ~kTarget1Bit);
-    if (f[1] == kCmdWriteData && f.size() > 4) {
-        s.address = static_cast<std::uint16_t>(f[2] << 8 | f[3]);
-        s.half = f[4];
-    } else if (command == kCmdWrite && f.size() > 4) {
-        s.address = static_cast<std::uint16_t>(f[3] << 8 | f[4]);
-    } else if (command != kCmdRun) {
-        s.address = static_cast<std::uint16_t>(f[2] << 8 | f[3]);
-    }
+    s.command = fields->code();
+    s.address = fields->address;
+    s.half = fields->half;
     return commandText(s);
 }
 

@@ -1,8 +1,8 @@
-// What an update writes into the unit's program memory, learnt by running
-// the session itself against a stand-in unit that accepts every command:
-// each 128-byte block by target and address, and which of its bytes the
-// session takes from the unit (its serial number, its own top-block bytes)
-// rather than from the release. verify reads these blocks back.
+// What an update writes into the unit's program memory, read off the write
+// exchanges of the session's plan (session_plan.h): each 128-byte block by
+// target and address, and which of its bytes the session takes from the
+// unit (its serial number, its own top-block bytes) rather than from the
+// release. verify reads these blocks back.
 #pragma once
 
 #include "loaded_catalog.h"

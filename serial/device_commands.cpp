@@ -9,26 +9,6 @@ namespace kronex {
 
 namespace {
 
-constexpr std::uint8_t kWriteFrameLength = 5 + kBlockBytes; // 0x85
-constexpr std::uint8_t kWriteConstant = 0x08;
-
-std::uint8_t commandByte(std::uint8_t command, int target) {
-    return target == 1 ? static_cast<std::uint8_t>(command | kTarget1Bit) : command;
-}
-
-std::uint8_t high(unsigned v) {
-    return static_cast<std::uint8_t>((v >> 8) & 0xFF);
-}
-std::uint8_t low(unsigned v) {
-    return static_cast<std::uint8_t>(v & 0xFF);
-}
-
-// Coded payload from frame byte 5 on.
-void putPayload(LinkExchange& link, const std::uint8_t* data) {
-    for (std::size_t i = 0; i < kBlockBytes; ++i)
-        link.frame[5 + i] = CODIFICA_BYTE(data[i]);
-}
-
 bool exchangeAndJudge(LinkExchange& link) {
     return link.ENVIA_QUADRO() && link.RECEBE_RESPOSTA() && link.reply[0] == kAck;
 }
@@ -44,24 +24,17 @@ std::uint8_t hexPair(std::string_view hex, std::size_t i) {
 } // namespace
 
 bool CMD_EXECUTA(LinkExchange& link, int target) {
-    link.frame[0] = 0x02;
-    link.frame[1] = commandByte(kCmdRun, target);
+    encodeFrame({kCmdRun, target}, link.frame.data());
     return exchangeAndJudge(link);
 }
 
 bool CMD_APAGA(LinkExchange& link, int target, std::uint16_t address) {
-    link.frame[0] = 0x04;
-    link.frame[1] = commandByte(kCmdErase, target);
-    link.frame[2] = high(address);
-    link.frame[3] = low(address);
+    encodeFrame({kCmdErase, target, address}, link.frame.data());
     return exchangeAndJudge(link);
 }
 
 bool CMD_LE_BLOCO(LinkExchange& link, int target, std::uint16_t address, std::uint8_t* data) {
-    link.frame[0] = 0x04;
-    link.frame[1] = commandByte(kCmdRead, target);
-    link.frame[2] = high(address);
-    link.frame[3] = low(address);
+    encodeFrame({kCmdRead, target, address}, link.frame.data());
     if (!link.ENVIA_QUADRO())
         return false;
     // A shorter reply would leave bytes of an earlier one in the buffer.
@@ -82,14 +55,10 @@ bool CMD_GRAVA_PAGINA(LinkExchange& link, int target, int blocks, std::uint16_t 
     if (!CMD_APAGA(link, target, address))
         return false;
     const int frames = blocks == 1 ? 1 : 4;
-    link.frame[0] = kWriteFrameLength;
-    link.frame[1] = commandByte(kCmdWrite, target);
-    link.frame[2] = kWriteConstant;
     for (int k = 0; k < frames; ++k) {
-        const unsigned at = address + static_cast<unsigned>(k) * kBlockBytes;
-        link.frame[3] = high(at);
-        link.frame[4] = low(at);
-        putPayload(link, data + static_cast<std::size_t>(k) * kBlockBytes);
+        const auto at = static_cast<std::uint16_t>(address + k * kBlockBytes);
+        encodeFrame({kCmdWrite, target, at}, link.frame.data(),
+                    data + static_cast<std::size_t>(k) * kBlockBytes);
         if (!exchangeAndJudge(link))
             return false;
     }
@@ -97,16 +66,11 @@ bool CMD_GRAVA_PAGINA(LinkExchange& link, int target, int blocks, std::uint16_t 
 }
 
 bool CMD_GRAVA_MEMORIA(LinkExchange& link, int blockNumber, const std::uint8_t* data) {
-    link.frame[0] = kWriteFrameLength;
-    link.frame[1] = kCmdWriteData;
-    link.frame[2] = high(static_cast<unsigned>(blockNumber));
-    link.frame[3] = low(static_cast<unsigned>(blockNumber));
-    link.frame[4] = 0x00;
-    putPayload(link, data);
+    const auto block = static_cast<std::uint16_t>(blockNumber);
+    encodeFrame({kCmdWriteData, 0, block, 0x00}, link.frame.data(), data);
     if (!exchangeAndJudge(link))
         return false;
-    link.frame[4] = 0x80;
-    putPayload(link, data + kBlockBytes);
+    encodeFrame({kCmdWriteData, 0, block, 0x80}, link.frame.data(), data + kBlockBytes);
     return exchangeAndJudge(link);
 }
 

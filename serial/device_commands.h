@@ -12,17 +12,9 @@
 namespace kronex {
 
 inline constexpr std::uint8_t kAck = 0xAA;
-inline constexpr std::size_t kBlockBytes = 128;
 inline constexpr std::size_t kPageBytes = 512;
 inline constexpr std::size_t kDataBlockBytes = 256;
 
-// The command bytes; a command to target 1 carries kTarget1Bit as well.
-inline constexpr std::uint8_t kCmdRun = 0x47;
-inline constexpr std::uint8_t kCmdErase = 0x45;
-inline constexpr std::uint8_t kCmdRead = 0x44;
-inline constexpr std::uint8_t kCmdWrite = 0x57;     // 128 bytes of program memory
-inline constexpr std::uint8_t kCmdWriteData = 0x46; // half a data block; target 0 only
-inline constexpr std::uint8_t kTarget1Bit = 0x80;
 inline constexpr std::uint8_t kReadReplyLength = 2 + kBlockBytes; // 0x82
 
 // Target 1 sets bit 7 of the command byte; any other value means target 0.

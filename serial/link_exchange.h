@@ -2,6 +2,7 @@
 // the request frame, then a length-prefixed reply.
 #pragma once
 
+#include "frame_codec.h"
 #include "serial_port.h"
 
 #include <array>
@@ -18,12 +19,6 @@ enum LinkStatus : std::uint8_t {
     LINK_SHORT_READ = 4,   // a read did not deliver every byte asked for, or the port failed
     LINK_TIMEOUT = 5,      // 5000 ms passed without the expected byte
 };
-
-// Swaps the nibbles and complements the byte: the coding of payload bytes
-// in both directions (it is its own inverse).
-constexpr std::uint8_t CODIFICA_BYTE(std::uint8_t b) {
-    return static_cast<std::uint8_t>(~((b >> 4) | (b << 4)) & 0xFF);
-}
 
 class LinkExchange {
   public:

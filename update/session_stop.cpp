@@ -18,24 +18,16 @@ std::string hex(unsigned value, int digits) {
 } // namespace
 
 void recordLastExchange(const LinkExchange& link, SessionStop& stop) {
-    const auto& f = link.frame;
-    stop.command = f[1];
+    stop.command = link.frame[1];
     stop.exchange = link.exchanges;
     stop.linkStatus = link.status;
     stop.replyStatus = link.reply[0];
     stop.replyLength = link.replyLength;
     stop.frameSent = link.frameSent;
     stop.portFailed = link.port().failed();
-    stop.half = 0;
-    const std::uint8_t command = f[1] & static_cast<std::uint8_t>(~kTarget1Bit);
-    if (f[1] == kCmdWriteData) {
-        stop.address = static_cast<std::uint16_t>(f[2] << 8 | f[3]);
-        stop.half = f[4];
-    } else if (command == kCmdWrite) {
-        stop.address = static_cast<std::uint16_t>(f[3] << 8 | f[4]);
-    } else {
-        stop.address = static_cast<std::uint16_t>(f[2] << 8 | f[3]);
-    }
+    const auto f = decodeFrame(link.frame.data(), link.frame.size());
+    stop.address = f ? f->address : 0;
+    stop.half = f ? f->half : 0;
 }
 
 std::string stepName(const SessionStop& stop) {

@@ -67,6 +67,49 @@ TEST_F(DeviceCommandsTest, TargetOneSetsBitSevenExceptForDataWrites) {
     EXPECT_EQ(unit.frames[4].size(), 0x85u);
 }
 
+// Each frame a command sent reads back as the fields it was built from and
+// builds again to the same bytes; a cut frame names nothing it lacks.
+TEST_F(DeviceCommandsTest, FramesDecodeToWhatTheirCommandsSent) {
+    std::uint8_t data[256];
+    std::iota(std::begin(data), std::end(data), 0);
+    ASSERT_TRUE(CMD_EXECUTA(link, 1));
+    ASSERT_TRUE(CMD_GRAVA_PAGINA(link, 1, 1, 0x1A00, data)); // an erase, a write
+    ASSERT_TRUE(CMD_GRAVA_MEMORIA(link, 0x0102, data));      // two halves
+    const std::vector<FrameFields> sent = {{kCmdRun, 1},
+                                           {kCmdErase, 1, 0x1A00},
+                                           {kCmdWrite, 1, 0x1A00},
+                                           {kCmdWriteData, 0, 0x0102, 0x00},
+                                           {kCmdWriteData, 0, 0x0102, 0x80}};
+    ASSERT_EQ(unit.frames.size(), sent.size());
+    for (std::size_t k = 0; k < sent.size(); ++k) {
+        const Bytes& f = unit.frames[k];
+        EXPECT_TRUE(wholeFrame(f.data(), f.size())) << k;
+        const auto got = decodeFrame(f.data(), f.size());
+        ASSERT_TRUE(got) << k;
+        EXPECT_EQ(got->code(), f[1]) << k;
+        EXPECT_EQ(got->target, sent[k].target) << k;
+        EXPECT_EQ(got->address, sent[k].address) << k;
+        EXPECT_EQ(got->half, sent[k].half) << k;
+        std::uint8_t plain[128];
+        const bool write = framePayload(f.data(), f.size(), plain);
+        EXPECT_EQ(write, k >= 2) << k;
+        if (write) {
+            const std::uint8_t* from = data + (sent[k].half == 0x80 ? 128 : 0);
+            EXPECT_EQ(Bytes(plain, plain + 128), Bytes(from, from + 128)) << k;
+        }
+        Bytes again(kMaxFrameBytes);
+        again.resize(encodeFrame(*got, again.data(), write ? plain : nullptr));
+        EXPECT_EQ(again, f) << k;
+    }
+    const Bytes& half = unit.frames[4];
+    EXPECT_FALSE(decodeFrame(half.data(), 4)); // no half yet
+    EXPECT_EQ(decodeFrame(half.data(), 5)->half, 0x80);
+    EXPECT_FALSE(wholeFrame(half.data(), half.size() - 1));
+    std::uint8_t plain[128];
+    EXPECT_FALSE(framePayload(half.data(), half.size() - 1, plain));
+    EXPECT_FALSE(decodeFrame(half.data(), 1));
+}
+
 TEST_F(DeviceCommandsTest, RejectedStatusIsFailure) {
     std::uint8_t data[256] = {};
     unit.replies = {{0x02, 0x55}, {0x02, 0x00}, {0x02, 0x55}};

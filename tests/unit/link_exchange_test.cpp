@@ -311,7 +311,7 @@ TEST(UsbAdapterModel, KronexUpdateSendsTheWindowsBytesInWholeFrames) {
             } else {
                 kronex::cli::UnitJob job{
                     kronex::test::sampleRelease(), rig.catalog,
-                    kronex::cli::planSession(kronex::test::sampleRelease(), rig.catalog), true,
+                    kronex::planSession(kronex::test::sampleRelease(), rig.catalog), true,
                     [&](const std::string&, int) { return rig.dumpFile; }};
                 job.unitRecords = rig.recordFolder();
                 job.api = &usb;

@@ -1,10 +1,12 @@
 // The start button's whole workflow on the virtual clock: detection, the
 // compatibility check and the update session against simulated units.
 #include "dump_file.h"
+#include "embedded_release.h"
 #include "expected_update.h"
 #include "record_lock.h"
 #include "record_match.h"
 #include "release_file.h"
+#include "session_plan.h"
 #include "workflow_rig.h"
 
 #include <algorithm>
@@ -478,6 +480,7 @@ TEST(Workflow, TheStopReasonNamesStepCommandExchangeAndCause) {
          "RUN t1",
          "refused with status 0x55"},
     };
+    const SessionPlan plan = planSession(kronex::test::sampleRelease(), WorkflowRig().catalog);
     for (const auto& c : cases) {
         WorkflowRig rig;
         rig.unitOn(1, c.faults);
@@ -490,6 +493,11 @@ TEST(Workflow, TheStopReasonNamesStepCommandExchangeAndCause) {
         EXPECT_EQ(commandText(stop), c.command);
         EXPECT_EQ(stop.exchange, static_cast<unsigned>(at)) << c.command;
         EXPECT_EQ(reasonText(stop), c.reason) << c.command;
+        // The plan tags the exchange with the step the stop names; the check's
+        // read is exchange 1.
+        ASSERT_GE(at, 2);
+        ASSERT_LE(static_cast<std::size_t>(at), plan.exchanges);
+        EXPECT_EQ(plan.session[static_cast<std::size_t>(at) - 2].step, stop.step) << c.command;
     }
     // Unplugged mid-session: the report says the port went, not that a reply was cut.
     WorkflowRig timing;
@@ -505,6 +513,60 @@ TEST(Workflow, TheStopReasonNamesStepCommandExchangeAndCause) {
     EXPECT_FALSE(gone.runSession(1));
     EXPECT_EQ(stepName(gone.session.stop), "main image group 2");
     EXPECT_EQ(reasonText(gone.session.stop), "the port failed (the unit or its adapter is gone)");
+}
+
+// The plan is what a real session sends, exchange by exchange and byte for
+// byte, with handshakes only where the plan has them; its totals are what
+// the session counted. The bytes the session takes from the unit are those
+// in which plans for two different units differ: there the real unit's own
+// byte goes out.
+TEST(Workflow, ASessionSendsExactlyItsPlan) {
+    // The sample, and whatever release the program embeds.
+    for (const ReleaseTable* release : {&kronex::test::sampleRelease(), &embeddedRelease()}) {
+        SCOPED_TRACE(release == &embeddedRelease() ? "embedded release" : "sample release");
+        WorkflowRig rig(*release);
+        const SessionPlan plan = planSession(*release, rig.catalog);
+        const SessionPlan zeros = planSession(*release, rig.catalog, 0x00);
+        ASSERT_EQ(zeros.session.size(), plan.session.size());
+        auto& unit = rig.unitOn(1);
+        const devsim::DeviceModel::Memory own[] = {unit.program(0), unit.program(1)};
+        ASSERT_TRUE(rig.runSession(1));
+        const auto& sent = rig.comm.port(1).sent;
+        std::size_t at = 0;
+        std::size_t handshakes = 0;
+        const auto tries = [&] {
+            const std::size_t from = at;
+            while (at < sent.size() && sent[at] == 0xBC)
+                ++at;
+            handshakes += at - from;
+            return at - from;
+        };
+        tries();
+        ASSERT_LE(plan.check.size(), sent.size());
+        EXPECT_TRUE(std::equal(plan.check.begin(), plan.check.end(), sent.begin()));
+        at = plan.check.size();
+        constexpr std::size_t kPayloadAt = 6; // after the attention byte and five frame bytes
+        for (std::size_t k = 0; k < plan.session.size(); ++k) {
+            const auto& e = plan.session[k];
+            EXPECT_EQ(tries() > 0, e.handshakesBefore > 0) << "exchange " << k + 2;
+            ASSERT_LE(at + e.bytesOut.size(), sent.size()) << "exchange " << k + 2;
+            for (std::size_t i = 0; i < e.bytesOut.size(); ++i) {
+                std::uint8_t want = e.bytesOut[i];
+                if (want != zeros.session[k].bytesOut[i]) {
+                    ASSERT_GE(i, kPayloadAt) << "exchange " << k + 2;
+                    const auto& memory = own[e.frame.target];
+                    want = CODIFICA_BYTE(
+                        memory[static_cast<std::uint16_t>(e.frame.address + i - kPayloadAt)]);
+                }
+                ASSERT_EQ(sent[at + i], want) << "exchange " << k + 2 << " byte " << i;
+            }
+            at += e.bytesOut.size();
+        }
+        EXPECT_EQ(at, sent.size());
+        EXPECT_EQ(plan.exchanges, rig.link.exchange.exchanges);
+        EXPECT_EQ(plan.bytesOut, sent.size() - handshakes);
+        EXPECT_EQ(plan.session.back().step, SessionStep::FinalRun);
+    }
 }
 
 namespace {

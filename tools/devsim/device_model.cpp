@@ -1,26 +1,19 @@
 #include "device_model.h"
 
+#include "frame_codec.h"
 #include "payload_coding.h"
 #include "preset_memory.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 
 namespace kronex::devsim {
 
 namespace {
 
-constexpr std::uint8_t kRun = 0x47;
-constexpr std::uint8_t kErase = 0x45;
-constexpr std::uint8_t kRead = 0x44;
-constexpr std::uint8_t kWrite = 0x57;
-constexpr std::uint8_t kWriteData = 0x46; // no target bit
-constexpr std::uint8_t kTargetBit = 0x80;
-constexpr std::uint8_t kWriteMarker = 0x08; // byte 2 of every program write frame
-constexpr std::size_t kPayload = 128;
+constexpr std::size_t kPayload = kBlockBytes;
 constexpr std::size_t kEraseSize = 512;
-constexpr std::size_t kShortFrame = 4;      // length, command, two address bytes
-constexpr std::size_t kPayloadFrame = 0x85; // five header bytes and the payload
 
 // Sent ahead of 0x78 when noise is injected: bytes a careless reader could take
 // for an answer ("C", a zero length, a status, the attention byte itself).
@@ -178,68 +171,50 @@ std::vector<std::uint8_t> DeviceModel::frameByte(std::uint8_t byte) {
 std::vector<std::uint8_t> DeviceModel::command(bool nak, std::size_t done) {
     const std::size_t n = frame_.size();
     const std::uint8_t code = n >= 2 ? frame_[1] : 0;
-    const int target = (code & kTargetBit) ? 1 : 0;
-    const auto base = static_cast<std::uint8_t>(code & ~kTargetBit);
-    const auto address = [this](std::size_t at) {
-        return static_cast<std::uint16_t>(frame_[at] << 8 | frame_[at + 1]);
-    };
     auto rejected = [&] {
         transcript_.push_back("REJECTED " + hex(code, 2) + " length " + std::to_string(n));
         return std::vector<std::uint8_t>{kNak};
     };
+    if (!wholeFrame(frame_.data(), n))
+        return rejected();
+    const FrameFields f = *decodeFrame(frame_.data(), n);
+    std::array<std::uint8_t, kPayload> payload{}; // a write's bytes as they are stored
+    framePayload(frame_.data(), n, payload.data());
 
     std::vector<std::uint8_t> body{nak ? kNak : kAck};
     std::string line;
-    if (n < 2) {
-        return rejected();
-    } else if (code == kWriteData) {
-        const std::uint8_t offset = n == kPayloadFrame ? frame_[4] : 0;
-        if (n != kPayloadFrame || (offset != 0x00 && offset != 0x80))
-            return rejected();
-        const std::uint16_t block = address(2);
-        line = "DATA " + hex(block, 4) + "+" + hex(offset, 2);
+    if (f.dataWrite()) {
+        line = "DATA " + hex(f.address, 4) + "+" + hex(f.half, 2);
         if (!nak)
-            writeData(std::uint32_t{block} * 256 + offset, &frame_[5], done);
-    } else if (base == kRun) {
-        if (n != 2)
-            return rejected();
+            writeData(std::uint32_t{f.address} * 256 + f.half, payload.data(), done);
+    } else if (f.command == kCmdRun) {
         // A run of target 0 restarts the unit into update mode; the frame state
         // has already been dropped, so the next handshake is answered as at power-on.
-        line = "RUN t" + std::to_string(target);
-    } else if (base == kErase) {
-        if (n != kShortFrame)
-            return rejected();
-        const std::uint16_t from = address(2);
-        line = onTarget("ERASE", target, from);
+        line = "RUN t" + std::to_string(f.target);
+    } else if (f.command == kCmdErase) {
+        line = onTarget("ERASE", f.target, f.address);
         for (std::size_t i = 0; !nak && i < std::min(done + 1, kEraseSize); ++i) {
-            auto& cell = program(target)[static_cast<std::uint16_t>(from + i)];
+            auto& cell = program(f.target)[static_cast<std::uint16_t>(f.address + i)];
             cell = i < done ? 0xFF : cutErase(cell);
         }
-    } else if (base == kRead) {
-        if (n != kShortFrame)
-            return rejected();
-        const std::uint16_t from = address(2);
-        line = onTarget("READ", target, from);
+    } else if (f.command == kCmdRead) {
+        line = onTarget("READ", f.target, f.address);
         for (std::size_t i = 0; i < kPayload; ++i)
-            body.push_back(codeByte(program(target)[static_cast<std::uint16_t>(from + i)]));
-    } else if (base == kWrite) {
-        if (n != kPayloadFrame || frame_[2] != kWriteMarker)
-            return rejected();
-        const std::uint16_t to = address(3);
-        line = onTarget("WRITE", target, to);
+            body.push_back(codeByte(program(f.target)[static_cast<std::uint16_t>(f.address + i)]));
+    } else {
+        const std::uint16_t to = f.address;
+        line = onTarget("WRITE", f.target, to);
         // Programming only clears bits: over bytes not erased it leaves old & new.
         for (std::size_t i = 0; !nak && i < std::min(done + 1, kPayload); ++i) {
-            auto& cell = program(target)[static_cast<std::uint16_t>(to + i)];
-            const std::uint8_t wanted = codeByte(frame_[5 + i]);
+            auto& cell = program(f.target)[static_cast<std::uint16_t>(to + i)];
+            const std::uint8_t wanted = payload[i];
             cell = i < done ? static_cast<std::uint8_t>(cell & wanted) : cutWrite(cell, wanted);
         }
         // A cell that did not take its value: nothing on the line shows it.
         if (!nak && exchanges_ == faults_.corruptAtExchange) {
-            program(target)[to] = static_cast<std::uint8_t>(~program(target)[to]);
+            program(f.target)[to] = static_cast<std::uint8_t>(~program(f.target)[to]);
             line += " [corrupt]";
         }
-    } else {
-        return rejected();
     }
     transcript_.push_back(nak ? line + " [nak]" : line);
     return body;
@@ -251,13 +226,13 @@ std::vector<std::uint8_t> DeviceModel::reply(std::vector<std::uint8_t> body) {
 }
 
 // The data memory takes whole bytes: a cut leaves the first `done` written.
-void DeviceModel::writeData(std::uint32_t position, const std::uint8_t* coded, std::size_t done) {
+void DeviceModel::writeData(std::uint32_t position, const std::uint8_t* bytes, std::size_t done) {
     for (std::size_t i = 0; i < std::min(done, kPayload); ++i) {
         const std::uint32_t at = position + static_cast<std::uint32_t>(i);
         auto [it, fresh] = data_.try_emplace(at >> 8);
         if (fresh)
             it->second.fill(0xFF);
-        it->second[at & 0xFF] = codeByte(coded[i]);
+        it->second[at & 0xFF] = bytes[i];
     }
     if (done > 0)
         dataExtent_ = std::max<std::uint32_t>(

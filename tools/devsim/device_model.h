@@ -131,7 +131,7 @@ class DeviceModel {
     // power goes (all of them when no cut).
     std::vector<std::uint8_t> command(bool nak, std::size_t done);
     std::vector<std::uint8_t> reply(std::vector<std::uint8_t> body);
-    void writeData(std::uint32_t position, const std::uint8_t* coded, std::size_t done);
+    void writeData(std::uint32_t position, const std::uint8_t* bytes, std::size_t done);
 };
 
 } // namespace kronex::devsim
