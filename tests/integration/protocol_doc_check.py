@@ -10,12 +10,22 @@ root = pathlib.Path(sys.argv[1])
 doc = (root / "docs/PROTOCOL.md").read_text(encoding="utf-8")
 listed = {m[0]: (int(m[1], 0), m[2])
           for m in re.findall(r"^\| `(k\w+)` \| `([^`]+)` \| `([^`]+)` \|", doc, re.M)}
-own = {"serial/handshake.h", "serial/identity_layout.h", "serial/device_commands.h"}
+own = {"serial/handshake.h", "serial/identity_layout.h", "serial/frame_codec.h",
+       "serial/device_commands.h"}
+pending = [(name, expr, header) for header in sorted(own | {h for _, h in listed.values()})
+           for name, expr in re.findall(r"constexpr\s+[\w:]+\s+(k\w+)\s*=\s*([^;]+);",
+                                        (root / header).read_text(encoding="utf-8"))]
 values, where = {}, {}
-for header in own | {h for _, h in listed.values()}:
-    text = (root / header).read_text(encoding="utf-8")
-    for name, expr in re.findall(r"constexpr\s+[\w:]+\s+(k\w+)\s*=\s*([^;]+);", text):
-        values[name], where[name] = eval(expr, {}, dict(values)), header  # literals, names above
+while pending:  # literals first, then values built from names already known
+    left = []
+    for name, expr, header in pending:
+        try:
+            values[name], where[name] = eval(expr, {}, dict(values)), header
+        except NameError:
+            left.append((name, expr, header))
+    if len(left) == len(pending):
+        sys.exit(f"cannot work out {', '.join(n for n, _, _ in left)}")
+    pending = left
 
 wrong = [f"{n}: the document says {v} in {h}, the code {values.get(n)} in {where.get(n)}"
          for n, (v, h) in listed.items() if (values.get(n), where.get(n)) != (v, h)]
