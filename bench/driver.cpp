@@ -201,8 +201,12 @@ ChildRun updateRun(const Programs& p, long baud, const std::vector<std::string>&
     return run;
 }
 
+// A completed update that sent its plan's exchanges, where the program says
+// what its plan is.
 bool completed(const ChildRun& run) {
-    return run.ok() && run.figure("outcome=completed") == 1;
+    const double planned = run.figure("plan_exchanges");
+    return run.ok() && run.figure("outcome=completed") == 1 &&
+           (std::isnan(planned) || run.figure("exchanges") == planned);
 }
 
 std::string describe(const ChildRun& run) {

@@ -10,11 +10,11 @@
 // calls did against what they must do on that scene. Exit code 0 when every
 // check holds. What the unit received is checked on its side (kronex-e2e-check).
 #include "detection.h"
-#include "start_button.h"
 #include "dump_file.h"
 #include "embedded_release.h"
 #include "fake_window.h"
 #include "loaded_catalog.h"
+#include "start_button.h"
 #include "tracing_comm.h"
 
 #include <cstdio>
@@ -95,9 +95,8 @@ int main(int argc, char** argv) {
         const auto& r = comm.shortReads[i];
         std::printf("  %s: %lu of %lu bytes after %lu ms, GetOverlappedResult %s %lu\n",
                     r.port.c_str(), static_cast<unsigned long>(r.got),
-                    static_cast<unsigned long>(r.asked),
-                    static_cast<unsigned long>(r.milliseconds), r.error ? "error" : "true,",
-                    static_cast<unsigned long>(r.error));
+                    static_cast<unsigned long>(r.asked), static_cast<unsigned long>(r.milliseconds),
+                    r.error ? "error" : "true,", static_cast<unsigned long>(r.error));
     }
     if (comm.shortReads.size() > kListed)
         std::printf("  and %zu more\n", comm.shortReads.size() - kListed);
@@ -124,8 +123,8 @@ int main(int argc, char** argv) {
     std::size_t unexpected = 0;
     for (const auto& f : comm.failures)
         if (!isExpectedFailure(f) && ++unexpected <= kListed)
-            std::printf("         unexpected: %s(%s) error %lu\n", f.call.c_str(),
-                        f.port.c_str(), static_cast<unsigned long>(f.error));
+            std::printf("         unexpected: %s(%s) error %lu\n", f.call.c_str(), f.port.c_str(),
+                        static_cast<unsigned long>(f.error));
     if (unexpected > kListed)
         std::printf("         and %zu more\n", unexpected - kListed);
     ok = check(unexpected == 0,

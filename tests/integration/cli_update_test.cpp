@@ -2,12 +2,12 @@
 // pseudo-terminals: the same commands as the window, and several units at
 // once where one refuses a data block.
 #include "detection.h"
-#include "start_button.h"
 #include "devsim_process.h"
 #include "dump_file.h"
 #include "embedded_release.h"
 #include "expected_update.h"
 #include "fake_window.h"
+#include "start_button.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,11 +1,11 @@
 // A port another program holds is passed over, its traffic untouched, and a
 // second copy of the updater never reaches a unit the first one holds.
 #include "detection.h"
-#include "start_button.h"
 #include "devsim_process.h"
 #include "embedded_release.h"
 #include "fake_window.h"
 #include "recording_comm.h"
+#include "start_button.h"
 
 #include <chrono>
 #include <csignal>

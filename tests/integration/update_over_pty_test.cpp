@@ -1,13 +1,13 @@
 // A whole update as the program runs it, on this platform's serial calls:
 // COM1 a silent terminal, COM2 missing, kronex-devsim on COM3.
 #include "detection.h"
-#include "start_button.h"
 #include "devsim_process.h"
 #include "dump_file.h"
 #include "embedded_release.h"
 #include "expected_update.h"
 #include "fake_window.h"
 #include "recording_comm.h"
+#include "start_button.h"
 
 #include <chrono>
 #include <csignal>

@@ -1,13 +1,13 @@
 #include "real_faults.h"
 
 #include "detection.h"
-#include "start_button.h"
 #include "devsim_process.h"
 #include "dos_devices.h"
 #include "dump_file.h"
 #include "expected_update.h"
 #include "fake_window.h"
 #include "loaded_catalog.h"
+#include "start_button.h"
 
 #include <chrono>
 #include <csignal>
