@@ -110,8 +110,11 @@ std::string fitBar(const std::string& name, double f, const std::string& figures
     return firstColumns(name + figures, room); // no room for a bar at all
 }
 
-ProgressView::ProgressView(std::FILE* out, SessionPlan plan)
-    : out_(out), plan_(plan), terminal_(drawsBars(out)) {}
+ProgressView::ProgressView(std::FILE* out, const SessionPlan& plan)
+    : out_(out), terminal_(drawsBars(out)) {
+    plan_.exchanges = plan.exchanges;
+    plan_.bytesOut = plan.bytesOut;
+}
 
 std::string ProgressView::bar(const UnitProgress& u, Seen& seen, std::size_t columns) const {
     const double f = fraction(u, plan_);

@@ -30,7 +30,7 @@ std::string fitBar(const std::string& name, double fraction, const std::string& 
 
 class ProgressView {
   public:
-    ProgressView(std::FILE* out, SessionPlan plan);
+    ProgressView(std::FILE* out, const SessionPlan& plan);
     // Draws the current state; call every few tenths of a second.
     void show(const std::deque<UnitProgress>& units);
     // The last state, and the line left clean for the results.
@@ -47,7 +47,7 @@ class ProgressView {
     void plain(const UnitProgress& unit, Seen& seen);
 
     std::FILE* out_;
-    SessionPlan plan_;
+    SessionPlan plan_; // its totals alone: the bars need no more
     bool terminal_;
     int drawn_ = 0; // bar lines on the screen
     std::vector<Seen> seen_;
