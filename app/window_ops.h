@@ -37,14 +37,16 @@ class MainWindowOps : public SessionObserver {
     // Shows the message dialog for `code`; true only when closed with OK.
     virtual bool SHOW_MSG(MessageCode code) = 0;
 
-    // The session's reports, as the window shows them. A record another
-    // user keeps is never used: nobody is asked.
+    // The session's reports, as the window shows them.
     void checkBegins() final;
     void checkEnded() final;
     void sessionBegins(std::string_view serial) final;
     void advanced(int units) final;
     void between() final;
     void sessionCompleted() final;
+    // The window never uses a record another user of the PC keeps: it asks
+    // nobody, and no window can be made to.
+    bool useForeignRecord(const KeptRecord&) final { return false; }
 };
 
 } // namespace kronex

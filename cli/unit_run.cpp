@@ -51,7 +51,7 @@ class UnitReports final : public SessionObserver {
     const UnitJob& job_;
 };
 
-// COMn as the scan opened it: why it would not open, if it would not.
+// COMn just opened: why it would not open, if it would not.
 std::optional<PortProblem> openProblem(SerialLink& link, CommApi& comm, int port) {
     if (isValidHandle(link.port.handle()))
         return std::nullopt;
@@ -342,7 +342,8 @@ bool tryUnit(SerialLink& link, CancellableComm& comm, const UnitJob& job, UnitPr
     return false;
 }
 
-// COMn, opened by the scan: why it would not open, or the unit on it.
+// COMn just opened (the scan's or a named one): why it would not open, or
+// the unit on it. The port is left open.
 UnitReport onOpenPort(int port, SerialLink& link, CancellableComm& comm, const UnitJob& job,
                       UnitProgress& progress) {
     comm.startSpan();
@@ -363,14 +364,11 @@ UnitReport onOpenPort(int port, SerialLink& link, CancellableComm& comm, const U
     return report;
 }
 
-// The named port alone, searched as the scan searches each port.
+// The named port alone.
 UnitReport onPort(int port, SerialLink& link, CancellableComm& comm, const UnitJob& job,
                   UnitProgress& progress) {
-    UnitReport report;
-    scanPorts(link.port, port, port, [&](int n) {
-        report = onOpenPort(n, link, comm, job, progress);
-        return true;
-    });
+    link.port.ABRE_PORTA(port);
+    UnitReport report = onOpenPort(port, link, comm, job, progress);
     link.port.FECHA_PORTA();
     return report;
 }
@@ -509,20 +507,19 @@ UnitReport scanOnce(SerialLink& link, CancellableComm& comm, const UnitJob& job,
 Probe probePort(int port) {
     CancellableComm comm(systemCommApi(), interrupted);
     SerialLink link(comm);
+    link.port.ABRE_PORTA(port);
     Probe probe = Probe::Missing;
-    scanPorts(link.port, port, port, [&](int n) {
-        if (const auto problem = openProblem(link, comm, n)) {
-            const Outcome o = outcomeOf(*problem);
-            probe = o == Outcome::Held     ? Probe::Held
-                    : o == Outcome::Denied ? Probe::Denied
-                                           : Probe::Missing;
-        } else {
-            const bool answers = tryHandshakes(
-                link.port, [](int) { return true; }, interrupted);
-            probe = answers ? Probe::Answers : Probe::Silent;
-        }
-        return false; // closed again
-    });
+    if (const auto problem = openProblem(link, comm, port)) {
+        const Outcome o = outcomeOf(*problem);
+        probe = o == Outcome::Held     ? Probe::Held
+                : o == Outcome::Denied ? Probe::Denied
+                                       : Probe::Missing;
+    } else {
+        const bool answers = tryHandshakes(
+            link.port, [](int) { return true; }, interrupted);
+        probe = answers ? Probe::Answers : Probe::Silent;
+    }
+    link.port.FECHA_PORTA();
     return probe;
 }
 

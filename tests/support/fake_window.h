@@ -25,8 +25,6 @@ class FakeWindow : public MainWindowOps {
     std::vector<std::string> statuses; // every status text, in order
     std::vector<SessionStep> reached;  // every step the session reported
     std::function<void()> onPump;      // runs at each pump, as a user's click would
-    // Answers the question about a record another user keeps; empty: no.
-    std::function<bool(const KeptRecord&)> foreignRecord;
     // Answers for SHOW_MSG, in order; when empty, OK.
     std::deque<bool> answers;
 
@@ -57,9 +55,6 @@ class FakeWindow : public MainWindowOps {
     }
     void requestTermination() override { terminationRequested = true; }
     void stepReached(SessionStep step) override { reached.push_back(step); }
-    bool useForeignRecord(const KeptRecord& k) override {
-        return foreignRecord && foreignRecord(k);
-    }
     bool SHOW_MSG(MessageCode code) override {
         shown.push_back(code);
         if (terminationRequested)

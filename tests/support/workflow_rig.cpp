@@ -46,25 +46,48 @@ devsim::DeviceModel& WorkflowRig::unitOn(int n, devsim::Faults faults) {
     return *unit;
 }
 
-Workflow WorkflowRig::workflow() {
-    Workflow w{window, link, *release_, catalog, dumpFile, serialNumber};
+namespace {
+
+// The reports go to the window; the question is answered as told.
+class AskingReports final : public SessionObserver {
+  public:
+    AskingReports(MainWindowOps& window, const std::function<bool(const KeptRecord&)>& answer)
+        : window_(window), answer_(answer) {}
+    void checkBegins() override { window_.checkBegins(); }
+    void checkEnded() override { window_.checkEnded(); }
+    void sessionBegins(std::string_view serial) override { window_.sessionBegins(serial); }
+    void stepReached(SessionStep step) override { window_.stepReached(step); }
+    void advanced(int units) override { window_.advanced(units); }
+    void between() override { window_.between(); }
+    void sessionCompleted() override { window_.sessionCompleted(); }
+    bool useForeignRecord(const KeptRecord& k) override { return answer_(k); }
+
+  private:
+    MainWindowOps& window_;
+    const std::function<bool(const KeptRecord&)>& answer_;
+};
+
+} // namespace
+
+Workflow WorkflowRig::workflow(SessionObserver& observer) {
+    Workflow w{observer, link, *release_, catalog, dumpFile, serialNumber};
     w.unitRecords = unitRecords;
     w.recordFiles = recordFiles;
     w.recordRequired = recordRequired;
-    window.foreignRecord = confirmRecord;
     w.dumpFiles = &dumpFiles;
     return w;
 }
 
 void WorkflowRig::click() {
-    Workflow w = workflow();
+    Workflow w = workflow(window);
     sbATUClick(window, w);
     serialNumber = w.serialNumber;
 }
 
 bool WorkflowRig::runSession(int n) {
     link.port.ABRE_PORTA(n);
-    Workflow w = workflow();
+    AskingReports asking(window, confirmRecord);
+    Workflow w = workflow(confirmRecord ? static_cast<SessionObserver&>(asking) : window);
     if (CART_V2(window, link.exchange, w.serialNumber, &w.checkedIdentity) != 0)
         return false;
     w.port = n;

@@ -3,7 +3,6 @@
 #pragma once
 
 #include "detection.h"
-#include "start_button.h"
 #include "device_model.h"
 #include "device_peer.h"
 #include "fake_comm.h"
@@ -12,6 +11,7 @@
 #include "loaded_catalog.h"
 #include "record_files.h"
 #include "serial_link.h"
+#include "start_button.h"
 #include "update_session.h"
 #include "workflow.h"
 
@@ -37,7 +37,10 @@ class WorkflowRig {
     std::filesystem::path unitRecords; // empty: no records kept
     RecordFiles* recordFiles = nullptr;
     bool recordRequired = false;
-    std::function<bool(const KeptRecord&)> confirmRecord; // another user's record
+    // Answers the question about another user's record, as kronex-update's
+    // technician does; the session is then run for kronex-update, not the
+    // window, which never asks.
+    std::function<bool(const KeptRecord&)> confirmRecord;
 
     std::string serialNumber; // as the last run left it
     SessionResult session;    // as the last runSession left it
@@ -62,7 +65,7 @@ class WorkflowRig {
     const ReleaseTable* release_;
     std::filesystem::path dir_;
     std::map<int, std::unique_ptr<devsim::DeviceModel>> units_;
-    Workflow workflow();
+    Workflow workflow(SessionObserver& observer);
 };
 
 } // namespace kronex::test
