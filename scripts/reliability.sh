@@ -9,6 +9,13 @@
 #   - the whole test suite built and run under both sanitizers (leak checks
 #     included: 10,000 opens and closes, 200 whole updates in one process);
 #   - broken releases given to the build step.
+#
+#   scripts/reliability.sh [--ci] [PART...]
+#
+# PART: matrix (the fault matrix and the reruns), real (vanished unit,
+# killed program), fuzz, asan, broken, report; without one, all of them in
+# that order. Each part leaves its logs in build-reliability/ and the report
+# is made from them alone, so parts may run apart or side by side (CI does).
 # --ci: shorter fuzzing, and the report goes to build-reliability/ only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -16,84 +23,117 @@ cd "$(dirname "$0")/.."
 fuzz_seconds=60
 report=docs/RELIABILITY.md
 command="scripts/reliability.sh"
-if [ "${1:-}" = "--ci" ]; then
-  command="scripts/reliability.sh --ci"
-  fuzz_seconds=15
-  report="build-reliability/RELIABILITY.md"
-fi
+parts=()
+for arg; do
+  case $arg in
+  --ci)
+    command="scripts/reliability.sh --ci"
+    fuzz_seconds=15
+    report="build-reliability/RELIABILITY.md"
+    ;;
+  matrix | real | fuzz | asan | broken | report) parts+=("$arg") ;;
+  *)
+    echo "usage: $0 [--ci] [matrix|real|fuzz|asan|broken|report]..." >&2
+    exit 2
+    ;;
+  esac
+done
+[ ${#parts[@]} -gt 0 ] || parts=(matrix real fuzz asan broken report)
+wants() { [[ " ${parts[*]} " == *" $1 "* ]]; }
+
 jobs=$(nproc)
 work="build-reliability"
 mkdir -p "$work"
-
-scripts/install-deps.sh clang libclang-rt-14-dev
-BUILD_DIR=${BUILD_DIR:-build} scripts/build.sh
 build=${BUILD_DIR:-build}
+if wants fuzz || wants asan; then
+  scripts/install-deps.sh clang libclang-rt-14-dev
+fi
+if wants matrix || wants real || wants broken; then
+  BUILD_DIR=$build scripts/build.sh
+fi
 
-echo "== fault matrix"
-"$build/tests/reliability/kronex-fault-matrix" | tee "$work/matrix.log" | tail -n 2
+# How many inputs a fuzzing log says were run.
+fuzz_runs() { grep -o 'stat::number_of_executed_units: [0-9]*' "$1" | tail -1 | grep -o '[0-9]*$'; }
+fuzz_targets=(fuzz_exchange fuzz_commands fuzz_session fuzz_release fuzz_record)
+
+if wants matrix; then
+  echo "== fault matrix"
+  "$build/tests/reliability/kronex-fault-matrix" | tee "$work/matrix.log" | tail -n 2
+  echo "== interrupted, then run again (records kept, emptied, beside neighbours')"
+  nice "$build/tests/reliability/kronex-fault-matrix" --rerun | tee "$work/rerun.log" | tail -n 2
+fi
+
+if wants real; then
+  echo "== vanished unit, killed program (pseudo-terminals, kronex-devsim)"
+  nice "$build/tests/reliability/kronex-real-faults" | tee "$work/real.log"
+fi
+
+if wants fuzz; then
+  echo "== fuzzing, ${fuzz_seconds} s a target"
+  cmake --preset fuzz >/dev/null
+  cmake --build --preset fuzz
+  for target in "${fuzz_targets[@]}"; do
+    corpus="$work/corpus/$target"
+    mkdir -p "$corpus"
+    log="$work/$target.log"
+    # The seeds first, then new inputs; any sanitizer report or failed check stops it.
+    "build-fuzz/tests/fuzz/$target" -runs=0 "tests/fuzz/corpus/$target" >"$log" 2>&1
+    "build-fuzz/tests/fuzz/$target" -max_total_time="$fuzz_seconds" -print_final_stats=1 \
+      -artifact_prefix="$work/$target-" "$corpus" "tests/fuzz/corpus/$target" >>"$log" 2>&1
+    echo "$target: $(fuzz_runs "$log") inputs, no finding"
+  done
+fi
+
+if wants asan; then
+  echo "== the test suite under AddressSanitizer and UndefinedBehaviorSanitizer"
+  cmake --preset asan >/dev/null
+  cmake --build --preset asan
+  ctest --preset asan -j "$jobs" | tee "$work/asan.log" | tail -n 3
+fi
+
+if wants broken; then
+  echo "== broken releases"
+  sample=catalog/data/release.txt
+  embed="$build/catalog/kronex-release-embed"
+  bad="$work/bad"
+  rm -rf "$bad"
+  mkdir -p "$bad"
+  awk -F'\t' -v OFS='\t' '$1 != 1003' "$sample" >"$bad/missing-FIM.txt"
+  awk -F'\t' -v OFS='\t' '$1 == 60 { $2 = substr($2, 1, 511) } 1' "$sample" >"$bad/line-of-511.txt"
+  awk -F'\t' -v OFS='\t' '$1 == 700 { $2 = tolower($2) } 1' "$sample" >"$bad/lower-case-hex.txt"
+  awk -F'\t' -v OFS='\t' '$1 == 3 { $2 = "vinte e cinco" } 1' "$sample" >"$bad/entry-3-not-a-number.txt"
+  awk -F'\t' -v OFS='\t' '$1 == 2 { $2 = "Firmware versão 1.25 de outubro" } 1' "$sample" >"$bad/caption-of-31.txt"
+  awk -F'\t' -v OFS='\t' '$1 == 829 { for (i = 0; i < 9; i++) { print 829 + 2 * i, sprintf("%0512d", 0); print 830 + 2 * i, "*" } }
+                        $1 >= 829 { $1 += 18 } 1' "$sample" >"$bad/59-sections.txt"
+  awk -F'\t' -v OFS='\t' '$1 == 152 { $2 = "BMP" } 1' "$sample" >"$bad/maker-list-not-closed.txt"
+  awk -F'\t' -v OFS='\t' '$1 == 129 { $2 = "*" } 1' "$sample" >"$bad/no-main-image-end.txt"
+  for f in "$bad"/*.txt; do
+    if "$embed" "$f" "$bad/out.cpp" 2>"$bad/message" >/dev/null; then
+      echo "ACCEPTED: $f" >&2
+      exit 1
+    fi
+    sed "s|$bad/||" "$bad/message" >"${f%.txt}.message"
+    echo "$(basename "$f" .txt): $(cat "${f%.txt}.message")"
+  done
+fi
+
+wants report || exit 0
+# The report, from the parts' logs alone.
 matrix=$(grep -m1 'cases over' "$work/matrix.log")
-
-echo "== interrupted, then run again (records kept, emptied, beside neighbours')"
-nice "$build/tests/reliability/kronex-fault-matrix" --rerun | tee "$work/rerun.log" | tail -n 2
 rerun_kept=$(grep -m1 'interrupted and rerun, records kept' "$work/rerun.log")
 rerun_emptied=$(grep -m1 'interrupted and rerun, records emptied' "$work/rerun.log")
 rerun_neighbours=$(grep -m1 'interrupted and rerun, records kept beside' "$work/rerun.log")
 rerun_lost=$(grep '^records emptied: power lost' "$work/rerun.log" | sed 's/^records emptied: power lost /- /' || true)
-
-echo "== vanished unit, killed program (pseudo-terminals, kronex-devsim)"
-nice "$build/tests/reliability/kronex-real-faults" | tee "$work/real.log"
 vanished=$(grep '^unit vanished' "$work/real.log" | sed 's/^/    /')
 killed=$(grep -A3 '^program killed' "$work/real.log" | sed 's/^/    /')
-
-echo "== fuzzing, ${fuzz_seconds} s a target"
-CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DKRONEX_FUZZ=ON -DKRONEX_BUILD_GUI=OFF -DKRONEX_BUILD_TESTS=OFF >/dev/null
-cmake --build build-fuzz
 fuzz_rows=""
-for target in fuzz_exchange fuzz_commands fuzz_session fuzz_release fuzz_record; do
-  corpus="$work/corpus/$target"
-  mkdir -p "$corpus"
-  log="$work/$target.log"
-  # The seeds first, then new inputs; any sanitizer report or failed check stops it.
-  build-fuzz/tests/fuzz/$target -runs=0 "tests/fuzz/corpus/$target" >"$log" 2>&1
-  build-fuzz/tests/fuzz/$target -max_total_time="$fuzz_seconds" -print_final_stats=1 \
-    -artifact_prefix="$work/$target-" "$corpus" "tests/fuzz/corpus/$target" >>"$log" 2>&1
-  runs=$(grep -o 'stat::number_of_executed_units: [0-9]*' "$log" | tail -1 | grep -o '[0-9]*$')
-  echo "$target: $runs inputs, no finding"
-  fuzz_rows+="| \`$target\` | $fuzz_seconds s | $runs | none |"$'\n'
+for target in "${fuzz_targets[@]}"; do
+  fuzz_rows+="| \`$target\` | $fuzz_seconds s | $(fuzz_runs "$work/$target.log") | none |"$'\n'
 done
-
-echo "== the test suite under AddressSanitizer and UndefinedBehaviorSanitizer"
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKRONEX_SANITIZE=ON >/dev/null
-cmake --build build-asan
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  ctest --test-dir build-asan -j "$jobs" -LE matrix --output-on-failure \
-  | tee "$work/asan.log" | tail -n 3
 asan=$(grep -m1 'tests passed' "$work/asan.log")
-
-echo "== broken releases"
-sample=catalog/data/release.txt
-embed="$build/catalog/kronex-release-embed"
-bad="$work/bad"
-mkdir -p "$bad"
-awk -F'\t' -v OFS='\t' '$1 != 1003' "$sample" >"$bad/missing-FIM.txt"
-awk -F'\t' -v OFS='\t' '$1 == 60 { $2 = substr($2, 1, 511) } 1' "$sample" >"$bad/line-of-511.txt"
-awk -F'\t' -v OFS='\t' '$1 == 700 { $2 = tolower($2) } 1' "$sample" >"$bad/lower-case-hex.txt"
-awk -F'\t' -v OFS='\t' '$1 == 3 { $2 = "vinte e cinco" } 1' "$sample" >"$bad/entry-3-not-a-number.txt"
-awk -F'\t' -v OFS='\t' '$1 == 2 { $2 = "Firmware versão 1.25 de outubro" } 1' "$sample" >"$bad/caption-of-31.txt"
-awk -F'\t' -v OFS='\t' '$1 == 829 { for (i = 0; i < 9; i++) { print 829 + 2 * i, sprintf("%0512d", 0); print 830 + 2 * i, "*" } }
-                        $1 >= 829 { $1 += 18 } 1' "$sample" >"$bad/59-sections.txt"
-awk -F'\t' -v OFS='\t' '$1 == 152 { $2 = "BMP" } 1' "$sample" >"$bad/maker-list-not-closed.txt"
-awk -F'\t' -v OFS='\t' '$1 == 129 { $2 = "*" } 1' "$sample" >"$bad/no-main-image-end.txt"
 bad_rows=""
-for f in "$bad"/*.txt; do
-  if "$embed" "$f" "$bad/out.cpp" 2>"$bad/message" >/dev/null; then
-    echo "ACCEPTED: $f" >&2
-    exit 1
-  fi
-  message=$(sed "s|$bad/||" "$bad/message")
-  echo "$(basename "$f" .txt): $message"
-  bad_rows+="| $(basename "$f" .txt) | \`$message\` |"$'\n'
+for f in "$work/bad"/*.message; do
+  bad_rows+="| $(basename "$f" .message) | \`$(cat "$f")\` |"$'\n'
 done
 
 mkdir -p "$(dirname "$report")"

@@ -7,10 +7,18 @@
 # build-windows/ (scripts/windows-build.sh first). Same release as
 # build-windows was built with.
 #
-#   scripts/reproducible.sh [FOLDER]   (default: a new folder under /tmp)
+#   scripts/reproducible.sh [--built] [FOLDER]   (default: a new folder under /tmp)
+#
+# --built: build-windows/ was just built at this commit (as in CI), so it is
+# not configured and built again first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+built=0
+if [ "${1:-}" = --built ]; then
+  built=1
+  shift
+fi
 if [ -n "$(git status --porcelain --untracked-files=no)" ]; then
   echo "reproducible: uncommitted changes; the second build is of the commit alone: commit first" >&2
   exit 1
@@ -22,8 +30,10 @@ fi
 release=$(sed -n 's/^KRONEX_RELEASE_FILE:[A-Z]*=//p' build-windows/CMakeCache.txt)
 # build-windows/ configured again at this commit: the time written into the
 # programs and the ZIP is the commit's, taken when the folder is configured.
-echo "== build-windows/ at this commit"
-KRONEX_RELEASE_FILE=$release scripts/windows-build.sh
+if [ "$built" -eq 0 ]; then
+  echo "== build-windows/ at this commit"
+  KRONEX_RELEASE_FILE=$release scripts/windows-build.sh
+fi
 [ -f build-windows/app/kronex-atu.exe ] || {
   echo "reproducible: build-windows/ has no window (kronex-atu.exe): build it with Qt for Windows" >&2
   exit 1
