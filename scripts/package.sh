@@ -52,6 +52,7 @@ files=(
   usr/share/icons/hicolor/256x256/apps/kronex-atu.png
   usr/share/icons/hicolor/scalable/apps/kronex-atu.svg
   usr/share/doc/kronex-atu/README.md
+  usr/share/doc/kronex-atu/CLI.md
   usr/share/doc/kronex-atu/copyright
   usr/share/doc/kronex-atu/changelog.gz
   usr/share/man/man1/kronex-atu.1.gz
