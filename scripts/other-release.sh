@@ -14,7 +14,7 @@
 # and relinks.
 #
 # The same steps serve for a real release: give the build its file with
-# -DKRONEX_RELEASE_FILE (README, "Building for a new release").
+# -DKRONEX_RELEASE_FILE (docs/DEVELOPING.md, "Building for a new release").
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
