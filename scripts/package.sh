@@ -114,7 +114,7 @@ fi
 rm -rf "$home"
 
 echo "== a whole update with the installed kronex-update against kronex-devsim"
-# COM3 of a namespace of its own (README, "Serial ports on Linux"), so that
+# COM3 of a namespace of its own (docs/DEVELOPING.md, "Serial ports on Linux"), so that
 # the user's own ports stay out of it.
 run=$(realpath -m "$out/installed-update")
 rm -rf "$run"
