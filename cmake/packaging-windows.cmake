@@ -2,7 +2,8 @@
 # the NSIS installer (cpack -G ZIP / -G NSIS in the cross build). Flat, as
 # windeployqt lays it out: the programs, the Qt DLLs they use, Qt's platform
 # and style plugins, qt.conf, the MinGW run-time DLLs that Qt's DLLs and the
-# window take, the README as text and the licence notices.
+# window take, the user documents as text (the README and the CLI
+# reference; the developer ones do not ship) and the licence notices.
 
 include(${CMAKE_CURRENT_LIST_DIR}/reproducible-windows.cmake)
 
@@ -15,6 +16,7 @@ foreach(program IN LISTS KRONEX_SHIPPED_PROGRAMS)
   endif()
 endforeach()
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION . RENAME README.txt)
+install(FILES ${PROJECT_SOURCE_DIR}/docs/CLI.md DESTINATION . RENAME CLI.txt)
 
 if(TARGET kronex-atu)
   # kronex-update links the run-time statically; Qt's DLLs and the window

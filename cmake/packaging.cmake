@@ -1,6 +1,7 @@
 # Installation on Linux and the Debian package (cpack -G DEB in a Release
 # build): kronex-atu, kronex-update (its rule is in cli/) and kronex-devsim,
-# the desktop entry with its icon, their manual pages, the README, the
+# the desktop entry with its icon, their manual pages, the user documents
+# (the README and the CLI reference; the developer ones do not ship), the
 # copyright file and the changelog. The firmware release built in is part
 # of the package's version. Windows has its own (packaging-windows.cmake).
 if(WIN32)
@@ -30,7 +31,8 @@ if(TARGET kronex-devsim)
   install(TARGETS kronex-devsim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
 set(_doc ${CMAKE_INSTALL_DATADIR}/doc/kronex-atu)
-install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/packaging/linux/copyright
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/CLI.md
+              ${PROJECT_SOURCE_DIR}/packaging/linux/copyright
         DESTINATION ${_doc})
 
 # Debian policy: the changelog and the manual pages compressed as dpkg does

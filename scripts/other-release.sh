@@ -16,7 +16,7 @@
 # gets its own release back at the end.
 #
 # The same steps serve for a real release: give the build its file with
-# -DKRONEX_RELEASE_FILE (README, "Building for a new release").
+# -DKRONEX_RELEASE_FILE (docs/DEVELOPING.md, "Building for a new release").
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh

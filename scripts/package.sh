@@ -52,6 +52,7 @@ files=(
   usr/share/icons/hicolor/256x256/apps/kronex-atu.png
   usr/share/icons/hicolor/scalable/apps/kronex-atu.svg
   usr/share/doc/kronex-atu/README.md
+  usr/share/doc/kronex-atu/CLI.md
   usr/share/doc/kronex-atu/copyright
   usr/share/doc/kronex-atu/changelog.gz
   usr/share/man/man1/kronex-atu.1.gz
@@ -113,7 +114,7 @@ fi
 rm -rf "$home"
 
 echo "== a whole update with the installed kronex-update against kronex-devsim"
-# COM3 of a namespace of its own (README, "Serial ports on Linux"), so that
+# COM3 of a namespace of its own (docs/DEVELOPING.md, "Serial ports on Linux"), so that
 # the user's own ports stay out of it.
 run=$(realpath -m "$out/installed-update")
 rm -rf "$run"

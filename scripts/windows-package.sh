@@ -103,7 +103,7 @@ else
 fi
 for f in kronex-atu.exe kronex-update.exe qt.conf Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll platforms/qwindows.dll \
   styles/qwindowsvistastyle.dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll \
-  README.txt licences/NOTICES.txt licences/LGPL-3.txt; do
+  README.txt CLI.txt licences/NOTICES.txt licences/LGPL-3.txt; do
   grep -qx "$name/$f" <<<"$actual" || fail "the ZIP has no $f"
 done
 # The notices name every DLL that ships, and the Qt they name is the one

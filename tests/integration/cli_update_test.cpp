@@ -1006,7 +1006,7 @@ TEST(CliUpdate, AFaultOfItsOwnEndsWithOneDocumentAndStatus70) {
     EXPECT_NE(bench.progress().find("kronex-update: internal error"), std::string::npos);
 }
 
-// Every exit status the README and --help document, each from a run that
+// Every exit status docs/CLI.md and --help document, each from a run that
 // earns it. A loop ended by Ctrl-C keeps its units' status
 // (LoopTakesUnitsOneAfterAnother); a cut update gives 130
 // (HangUpAndTerminateStopLikeCtrlC).
