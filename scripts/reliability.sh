@@ -12,6 +12,7 @@
 # --ci: shorter fuzzing, and the report goes to build-reliability/ only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/lib.sh
 
 fuzz_seconds=60
 report=docs/RELIABILITY.md
@@ -25,7 +26,7 @@ jobs=$(nproc)
 work="build-reliability"
 mkdir -p "$work"
 
-scripts/install-deps.sh clang libclang-rt-14-dev
+install_deps fuzz
 BUILD_DIR=${BUILD_DIR:-build} scripts/build.sh
 build=${BUILD_DIR:-build}
 
@@ -46,8 +47,7 @@ vanished=$(grep '^unit vanished' "$work/real.log" | sed 's/^/    /')
 killed=$(grep -A3 '^program killed' "$work/real.log" | sed 's/^/    /')
 
 echo "== fuzzing, ${fuzz_seconds} s a target"
-CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DKRONEX_FUZZ=ON -DKRONEX_BUILD_GUI=OFF -DKRONEX_BUILD_TESTS=OFF >/dev/null
+cmake --preset fuzz >/dev/null
 cmake --build build-fuzz
 fuzz_rows=""
 for target in fuzz_exchange fuzz_commands fuzz_session fuzz_release fuzz_record; do
@@ -64,11 +64,10 @@ for target in fuzz_exchange fuzz_commands fuzz_session fuzz_release fuzz_record;
 done
 
 echo "== the test suite under AddressSanitizer and UndefinedBehaviorSanitizer"
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKRONEX_SANITIZE=ON >/dev/null
+cmake --preset asan >/dev/null
 cmake --build build-asan
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  ctest --test-dir build-asan -j "$jobs" -LE matrix --output-on-failure \
-  | tee "$work/asan.log" | tail -n 3
+# The preset's leak checks and stops at the first report; the matrices left out.
+ctest --preset asan -j "$jobs" | tee "$work/asan.log" | tail -n 3
 asan=$(grep -m1 'tests passed' "$work/asan.log")
 
 echo "== broken releases"

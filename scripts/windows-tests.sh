@@ -3,9 +3,9 @@
 # fault matrix under wine64, headless. Full logs in build-windows/test-logs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/lib.sh
 scripts/windows-build.sh
-. scripts/wine-env.sh
-wine_prefix_ready
+use_wine
 
 logs=build-windows/test-logs
 mkdir -p "$logs"
@@ -27,5 +27,4 @@ run() {
 run kronex-unit-tests build-windows/tests/unit/kronex-unit-tests.exe
 run kronex-win32-tests build-windows/tests/win32/kronex-win32-tests.exe
 run kronex-fault-matrix build-windows/tests/reliability/kronex-fault-matrix.exe --sample
-"$WINESERVER" -k 2>/dev/null || true
 exit "$status"
