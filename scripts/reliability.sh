@@ -71,28 +71,22 @@ ctest --preset asan -j "$jobs" | tee "$work/asan.log" | tail -n 3
 asan=$(grep -m1 'tests passed' "$work/asan.log")
 
 echo "== broken releases"
-sample=catalog/data/release.txt
-embed="$build/catalog/kronex-release-embed"
-bad="$work/bad"
+# The cases are the unit test's (tests/unit/embed_step_test.cpp), which
+# asserts that the build step refuses each one naming the entry and the
+# rule; it leaves each release and the step's message in the folder.
+bad=$(realpath -m "$work/bad")
+rm -rf "$bad"
 mkdir -p "$bad"
-awk -F'\t' -v OFS='\t' '$1 != 1003' "$sample" >"$bad/missing-FIM.txt"
-awk -F'\t' -v OFS='\t' '$1 == 60 { $2 = substr($2, 1, 511) } 1' "$sample" >"$bad/line-of-511.txt"
-awk -F'\t' -v OFS='\t' '$1 == 700 { $2 = tolower($2) } 1' "$sample" >"$bad/lower-case-hex.txt"
-awk -F'\t' -v OFS='\t' '$1 == 3 { $2 = "vinte e cinco" } 1' "$sample" >"$bad/entry-3-not-a-number.txt"
-awk -F'\t' -v OFS='\t' '$1 == 2 { $2 = "Firmware versão 1.25 de outubro" } 1' "$sample" >"$bad/caption-of-31.txt"
-awk -F'\t' -v OFS='\t' '$1 == 829 { for (i = 0; i < 9; i++) { print 829 + 2 * i, sprintf("%0512d", 0); print 830 + 2 * i, "*" } }
-                        $1 >= 829 { $1 += 18 } 1' "$sample" >"$bad/59-sections.txt"
-awk -F'\t' -v OFS='\t' '$1 == 152 { $2 = "BMP" } 1' "$sample" >"$bad/maker-list-not-closed.txt"
-awk -F'\t' -v OFS='\t' '$1 == 129 { $2 = "*" } 1' "$sample" >"$bad/no-main-image-end.txt"
+KRONEX_BROKEN_RELEASES_DIR=$bad "$build/tests/unit/kronex-unit-tests" \
+  --gtest_filter=EmbedStep.RefusesBrokenReleasesNamingEntryAndRule >"$bad/test.log" 2>&1 ||
+  { cat "$bad/test.log"; exit 1; }
 bad_rows=""
-for f in "$bad"/*.txt; do
-  if "$embed" "$f" "$bad/out.cpp" 2>"$bad/message" >/dev/null; then
-    echo "ACCEPTED: $f" >&2
-    exit 1
-  fi
-  message=$(sed "s|$bad/||" "$bad/message")
-  echo "$(basename "$f" .txt): $message"
-  bad_rows+="| $(basename "$f" .txt) | \`$message\` |"$'\n'
+for f in "$bad"/*.message; do
+  [ -e "$f" ] || { echo "no broken release left in $bad" >&2; exit 1; }
+  name=$(basename "$f" .message)
+  message=$(sed "s|$bad/||" "$f")
+  echo "$name: $message"
+  bad_rows+="| $name | \`$message\` |"$'\n'
 done
 
 mkdir -p "$(dirname "$report")"
