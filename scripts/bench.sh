@@ -10,9 +10,10 @@
 #                              document is left alone
 #
 # BUILD_DIR (default build-bench) and BUILD_TYPE (default Release) choose the
-# build, as for scripts/build.sh.
+# build, as for scripts/build.sh (CMake preset "bench").
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/lib.sh
 
 smoke=0
 case "${1:-}" in
@@ -21,9 +22,9 @@ case "${1:-}" in
   *) echo "usage: scripts/bench.sh [--smoke]" >&2; exit 2 ;;
 esac
 
-scripts/install-deps.sh
+install_deps
 build_dir=${BUILD_DIR:-build-bench}
-cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-Release}" >/dev/null
+cmake --preset bench -B "$build_dir" ${BUILD_TYPE:+-DCMAKE_BUILD_TYPE="$BUILD_TYPE"} >/dev/null
 cmake --build "$build_dir" --target kronex-bench
 bench="$build_dir/bench/kronex-bench"
 
@@ -31,14 +32,14 @@ if [ "$smoke" -eq 1 ]; then
   exec "$bench" --smoke
 fi
 
-command -v strace >/dev/null || command -v perf >/dev/null || scripts/install-deps.sh strace
+command -v strace >/dev/null || command -v perf >/dev/null || install_deps bench
 
 doc=docs/PERFORMANCE.md
 begin='<!-- bench table: begin -->'
 end='<!-- bench table: end -->'
 table=$(mktemp)
 block=$(mktemp)
-trap 'rm -f "$table" "$block"' EXIT
+at_exit rm -f "$table" "$block"
 
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 "$bench" --markdown "$table"

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Configures and builds the project in ${BUILD_DIR:-build}.
+# Configures (CMake preset "default") and builds the project in
+# ${BUILD_DIR:-build}; BUILD_TYPE, when set, replaces the preset's
+# RelWithDebInfo. Arguments go to the configure step (-D options).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir=${BUILD_DIR:-build}
-cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo} "$@" >/dev/null
+cmake --preset default -B "$build_dir" ${BUILD_TYPE:+-DCMAKE_BUILD_TYPE="$BUILD_TYPE"} "$@" >/dev/null
 cmake --build "$build_dir"

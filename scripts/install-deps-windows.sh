@@ -4,4 +4,4 @@
 # with posix threads, GoogleTest's sources for the target, wine64, and the
 # host compiler and GoogleTest for the tools the cross build runs.
 set -euo pipefail
-exec "$(dirname "$0")/install-deps.sh" g++-mingw-w64-x86-64-posix googletest wine64
+exec "$(dirname "$0")/install-deps.sh" windows

@@ -1,7 +1,7 @@
-# shellcheck shell=bash disable=SC2154 # out, caption, version, number: set by windows-package.sh
+# shellcheck shell=bash disable=SC2154,SC2015 # out, caption, version, number: set by windows-package.sh; ok and fail always succeed
 # Sourced by scripts/windows-package.sh once WINEPREFIX and DISPLAY are set:
 # the installer under wine as a user, Apps & Features and a technician see
-# it. Uses WINE, WINESERVER, out, caption, version, number, ok and fail.
+# it. Uses out, caption, version, number, ok and fail, and scripts/lib.sh.
 dir="$WINEPREFIX/drive_c/Program Files/KRONEX"
 data="$WINEPREFIX/drive_c/ProgramData/KRONEX"
 menu="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Atualização KRONEX"
@@ -80,7 +80,7 @@ menu_is_this_version() {
   local want got lnk
   want=$(printf '%s\n' "Atualização KRONEX (linha de comando).lnk" "Atualização KRONEX.lnk" \
     "Desinstalar Atualização KRONEX.lnk" | sort)
-  got=$(ls "$menu" 2>/dev/null | sort)
+  got=$(find "$menu" -mindepth 1 -maxdepth 1 -printf '%f\n' 2>/dev/null | sort || true)
   [ "$got" = "$want" ] && ok "$1: Start menu: Atualização KRONEX\\{$(echo "$got" | sed 's/\.lnk$//' | paste -sd ',')}" ||
     fail "$1: the Start-menu folder holds: $(echo "$got" | paste -sd ',')"
   lnk=$(strings -e l "$menu/Atualização KRONEX (linha de comando).lnk" 2>/dev/null || true)
@@ -106,23 +106,12 @@ files_are_this_version() {
   fi
 }
 
-# A window whose title matches, other than the one given; its id printed.
-wait_window() {
-  local w
-  for _ in $(seq 300); do
-    w=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | grep -vx "${2:-none}" | tail -n 1 || true)
-    [ -n "$w" ] && { echo "$w"; return 0; }
-    sleep 0.2
-  done
-  return 1
-}
-
 # The window, started from its Start-menu entry as a user would, shows.
 window_shows() {
   timeout 120 "$WINE" start /wait "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Atualização KRONEX\\Atualização KRONEX.lnk" \
     >/dev/null 2>&1 &
   local starter=$! shown=0
-  wait_window '^Atualização KRONEX$' >/dev/null && shown=1
+  wait_window '^Atualização KRONEX$' 60 && shown=1
   timeout 20 "$WINESERVER" -k 2>/dev/null || true
   wait "$starter" 2>/dev/null || true
   [ "$shown" -eq 1 ]
@@ -160,11 +149,13 @@ cancel_installer() {
   "$WINE" "C:\\$(basename "$exe")" >/dev/null 2>&1 &
   pid=$!
   got=99
-  if page=$(wait_window "$title"); then
+  if wait_window "$title" 60; then
+    page=$win
     got=98
     sleep 1 # the page takes the keyboard once it is drawn
     xdotool windowfocus --sync "$page" key Escape 2>/dev/null || true
-    if box=$(wait_window "$title" "$page"); then
+    if wait_window "$title" 60 "$page"; then
+      box=$win
       xdotool windowfocus --sync "$box" key Return 2>/dev/null || true
       exit_code_of "$pid" 150 0.2
     fi
@@ -182,19 +173,21 @@ installer_with_pages() {
   "$WINE" "C:\\$(basename "$exe")" >/dev/null 2>&1 &
   pid=$!
   got=99
-  if w=$(wait_window "$title"); then
+  if wait_window "$title" 60; then
+    w=$win
     sleep 1
     # shellcheck disable=SC2086 # the keys, one word each
     xdotool windowfocus --sync "$w" key $3 2>/dev/null || true
-    # Enter to whatever page is up, until the installer ends.
-    press_return() {
-      local page
-      page=$(xdotool search --onlyvisible --name "$title" 2>/dev/null | tail -n 1 || true)
-      [ -z "$page" ] || xdotool windowfocus --sync "$page" key Return 2>/dev/null || true
-    }
+    installer_title=$title
     exit_code_of "$pid" 80 1.5 press_return
   fi
   stop_installer "$pid"
+}
+# Enter to whatever page of the installer titled $installer_title is up.
+press_return() {
+  local page
+  page=$(xdotool search --onlyvisible --name "$installer_title" 2>/dev/null | tail -n 1 || true)
+  [ -z "$page" ] || xdotool windowfocus --sync "$page" key Return 2>/dev/null || true
 }
 
 # A whole update with the installed kronex-update.exe against kronex-devsim
@@ -202,28 +195,18 @@ installer_with_pages() {
 # the unit's memory and command log against the release, and the diagnostic
 # file.
 update_with_installed_program() {
-  local run=$out/update unit pty n
+  local run=$out/update
   rm -rf "$run"
-  mkdir -p "$run/dump"
-  build-windows/host/tools/devsim/kronex-devsim --print-path --transcript "$run/transcript.txt" \
-    --dump "$run/dump" >"$run/path" 2>"$run/stderr" &
-  unit=$!
-  for _ in $(seq 50); do [ -s "$run/path" ] && break; sleep 0.1; done
-  pty=$(head -n 1 "$run/path")
-  {
-    printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n'
-    for n in $(seq 1 16); do printf '"COM%d"="%s"\r\n' "$n" "$([ "$n" -ne 3 ] || echo "$pty")"; done
-  } >"$run/ports.reg"
-  # The server restarts to take the new mapping.
-  timeout 20 "$WINESERVER" -k 2>/dev/null || true
-  timeout 60 "$WINE" reg import "$(realpath "$run/ports.reg")" >/dev/null 2>&1
-  timeout 20 "$WINESERVER" -k 2>/dev/null || true
+  got=1
+  start_unit build-windows/host/tools/devsim/kronex-devsim "$run" --dump "$run/dump" || return 1
+  map_ports 3="$pty" || return 1
   rm -f "$WINEPREFIX/drive_c/TEXTO2.TXT"
   got=0
   timeout 600 "$WINE" 'C:\Program Files\KRONEX\kronex-update.exe' update --port 3 --yes --json \
     >"$run/update.json" 2>"$run/update.err" || got=$?
-  kill -TERM "$unit"
-  wait "$unit" || true
+  stop_units || true
+  # map_ports keeps the server up: ended, so that a wait for it ends.
+  timeout 20 "$WINESERVER" -k 2>/dev/null || true
   [ "$got" -eq 0 ] && grep -q '"outcome": "updated"' "$run/update.json" &&
     build-windows/host/tests/e2e/kronex-e2e-check "$run/dump" "$run/transcript.txt" \
       "$WINEPREFIX/drive_c/TEXTO2.TXT" >"$run/check.log" 2>&1

@@ -19,12 +19,13 @@
 # -DKRONEX_RELEASE_FILE (docs/DEVELOPING.md, "Building for a new release").
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+. scripts/lib.sh
+install_deps
 build=${BUILD_DIR:-build-other-release}
 own_release=$(sed -n 's/^KRONEX_RELEASE_FILE:[A-Z]*=//p' "$build/CMakeCache.txt" 2>/dev/null || true)
 
 # The generator first, from this same build folder.
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo} >/dev/null
+cmake --preset default -B "$build" ${BUILD_TYPE:+-DCMAKE_BUILD_TYPE="$BUILD_TYPE"} >/dev/null
 cmake --build "$build" --target kronex-gen-release
 
 # rehearse NAME GENERATOR-OPTIONS...: the build, the suite and a whole update
@@ -53,24 +54,13 @@ rehearse() {
   mkdir -p "$run/kronex/dosdevices" "$run/silent" "$run/unit"
   ln -s /nonexistent "$run/kronex/dosdevices/com2"
   export XDG_STATE_HOME=$run
-  pids=()
-  cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; }
-  trap cleanup EXIT
-  "$build/tools/devsim/kronex-devsim" --com 1 --handshake-from 12 \
-    --transcript "$run/silent/transcript.txt" &
-  pids+=($!)
-  "$build/tools/devsim/kronex-devsim" --com 3 --transcript "$run/unit/transcript.txt" \
-    --dump "$run/unit" &
-  pids+=($!)
-  for n in 1 3; do
-    for _ in $(seq 50); do [ -L "$run/kronex/dosdevices/com$n" ] && break; sleep 0.1; done
-  done
+  start_unit "$build/tools/devsim/kronex-devsim" "$run/silent" --com 1 --handshake-from 12
+  start_unit "$build/tools/devsim/kronex-devsim" "$run/unit" --com 3 --dump "$run/unit"
 
   status=0
   timeout 300 "$build/tests/e2e/kronex-e2e-update" >"$run/update.log" 2>&1 || status=$?
   tail -n 8 "$run/update.log"
-  for p in "${pids[@]}"; do kill -TERM "$p"; wait "$p" || status=1; done
-  pids=()
+  stop_units || status=1
   "$build/tests/e2e/kronex-e2e-check" "$run/unit" "$run/unit/transcript.txt" \
     "$run/kronex/drive_c/TEXTO2.TXT" || status=1
   [ "$status" -eq 0 ] || { echo "update with the $name release: FAILED (logs in $run)"; exit 1; }

@@ -11,20 +11,19 @@
 # KRONEX_E2E_CHECK when given, otherwise built here in build-package/check.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/lib.sh
 release=$(realpath -e "${KRONEX_RELEASE_FILE:-catalog/data/release.txt}") || {
   echo "package: no release file ${KRONEX_RELEASE_FILE:-catalog/data/release.txt}" >&2
   exit 1
 }
-scripts/install-deps.sh dpkg-dev file desktop-file-utils lintian help2man man-db
+install_deps package
 
 out=build-package
-cmake -S . -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKRONEX_BUILD_TESTS=OFF \
-  -DKRONEX_RELEASE_FILE="$release" >/dev/null
+cmake --preset package -B "$out" -DKRONEX_RELEASE_FILE="$release" >/dev/null
 cmake --build "$out"
 check=${KRONEX_E2E_CHECK:-}
 if [ -z "$check" ]; then
-  cmake -S . -B "$out/check" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKRONEX_BUILD_GUI=OFF \
-    -DKRONEX_RELEASE_FILE="$release" >/dev/null
+  cmake --preset release -B "$out/check" -DKRONEX_BUILD_GUI=OFF -DKRONEX_RELEASE_FILE="$release" >/dev/null
   cmake --build "$out/check" --target kronex-e2e-check >/dev/null
   check=$out/check/tests/e2e/kronex-e2e-check
 fi
@@ -37,8 +36,7 @@ release_number=$("$out/catalog/kronex-release-embed" --summary "$release" | sed 
 echo "== $deb"
 dpkg-deb --field "$deb"
 
-failed=0
-fail() { echo "FAILED: $*"; failed=1; }
+status=0
 as_root=()
 [ "$(id -u)" -eq 0 ] || as_root=(sudo)
 
@@ -68,7 +66,7 @@ for d in libqt6widgets6 libqt6gui6 libqt6core6 libstdc++6 libc6 fonts-liberation
   grep -qxF "$d" <<<"$depends" || fail "Depends lacks $d"
 done
 unpacked=$(mktemp -d)
-trap 'rm -rf "$unpacked"' EXIT
+at_exit rm -rf "$unpacked"
 dpkg-deb --extract "$deb" "$unpacked"
 version=$(dpkg-deb --field "$deb" Version)
 [[ "$version" == *+r"$release_number" && -n "$release_number" ]] ||
@@ -103,13 +101,13 @@ kronex-devsim --help | grep -q '^Usage: kronex-devsim' || fail "kronex-devsim --
 # The window on Qt's offscreen platform, as the menu entry starts it; it runs
 # until timeout ends it (exit code 124).
 home=$(mktemp -d)
-status=0
+ran=0
 HOME=$home QT_QPA_PLATFORM=offscreen timeout 3 "$(grep '^Exec=' /usr/share/applications/kronex-atu.desktop | cut -d= -f2)" \
-  >"$home/out.txt" 2>&1 || status=$?
-if [ "$status" -eq 124 ]; then
+  >"$home/out.txt" 2>&1 || ran=$?
+if [ "$ran" -eq 124 ]; then
   echo "kronex-atu started and ran until stopped"
 else
-  fail "kronex-atu ended on its own with exit code $status: $(cat "$home/out.txt")"
+  fail "kronex-atu ended on its own with exit code $ran: $(cat "$home/out.txt")"
 fi
 rm -rf "$home"
 
@@ -119,19 +117,12 @@ echo "== a whole update with the installed kronex-update against kronex-devsim"
 run=$(realpath -m "$out/installed-update")
 rm -rf "$run"
 mkdir -p "$run/kronex/dosdevices" "$run/unit"
-devsim=
-stop_devsim() { [ -z "$devsim" ] || kill -TERM "$devsim" 2>/dev/null || true; }
-trap 'stop_devsim; rm -rf "$unpacked"' EXIT
-XDG_STATE_HOME=$run /usr/bin/kronex-devsim --com 3 --transcript "$run/unit/transcript.txt" \
-  --dump "$run/unit" >"$run/devsim.log" 2>&1 &
-devsim=$!
-for _ in $(seq 50); do [ -L "$run/kronex/dosdevices/com3" ] && break; sleep 0.1; done
+XDG_STATE_HOME=$run start_unit /usr/bin/kronex-devsim "$run/unit" --com 3 --dump "$run/unit"
 got=0
 XDG_STATE_HOME=$run timeout 300 /usr/bin/kronex-update update --port 3 --yes \
   >"$run/update.log" 2>&1 || got=$?
 tail -n 3 "$run/update.log"
-kill -TERM "$devsim" && wait "$devsim" || fail "kronex-devsim did not end cleanly: $(cat "$run/devsim.log")"
-devsim=
+stop_units || fail "kronex-devsim did not end cleanly"
 [ "$got" -eq 0 ] || fail "the installed kronex-update ended with $got (log: $run/update.log)"
 if "$check" "$run/unit" "$run/unit/transcript.txt" "$run/kronex/drive_c/TEXTO2.TXT"; then
   echo "the installed programs updated the unit: $(grep -vc '^HANDSHAKE' "$run/unit/transcript.txt") exchanges"
@@ -146,9 +137,9 @@ if dpkg-query -W -f='${Status}' kronex-atu 2>/dev/null | grep -q 'install ok ins
   fail "kronex-atu is still installed"
 fi
 
-if [ "$failed" -eq 0 ]; then
+if [ "$status" -eq 0 ]; then
   echo "package: PASSED ($deb)"
 else
   echo "package: FAILED"
 fi
-exit "$failed"
+exit "$status"

@@ -89,8 +89,7 @@ if [ "$mode" = available ]; then
 fi
 
 # --- From source ---
-scripts/install-deps-windows.sh >&2
-scripts/install-deps.sh qt6-base-dev-tools dpkg-dev perl >&2
+scripts/install-deps.sh windows qt-source >&2
 as_root=()
 [ "$(id -u)" -eq 0 ] || as_root=(sudo)
 version=$(dpkg-query -W -f='${Version}' qt6-base-dev)
@@ -148,6 +147,7 @@ start=$SECONDS
 # Relocatable: qt.toolchain.cmake loads the toolchain copied beside it
 # instead of naming this checkout's file.
 cp "$toolchain" "$prefix/lib/cmake/mingw64-toolchain.cmake"
+# shellcheck disable=SC2016 # CMake's variable, written as it stands
 sed -i 's|^set(__qt_initially_configured_toolchain_file .*|set(__qt_initially_configured_toolchain_file "${CMAKE_CURRENT_LIST_DIR}/../mingw64-toolchain.cmake")|' \
   "$prefix/lib/cmake/Qt6/qt.toolchain.cmake"
 grep -q 'CMAKE_CURRENT_LIST_DIR}/../mingw64-toolchain.cmake' "$prefix/lib/cmake/Qt6/qt.toolchain.cmake" ||

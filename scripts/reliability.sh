@@ -19,6 +19,7 @@
 # --ci: shorter fuzzing, and the report goes to build-reliability/ only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/lib.sh
 
 fuzz_seconds=60
 report=docs/RELIABILITY.md
@@ -46,7 +47,7 @@ work="build-reliability"
 mkdir -p "$work"
 build=${BUILD_DIR:-build}
 if wants fuzz || wants asan; then
-  scripts/install-deps.sh clang libclang-rt-14-dev
+  install_deps fuzz
 fi
 if wants matrix || wants real || wants broken; then
   BUILD_DIR=$build scripts/build.sh
@@ -88,32 +89,22 @@ if wants asan; then
   echo "== the test suite under AddressSanitizer and UndefinedBehaviorSanitizer"
   cmake --preset asan >/dev/null
   cmake --build --preset asan
-  ctest --preset asan -j "$jobs" | tee "$work/asan.log" | tail -n 3
+  ctest --preset asan -j "$((jobs + 1))" | tee "$work/asan.log" | tail -n 3
 fi
 
 if wants broken; then
   echo "== broken releases"
-  sample=catalog/data/release.txt
-  embed="$build/catalog/kronex-release-embed"
-  bad="$work/bad"
+  # The cases are the unit test's (tests/unit/embed_step_test.cpp), which
+  # asserts that the build step refuses each one naming the entry and the
+  # rule; it leaves each release and the step's message in the folder.
+  bad=$(realpath -m "$work/bad")
   rm -rf "$bad"
   mkdir -p "$bad"
-  awk -F'\t' -v OFS='\t' '$1 != 1003' "$sample" >"$bad/missing-FIM.txt"
-  awk -F'\t' -v OFS='\t' '$1 == 60 { $2 = substr($2, 1, 511) } 1' "$sample" >"$bad/line-of-511.txt"
-  awk -F'\t' -v OFS='\t' '$1 == 700 { $2 = tolower($2) } 1' "$sample" >"$bad/lower-case-hex.txt"
-  awk -F'\t' -v OFS='\t' '$1 == 3 { $2 = "vinte e cinco" } 1' "$sample" >"$bad/entry-3-not-a-number.txt"
-  awk -F'\t' -v OFS='\t' '$1 == 2 { $2 = "Firmware versão 1.25 de outubro" } 1' "$sample" >"$bad/caption-of-31.txt"
-  awk -F'\t' -v OFS='\t' '$1 == 829 { for (i = 0; i < 9; i++) { print 829 + 2 * i, sprintf("%0512d", 0); print 830 + 2 * i, "*" } }
-                        $1 >= 829 { $1 += 18 } 1' "$sample" >"$bad/59-sections.txt"
-  awk -F'\t' -v OFS='\t' '$1 == 152 { $2 = "BMP" } 1' "$sample" >"$bad/maker-list-not-closed.txt"
-  awk -F'\t' -v OFS='\t' '$1 == 129 { $2 = "*" } 1' "$sample" >"$bad/no-main-image-end.txt"
-  for f in "$bad"/*.txt; do
-    if "$embed" "$f" "$bad/out.cpp" 2>"$bad/message" >/dev/null; then
-      echo "ACCEPTED: $f" >&2
-      exit 1
-    fi
-    sed "s|$bad/||" "$bad/message" >"${f%.txt}.message"
-    echo "$(basename "$f" .txt): $(cat "${f%.txt}.message")"
+  KRONEX_BROKEN_RELEASES_DIR=$bad "$build/tests/unit/kronex-unit-tests" \
+    --gtest_filter=EmbedStep.RefusesBrokenReleasesNamingEntryAndRule >"$bad/test.log" 2>&1 ||
+    { cat "$bad/test.log"; exit 1; }
+  for f in "$bad"/*.message; do
+    echo "$(basename "$f" .message): $(sed "s|$bad/||" "$f")"
   done
 fi
 
@@ -131,9 +122,11 @@ for target in "${fuzz_targets[@]}"; do
   fuzz_rows+="| \`$target\` | $fuzz_seconds s | $(fuzz_runs "$work/$target.log") | none |"$'\n'
 done
 asan=$(grep -m1 'tests passed' "$work/asan.log")
+bad=$(realpath -m "$work/bad")
 bad_rows=""
-for f in "$work/bad"/*.message; do
-  bad_rows+="| $(basename "$f" .message) | \`$(cat "$f")\` |"$'\n'
+for f in "$bad"/*.message; do
+  [ -e "$f" ] || { echo "no broken release left in $bad" >&2; exit 1; }
+  bad_rows+="| $(basename "$f" .message) | \`$(sed "s|$bad/||" "$f")\` |"$'\n'
 done
 
 mkdir -p "$(dirname "$report")"

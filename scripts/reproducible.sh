@@ -13,6 +13,7 @@
 # not configured and built again first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/lib.sh
 root=$PWD
 built=0
 if [ "${1:-}" = --built ]; then
@@ -23,10 +24,10 @@ if [ -n "$(git status --porcelain --untracked-files=no)" ]; then
   echo "reproducible: uncommitted changes; the second build is of the commit alone: commit first" >&2
   exit 1
 fi
-[ -f build-windows/CMakeCache.txt ] && [ -x build-windows/host/catalog/kronex-release-embed ] || {
+if [ ! -f build-windows/CMakeCache.txt ] || [ ! -x build-windows/host/catalog/kronex-release-embed ]; then
   echo "reproducible: no build-windows/ to compare with: run scripts/windows-build.sh first" >&2
   exit 1
-}
+fi
 release=$(sed -n 's/^KRONEX_RELEASE_FILE:[A-Z]*=//p' build-windows/CMakeCache.txt)
 # build-windows/ configured again at this commit: the time written into the
 # programs and the ZIP is the commit's, taken when the folder is configured.
@@ -56,12 +57,11 @@ cp "$release" "$other/release.txt"
 )
 
 echo "== the unsigned ZIPs"
-unsigned_zip() { (cd "$1" && env -u KRONEX_SIGN_CERT -u KRONEX_SIGN_KEY cpack -G ZIP -B "$2" >/dev/null); }
 first=$root/build-windows/packages/reproducible
 rm -rf "$first" "$other/packages"
 unsigned_zip build-windows "$first"
 unsigned_zip "$other/src/build-windows" "$other/packages"
-name=$(cd "$first" && ls ./*.zip | sed 's|^\./||')
+name=$(cd "$first" && find . -maxdepth 1 -name '*.zip' | sed 's|^\./||')
 [ -f "$other/packages/$name" ] || { echo "reproducible: no $name from the second build" >&2; exit 1; }
 
 status=0

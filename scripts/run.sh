@@ -8,7 +8,8 @@
 # own, kronex-atu uses the user's namespace and real ports.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+. scripts/lib.sh
+install_deps
 scripts/build.sh
 build_dir=${BUILD_DIR:-build}
 
@@ -25,19 +26,13 @@ for n in $(seq 1 16); do
 done
 export XDG_STATE_HOME="$demo"
 
-"$build_dir/tools/devsim/kronex-devsim" --com 3 --baud 166667 \
-  --transcript "$demo/unit/transcript.txt" --dump "$demo/unit" &
-unit=$!
-trap 'kill "$unit" 2>/dev/null || true; wait "$unit" 2>/dev/null || true' EXIT
-for _ in $(seq 50); do [ -L "$demo/kronex/dosdevices/com3" ] && break; sleep 0.1; done
+start_unit "$build_dir/tools/devsim/kronex-devsim" "$demo/unit" --com 3 --baud 166667 --dump "$demo/unit"
 
 echo "Simulated unit on COM3. Press \"Iniciar\", then OK."
 status=0
 "$build_dir/app/kronex-atu" || status=$?
 
-kill "$unit" 2>/dev/null || true
-wait "$unit" 2>/dev/null || true
-trap - EXIT
+stop_units || true
 echo "Diagnostic file (C:\\TEXTO2.TXT): $demo/kronex/drive_c/TEXTO2.TXT"
 echo "The unit's commands: $demo/unit/transcript.txt; its memories: $demo/unit/*.bin"
 exit "$status"

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the packaging checks: a throw-away code-signing certificate and
 # a throw-away RFC 3161 time-stamp server on this machine, so that the whole
 # signing path, time-stamp included, is proven before a real certificate

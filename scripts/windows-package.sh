@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# shellcheck disable=SC2015,SC2016 # ok and fail always succeed, so "A && ok || fail" is if-then-else; sed's $ stays literal
 # The Windows downloads, built and tried under wine: the ZIP (the install
 # folder, checked file by file) and the NSIS installer: its texts (Portuguese
 # only), then in a fresh wine prefix a refused install on old Windows, a
@@ -33,19 +34,20 @@ while [ $# -gt 0 ]; do
   esac
 done
 cd "$(dirname "$0")/.."
+. scripts/lib.sh
 scripts/windows-build.sh
 if [ ! -f build-windows/app/kronex-atu.exe ]; then
   echo "no kronex-atu.exe: the cross build found no Qt for Windows (scripts/qt-windows.sh)" >&2
   exit 1
 fi
-scripts/install-deps.sh nsis xvfb xdotool fonts-wine unzip zip osslsigncode openssl
-. scripts/wine-env.sh
+install_deps windows-package
+wine_env
 
 out=$PWD/build-windows/packages
 rm -rf "$out"
 mkdir -p "$out"
 . scripts/test-signing.sh
-trap test_signing_stop EXIT
+at_exit test_signing_stop
 if [ -z "${KRONEX_SIGN_CERT:-}" ]; then
   test_signing "$out"
 fi
@@ -60,11 +62,6 @@ caption=$(cpack_value CPACK_KRONEX_RELEASE_CAPTION)
 number=$(cpack_value CPACK_KRONEX_RELEASE_NUMBER)
 [ -f "$out/$name.exe" ] && [ -f "$out/$name.zip" ] || { echo "cpack made no $name.exe and .zip" >&2; exit 1; }
 status=0
-ok() { echo "ok    : $*"; }
-fail() {
-  echo "FAILED: $*"
-  status=1
-}
 echo "$name.zip: $(du -k "$out/$name.zip" | cut -f1) kB, $name.exe: $(du -k "$out/$name.exe" | cut -f1) kB"
 # signed FILE WHAT: FILE carries a signature that verifies against the CA.
 # With a time-stamp server, the time-stamp must verify too, against
@@ -110,11 +107,13 @@ done
 # scripts/qt-windows.sh builds: the Debian source version and each
 # configure option.
 notices=$(unzip -p "$out/$name.zip" "$name/licences/NOTICES.txt" | tr -s ' \n' '  ')
+# shellcheck disable=SC2013 # the DLLs' names, one word each
 for dll in $(grep '\.dll$' <<<"$actual" | sed 's|.*/||'); do
   grep -qF "$dll" <<<"$notices" || fail "NOTICES.txt does not name $dll"
 done
 grep -qF "qt6-base, version $(dpkg-query -W -f='${Version}' qt6-base-dev)" <<<"$notices" ||
   fail "NOTICES.txt does not give the Debian source version of Qt"
+# shellcheck disable=SC2013 # the options, one word each
 for option in $(sed -n '/"$src\/configure"/,/ -- \\$/p' scripts/qt-windows.sh | grep -o ' -[a-z][^ ]*'); do
   grep -qF " $option " <<<"$notices" || fail "NOTICES.txt's Qt configure line lacks $option"
 done
@@ -193,13 +192,6 @@ if [ -z "$previous" ]; then
 fi
 
 # The installer, in a prefix of its own.
-XVFB_PID=
-cleanup() {
-  test_signing_stop
-  timeout 20 "$WINESERVER" -k 2>/dev/null || true
-  [ -z "$XVFB_PID" ] || kill "$XVFB_PID" 2>/dev/null || true
-}
-trap cleanup EXIT
 start_xvfb
 export WINEPREFIX=$PWD/build-windows/wineprefix-install
 rm -rf "$WINEPREFIX"
@@ -339,14 +331,11 @@ nothing_left "uninstalled after the upgrade"
 # Two builds of one commit give the same bytes: the programs linked,
 # stripped and packed again (unsigned: a signature carries its own time)
 # give the same ZIP.
-unsigned_zip() {
-  (cd build-windows && env -u KRONEX_SIGN_CERT -u KRONEX_SIGN_KEY cpack -G ZIP -B "$1" >/dev/null)
-}
-unsigned_zip "$out/again-1"
+unsigned_zip build-windows "$out/again-1"
 rm -f build-windows/app/kronex-atu.exe build-windows/cli/kronex-update.exe
 sleep 1 # another second on the clock
 cmake --build build-windows >/dev/null
-unsigned_zip "$out/again-2"
+unsigned_zip build-windows "$out/again-2"
 if cmp -s "$out/again-1/$name.zip" "$out/again-2/$name.zip"; then
   ok "linked and packed twice: the same ZIP, byte for byte"
 else

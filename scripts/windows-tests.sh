@@ -5,13 +5,10 @@
 # prefix). The log of the run in build-windows/test-logs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/lib.sh
 scripts/windows-build.sh
-. scripts/wine-env.sh
-wine_prefix_ready
+use_wine
 
 logs=build-windows/test-logs
 mkdir -p "$logs"
-status=0
-timeout 1800 ctest --preset windows --output-log "$logs/ctest.log" || status=1
-"$WINESERVER" -k 2>/dev/null || true
-exit "$status"
+timeout 1800 ctest --preset windows --output-log "$logs/ctest.log"

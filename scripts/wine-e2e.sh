@@ -4,72 +4,28 @@
 # after a line where nothing answers on COM1 and a missing COM2, and writes
 # the embedded release into it. The unit's memories, its command log and
 # C:\TEXTO2.TXT are then checked against what a whole update must leave.
-#
-# Wine maps COMn to a Unix device through HKLM\Software\Wine\Ports, which its
-# mount manager turns into $WINEPREFIX/dosdevices/comN when the wine server
-# starts (a link made by hand is replaced there by the ports it detects).
+# (How wine maps COMn to a terminal: map_ports in scripts/lib.sh.)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/lib.sh
 scripts/windows-build.sh
-. scripts/wine-env.sh
-wine_prefix_ready
+use_wine
 
 host=build-windows/host
 run=build-windows/e2e
 rm -rf "$run"
-mkdir -p "$run/silent" "$run/unit/dump"
+mkdir -p "$run"
 rm -f "$WINEPREFIX/drive_c/TEXTO2.TXT"
 
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  "$WINESERVER" -k 2>/dev/null || true
-}
-trap cleanup EXIT
-
-# kronex-devsim on a new pseudo-terminal; the terminal's path in $pty.
-start_unit() {
-  local dir=$1
-  shift
-  "$host/tools/devsim/kronex-devsim" --print-path --transcript "$dir/transcript.txt" "$@" \
-    >"$dir/path" 2>"$dir/stderr" &
-  pids+=($!)
-  for _ in $(seq 50); do [ -s "$dir/path" ] && break; sleep 0.1; done
-  pty=$(head -n 1 "$dir/path")
-  if [ -z "$pty" ]; then
-    echo "kronex-devsim did not start: $(cat "$dir/stderr")" >&2
-    exit 1
-  fi
-}
 # COM1: answers none of the eleven handshakes the scan tries there.
-start_unit "$run/silent" --handshake-from 12
+start_unit "$host/tools/devsim/kronex-devsim" "$run/silent" --handshake-from 12
 silent=$pty
-start_unit "$run/unit" --dump "$run/unit/dump"
+start_unit "$host/tools/devsim/kronex-devsim" "$run/unit" --dump "$run/unit/dump"
 unit=$pty
 
 # COM1 and COM3 on the terminals, every other port up to COM16 without a
-# device. Wine still opens such a port, but every call on it then fails with
-# ERROR_INVALID_FUNCTION (docs/WINDOWS.md); a port wine does not know at all
-# would be taken by the serial devices it finds on this machine.
-{
-  printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n'
-  for n in $(seq 1 16); do
-    case $n in 1) dev=$silent ;; 3) dev=$unit ;; *) dev= ;; esac
-    printf '"COM%d"="%s"\r\n' "$n" "$dev"
-  done
-} >"$run/ports.reg"
-"$WINE" reg import "$(realpath "$run/ports.reg")" >/dev/null 2>&1
-"$WINESERVER" -k 2>/dev/null || true
-# A server that stays up keeps the mapping made at its start for the run.
-"$WINESERVER" -p >/dev/null 2>&1
-"$WINE" cmd /c exit >/dev/null 2>&1
-for port in com1:"$silent" com3:"$unit"; do
-  link=$(readlink "$WINEPREFIX/dosdevices/${port%%:*}" || true)
-  if [ "$link" != "${port#*:}" ]; then
-    echo "wine did not map ${port%%:*} to ${port#*:} (the link is '${link}')" >&2
-    exit 1
-  fi
-done
+# device.
+map_ports 1="$silent" 3="$unit"
 echo "COM1 -> $silent (nothing answers), COM2 without a device, COM3 -> $unit (kronex-devsim)"
 
 status=0
@@ -82,8 +38,7 @@ cat "$run/update.log"
 [ "$status" -ne 124 ] || echo "the update did not end within ten minutes: stopped"
 echo "(the update under wine took $((SECONDS - start)) s)"
 
-for p in "${pids[@]}"; do kill -TERM "$p"; wait "$p" || status=1; done
-pids=()
+stop_units || status=1
 
 echo
 unanswered=$(grep -c -x 'HANDSHAKE unanswered' "$run/silent/transcript.txt" || true)

@@ -14,6 +14,7 @@
 # update runs as a user starts it, without arguments.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/lib.sh
 shots_out=
 [ "${1:-}" = --screenshots ] && shots_out=$(realpath "$2")
 scripts/windows-build.sh
@@ -21,8 +22,7 @@ if [ ! -f build-windows/app/kronex-atu.exe ]; then
   echo "no kronex-atu.exe: the cross build found no Qt for Windows (scripts/qt-windows.sh)" >&2
   exit 1
 fi
-scripts/install-deps.sh xvfb xdotool imagemagick fonts-wine
-. scripts/wine-env.sh
+install_deps window
 
 run=$PWD/build-windows/window-e2e
 host=build-windows/host
@@ -31,61 +31,11 @@ mkdir -p "$run/unit/dump" "$run/shots"
 # The folder a user's PC gets, and nothing else on the program's DLL path.
 cmake --install build-windows --prefix "$run/dist" --strip >/dev/null
 
-pids=()
-XVFB_PID=
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  timeout 20 "$WINESERVER" -k 2>/dev/null || true
-  [ -z "$XVFB_PID" ] || kill "$XVFB_PID" 2>/dev/null || true
-}
-trap cleanup EXIT
-start_xvfb
-wine_gui_prefix_ready
+use_wine_gui
 rm -f "$WINEPREFIX/drive_c/TEXTO2.TXT"
 
 status=0
-ok() { echo "ok    : $*"; }
-fail() {
-  echo "FAILED: $*"
-  status=1
-}
 
-# COM1-COM16 without a device, or COM3 on $1 (see wine-e2e.sh).
-map_ports() {
-  {
-    printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n'
-    for n in $(seq 1 16); do
-      dev=
-      [ "$n" -eq 3 ] && dev=${1:-}
-      printf '"COM%d"="%s"\r\n' "$n" "$dev"
-    done
-  } >"$WINEPREFIX/drive_c/ports.reg"
-  timeout 60 "$WINE" regedit /S 'C:\ports.reg' >/dev/null 2>&1
-  timeout 20 "$WINESERVER" -k 2>/dev/null || true
-  "$WINESERVER" -p >/dev/null 2>&1
-  timeout 60 "$WINE" cmd /c exit >/dev/null 2>&1
-}
-
-# Waits up to $2 seconds for a visible window titled exactly $1; its id in $win.
-wait_window() {
-  local deadline=$((SECONDS + $2))
-  win=
-  while [ $SECONDS -lt $deadline ]; do
-    win=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | tail -n 1 || true)
-    [ -n "$win" ] && return 0
-    sleep 0.2
-  done
-  return 1
-}
-# Waits until no visible window is titled $1.
-wait_gone() {
-  local deadline=$((SECONDS + $2))
-  while [ $SECONDS -lt $deadline ]; do
-    xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1 || return 0
-    sleep 0.2
-  done
-  return 1
-}
 click() { xdotool mousemove --window "$1" "$2" "$3" click 1; }
 # Client-area size of window $1 as WxH.
 size_of() { xdotool getwindowgeometry "$1" | sed -n 's/.*Geometry: //p'; }
@@ -105,7 +55,7 @@ start_program() {
   shift
   (cd "$run/dist" && exec timeout 900 "$WINE" kronex-atu.exe "$@") >"$run/$log.log" 2>&1 &
   program=$!
-  if ! wait_window 'Atualização KRONEX' 60; then
+  if ! wait_window '^Atualização KRONEX$' 60; then
     fail "no window \"Atualização KRONEX\" within 60 s"
     exit 1
   fi
@@ -123,23 +73,23 @@ size=$(size_of "$main")
 if [ "$size" = 349x537 ]; then ok "client area 349x537"; else fail "client area $size, 349x537 expected"; fi
 shot "$main" wine-main-window
 click "$main" 173 445 # Iniciar
-if wait_window Mensagem 20; then
+if wait_window '^Mensagem$' 20; then
   check_title "$win" Mensagem
   size=$(size_of "$win")
-  [ "$size" = 338x168 ] && ok "dialog 338x168" || fail "dialog $size, 338x168 expected"
+  if [ "$size" = 338x168 ]; then ok "dialog 338x168"; else fail "dialog $size, 338x168 expected"; fi
   shot "$win" wine-msg-0
   click "$win" 300 150 # OK
 else
   fail "no question (code 0) after Iniciar"
 fi
-if wait_window 'Erro de comunicação' 60; then
+if wait_window '^Erro de comunicação$' 60; then
   check_title "$win" 'Erro de comunicação'
   shot "$win" wine-msg-1
   click "$win" 233 150 # Cancelar
-  wait_gone 'Erro de comunicação' 10 || fail "the message stayed after Cancelar"
+  wait_gone '^Erro de comunicação$' 10 || fail "the message stayed after Cancelar"
   # Idle again: the button takes a click and asks the first question again.
   click "$main" 173 445
-  if wait_window Mensagem 20; then
+  if wait_window '^Mensagem$' 20; then
     ok "back to \"Iniciar\": a new click asks again"
     click "$win" 233 150 # Cancelar
   else
@@ -153,24 +103,17 @@ timeout 20 "$WINESERVER" -k 2>/dev/null || true
 wait "$program" 2>/dev/null || true
 
 echo "== kronex-devsim on COM3"
-"$host/tools/devsim/kronex-devsim" --print-path --transcript "$run/unit/transcript.txt" \
-  --dump "$run/unit/dump" >"$run/unit/path" 2>"$run/unit/stderr" &
-unit_pid=$!
-pids+=("$unit_pid")
-for _ in $(seq 50); do [ -s "$run/unit/path" ] && break; sleep 0.1; done
-pty=$(head -n 1 "$run/unit/path")
-[ -n "$pty" ] || { echo "kronex-devsim did not start: $(cat "$run/unit/stderr")" >&2; exit 1; }
-map_ports "$pty"
-[ "$(readlink "$WINEPREFIX/dosdevices/com3")" = "$pty" ] || { echo "wine did not map COM3 to $pty" >&2; exit 1; }
+start_unit "$host/tools/devsim/kronex-devsim" "$run/unit" --dump "$run/unit/dump"
+map_ports 3="$pty"
 start_program update
 click "$main" 173 445 # Iniciar
-wait_window Mensagem 20 || { fail "no question (code 0) after Iniciar"; exit 1; }
+wait_window '^Mensagem$' 20 || { fail "no question (code 0) after Iniciar"; exit 1; }
 first=$win
 click "$first" 300 150 # OK
-wait_gone Mensagem 10 || fail "the question stayed after OK"
+wait_gone '^Mensagem$' 10 || fail "the question stayed after OK"
 start=$SECONDS
 # The update blocks the window's thread; the next "Mensagem" is code 7.
-if wait_window Mensagem 600; then
+if wait_window '^Mensagem$' 600; then
   took=$((SECONDS - start))
   ok "\"Mensagem\" (code 7) after an update of $took s"
   check_title "$win" Mensagem
@@ -186,9 +129,7 @@ if wait_window Mensagem 600; then
 else
   fail "no \"Mensagem\" (code 7) within 600 s"
 fi
-kill -TERM "$unit_pid"
-wait "$unit_pid" || status=1
-pids=()
+stop_units || status=1
 "$host/tests/e2e/kronex-e2e-check" "$run/unit/dump" "$run/unit/transcript.txt" \
   "$WINEPREFIX/drive_c/TEXTO2.TXT" || status=1
 

@@ -3,6 +3,7 @@
 #include "release_fixture.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -19,9 +20,18 @@ struct StepResult {
 
 // With `summary`, the step prints what the release holds instead of
 // writing the table; its messages come first, then its standard output.
+// KRONEX_BROKEN_RELEASES_DIR, when set, keeps the releases given to the step
+// and, for the refused ones, its messages (NAME.message): the reliability
+// report's table of broken releases is made from them.
+std::filesystem::path stepDir() {
+    const char* keep = std::getenv("KRONEX_BROKEN_RELEASES_DIR");
+    return keep && *keep ? std::filesystem::path(keep)
+                         : std::filesystem::temp_directory_path() / "kronex-embed-test";
+}
+
 StepResult runEmbedStep(const std::string& releaseText, const std::string& name,
                         bool summary = false) {
-    const auto dir = std::filesystem::temp_directory_path() / "kronex-embed-test";
+    const auto dir = stepDir();
     std::filesystem::create_directories(dir);
     const auto in = dir / (name + ".txt");
     const auto out = dir / (name + ".cpp");
@@ -42,6 +52,8 @@ void expectRefused(const std::string& text, const std::string& name, const std::
     const auto r = runEmbedStep(text, name);
     EXPECT_NE(r.exitCode, 0) << name;
     EXPECT_NE(r.messages.find(words), std::string::npos) << name << ": " << r.messages;
+    if (std::getenv("KRONEX_BROKEN_RELEASES_DIR"))
+        std::ofstream(stepDir() / (name + ".message"), std::ios::binary) << r.messages;
 }
 
 } // namespace
@@ -59,14 +71,14 @@ TEST(EmbedStep, RefusesBrokenReleasesNamingEntryAndRule) {
         change(r);
         return r.fileText();
     };
-    expectRefused(edit([](auto& r) { r.byId.erase(1003); }), "missing-fim",
+    expectRefused(edit([](auto& r) { r.byId.erase(1003); }), "missing-FIM",
                   "entry 1003: the release must end with \"FIM\"");
-    expectRefused(edit([](auto& r) { r.byId[60].pop_back(); }), "line-511",
+    expectRefused(edit([](auto& r) { r.byId[60].pop_back(); }), "line-of-511",
                   "error: entry 60: main-image segment 2: a hexadecimal line must be exactly "
                   "512 upper-case hexadecimal characters (the line has 511 characters)");
-    expectRefused(edit([](auto& r) { r.byId[700] = std::string(512, 'c'); }), "lower-case",
+    expectRefused(edit([](auto& r) { r.byId[700] = std::string(512, 'c'); }), "lower-case-hex",
                   "entry 700: data section");
-    expectRefused(edit([](auto& r) { r.byId[3] = "vinte e cinco"; }), "release-number",
+    expectRefused(edit([](auto& r) { r.byId[3] = "vinte e cinco"; }), "entry-3-not-a-number",
                   "entry 3: the release number must be a decimal number");
     expectRefused(edit([](auto& r) {
                       for (int i = 0; i < 9; ++i) {
@@ -74,13 +86,18 @@ TEST(EmbedStep, RefusesBrokenReleasesNamingEntryAndRule) {
                           r.insertAt(829, hexLine('5'));
                       }
                   }),
-                  "fifty-nine-sections", "data section 59 exceeds the limit of 58");
+                  "59-sections", "data section 59 exceeds the limit of 58");
     expectRefused(edit([](auto& r) { r.byId[2] = "Firmware → 1.25"; }), "not-windows-1252",
                   "U+2192");
     expectRefused(edit([](auto& r) { r.byId[2] = "Firmware versão 1.25 de outubro"; }),
-                  "long-caption",
+                  "caption-of-31",
                   "entry 2: an entry that is not a hexadecimal line must be at "
                   "most 30 characters long (it has 31)");
+    expectRefused(edit([](auto& r) { r.byId[152] = "BMP"; }), "maker-list-not-closed",
+                  "entry 152: the marker \"BMP\" stands in the maker list, which must be "
+                  "closed by \"*\"");
+    expectRefused(edit([](auto& r) { r.byId[129] = "*"; }), "no-main-image-end",
+                  "entry 129: the six main-image segments must be followed by \"**\"");
 }
 
 TEST(EmbedStep, MessagesPointAtTheFileLine) {
